@@ -1,0 +1,105 @@
+#include "platform/forms.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+std::wstring Widen(const char* text)
+{
+    std::wstring wide;
+    for (const char* c = text; *c != '\0'; ++c) {
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string narrow;
+    for (wchar_t c : text) {
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return narrow;
+}
+
+std::wstring Join(std::wstring_view control, std::wstring_view event)
+{
+    std::wstring name(control);
+    name += L'_';
+    name += event;
+    return name;
+}
+
+} // namespace
+
+Failure::Failure(const std::wstring& operation, const std::wstring& subject, const std::wstring& reason)
+    : std::runtime_error(Narrow(operation + L" " + subject + L": " + reason)),
+      text_(operation + L" \"" + subject + L"\" failed:\n" + reason)
+{
+}
+
+Form::Form(Os& system, Runtime& forms, Layout layout)
+    : os(system), runtime(forms), layout_(std::move(layout)), controls_(layout_.controls)
+{
+    Caption = layout_.caption;
+}
+
+Control& Form::operator[](std::wstring_view name)
+{
+    auto found = std::find_if(controls_.begin(), controls_.end(), [&](const Control& c) { return c.name == name; });
+    if (found == controls_.end()) {
+        throw std::logic_error("no such control: " + Narrow(std::wstring(name)));
+    }
+    return *found;
+}
+
+const Control& Form::operator[](std::wstring_view name) const
+{
+    return const_cast<Form&>(*this)[name];
+}
+
+void Form::Load()
+{
+    controls_ = layout_.controls;
+    Caption = layout_.caption;
+    Fire(L"Form", L"Load");
+}
+
+bool Form::Fire(std::wstring_view control, std::wstring_view event)
+{
+    EventArgs args;
+    return Fire(control, event, args);
+}
+
+bool Form::Fire(std::wstring_view control, std::wstring_view event, EventArgs& args)
+{
+    auto found = handlers_.find(Join(control, event));
+    if (found == handlers_.end()) {
+        return false;
+    }
+    try {
+        found->second(args);
+    } catch (const Failure& failure) {
+        os.MsgBox(L"LarkSpool has to stop.\n\n" + failure.text(), MessageKind::Error);
+        os.End();
+    } catch (const std::exception& error) {
+        os.MsgBox(L"LarkSpool has to stop.\n\n" + Widen(error.what()), MessageKind::Error);
+        os.End();
+    }
+    return true;
+}
+
+bool Form::HasHandler(std::wstring_view control, std::wstring_view event) const
+{
+    return handlers_.find(Join(control, event)) != handlers_.end();
+}
+
+void Form::On(std::wstring_view handlerName, Handler handler)
+{
+    handlers_.emplace(std::wstring(handlerName), std::move(handler));
+}
+
+} // namespace platform

@@ -1,0 +1,133 @@
+// A small forms runtime: a window described by a fixed layout in twips, its controls as plain
+// data, and events dispatched by name ("cmdExit_Click", "Form_Load") to the form's handlers.
+// Handlers change the controls' data; the runtime brings the real window up to date after each
+// event. Nothing here includes <windows.h>: the Win32 runtime lives in platform/win32.
+#pragma once
+
+#include "platform/os.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// 0x00BBGGRR; with the top bit set, a system colour by the index in the low byte.
+using Color = std::uint32_t;
+constexpr Color vbWindowBackground = 0x80000005;
+constexpr Color vbWindowText = 0x80000008;
+
+enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture };
+
+struct Control {
+    std::wstring name{};
+    ControlKind kind = ControlKind::Label;
+    std::wstring caption{}; // a text box's text
+    int left = 0, top = 0, width = 0, height = 0; // twips
+    Color backColor = vbWindowBackground;
+    Color foreColor = vbWindowText;
+    bool transparent = false;
+    int tabIndex = 0;
+    bool visible = true;
+    bool border = false; // flat single line
+    bool centered = false;
+    bool wordWrap = false;
+    bool autoSize = false; // labels: grow to the text, to the right
+    std::wstring toolTip{};
+    bool crossCursor = false;
+    int value = 0; // check box: 0 unticked, 1 ticked, 2 greyed
+    bool enabled = true; // timer
+    int interval = 0; // timer, milliseconds
+    int picture = 0; // picture: resource number of the JPEG
+};
+
+struct MenuItem {
+    std::wstring name{};
+    std::wstring caption{};
+    std::wstring parent{}; // empty for a top-level menu
+    bool visible = true;
+};
+
+enum class Frame { SizableToolWindow, Sizable };
+
+struct Layout {
+    std::wstring name;
+    std::wstring caption;
+    Color backColor = vbWindowBackground;
+    Frame frame = Frame::Sizable;
+    int clientWidth = 0, clientHeight = 0; // twips
+    std::vector<Control> controls; // in the order the window creates them
+    std::vector<MenuItem> menus;
+};
+
+// Mouse events carry the button (1 left, 2 right, 4 middle), the shift state and the position
+// in twips; Unload carries the cancel argument.
+struct EventArgs {
+    int button = 0;
+    int shift = 0;
+    float x = 0, y = 0;
+    int cancel = 0;
+};
+
+class Form;
+
+// The windowing side of the platform.
+class Runtime {
+public:
+    virtual ~Runtime() = default;
+    // Loads the form (controls back to the layout, Form_Load) and shows it; modal returns only
+    // when the form is unloaded.
+    virtual void Show(Form& form, int modal) = 0;
+    virtual void Unload(Form& form) = 0;
+    // Shows a hidden top-level menu at the pointer; returns when it closes, after the chosen
+    // item's click has run.
+    virtual void PopupMenu(Form& form, const std::wstring& menu) = 0;
+    virtual WindowHandle hWnd(const Form& form) = 0;
+    // Shows the start-up form and runs events until the program ends.
+    virtual int Run(Form& startup) = 0;
+};
+
+class Form {
+public:
+    Form(Os& system, Runtime& forms, Layout layout);
+    virtual ~Form() = default;
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    const Layout& layout() const noexcept { return layout_; }
+    std::vector<Control>& controls() noexcept { return controls_; }
+    const std::vector<Control>& controls() const noexcept { return controls_; }
+    Control& operator[](std::wstring_view name);
+    const Control& operator[](std::wstring_view name) const;
+
+    // Controls and caption back to the layout, then Form_Load.
+    void Load();
+    // Runs the handler named control + "_" + event, if the form has one. A failure in it is shown
+    // to the user and ends the program. Returns whether a handler ran.
+    bool Fire(std::wstring_view control, std::wstring_view event, EventArgs& args);
+    bool Fire(std::wstring_view control, std::wstring_view event);
+    bool HasHandler(std::wstring_view control, std::wstring_view event) const;
+
+    WindowHandle hWnd() { return runtime.hWnd(*this); }
+    void Show(int modal = 0) { runtime.Show(*this, modal); }
+    void PopupMenu(const std::wstring& menu) { runtime.PopupMenu(*this, menu); }
+
+    std::wstring Caption;
+
+protected:
+    using Handler = std::function<void(EventArgs&)>;
+    void On(std::wstring_view handlerName, Handler handler);
+
+    Os& os;
+    Runtime& runtime;
+
+private:
+    Layout layout_;
+    std::vector<Control> controls_;
+    std::map<std::wstring, Handler, std::less<>> handlers_;
+};
+
+} // namespace platform

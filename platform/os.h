@@ -1,0 +1,89 @@
+// The operating system as the program's logic sees it: settings store, processes, files,
+// date and time, window placement, messages and ending the program. The Win32 build implements
+// it in platform/win32; the unit tests use a fake.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// A platform operation that failed, in words a user can read: what was attempted, on what,
+// and the system's own explanation.
+class Failure : public std::runtime_error {
+public:
+    Failure(const std::wstring& operation, const std::wstring& subject, const std::wstring& reason);
+    const std::wstring& text() const noexcept { return text_; }
+
+private:
+    std::wstring text_;
+};
+
+// The platform's window handle value, as a window's hWnd reports it.
+using WindowHandle = std::intptr_t;
+
+// Window styles of Shell.
+constexpr int vbNormalFocus = 1;
+constexpr int vbMinimizedFocus = 2;
+
+// File attribute of SetAttr.
+constexpr unsigned vbReadOnly = 1;
+
+// A process that Shell started. Nobody waits for it; its end can be looked at.
+class Process {
+public:
+    virtual ~Process() = default;
+    // The exit code once the process has ended; nothing while it runs.
+    virtual std::optional<std::uint32_t> ExitCode() = 0;
+};
+
+enum class MessageKind { Information, Error };
+
+class Os {
+public:
+    virtual ~Os() = default;
+
+    // Per-user application settings store. GetSetting gives empty text for a missing entry.
+    virtual std::wstring GetSetting(const std::wstring& appName, const std::wstring& section,
+                                    const std::wstring& key) = 0;
+    virtual void SaveSetting(const std::wstring& appName, const std::wstring& section,
+                             const std::wstring& key, const std::wstring& value) = 0;
+    // Whether a registry key such as HKCU\Software\X exists.
+    virtual bool RegistryKeyExists(const std::wstring& key) = 0;
+
+    // Starts a command line with a window style and returns at once.
+    virtual std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) = 0;
+
+    // The folder of the program's own executable; ends in a backslash only at a drive's root.
+    virtual std::wstring AppPath() = 0;
+    // The system folder that holds the platform's own tools.
+    virtual std::wstring SystemPath() = 0;
+    virtual bool FileExists(const std::wstring& path) = 0;
+    // Creates one folder; false when it exists already.
+    virtual bool MakeNewDir(const std::wstring& path) = 0;
+    // Opens the file for appending (creating it), writes the text in the ANSI code page, closes it.
+    virtual void AppendText(const std::wstring& path, const std::wstring& text) = 0;
+    // Replaces all attributes of the file.
+    virtual void SetAttr(const std::wstring& path, unsigned attributes) = 0;
+    // The file's length in bytes, read without opening, creating or locking the file.
+    virtual std::uint64_t FileLen(const std::wstring& path) = 0;
+
+    // Today as mm-dd-yyyy, whatever the regional settings.
+    virtual std::wstring DateText() = 0;
+    // The time of day in the user's regional format.
+    virtual std::wstring TimeText() = 0;
+    // The user's regional decimal separator.
+    virtual std::wstring DecimalSeparator() = 0;
+
+    virtual bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx,
+                              int cy, unsigned flags) = 0;
+
+    virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
+    // Stops the program at once: no further event runs.
+    [[noreturn]] virtual void End() = 0;
+};
+
+} // namespace platform
