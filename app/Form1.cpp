@@ -1,0 +1,140 @@
+// The main window itself: its layout, start-up and the two ways of ending the program.
+#include "app/Form1.h"
+
+using platform::Control;
+using platform::ControlKind;
+using platform::EventArgs;
+
+namespace {
+
+constexpr platform::Color kTextBlue = 0x00B6703D;
+constexpr int kPictureResource = 101;
+
+Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, int tabIndex)
+{
+    Control label{.name = name, .caption = caption, .left = left, .top = 1680, .width = width, .height = 255};
+    label.tabIndex = tabIndex;
+    label.border = true;
+    label.centered = true;
+    return label;
+}
+
+} // namespace
+
+platform::Layout Form1::Layout()
+{
+    platform::Layout layout;
+    layout.name = L"Form1";
+    layout.backColor = 0x00FFFFFF;
+    layout.frame = platform::Frame::SizableToolWindow;
+    layout.clientWidth = 5295;
+    layout.clientHeight = 2370;
+
+    Control chkOpen{.name = L"chkOpen", .kind = ControlKind::CheckBox, .caption = L"Open Folder After Export",
+                    .left = 1680, .top = 2040, .width = 2295, .height = 255};
+    chkOpen.backColor = 0x00FFFFFF;
+    chkOpen.foreColor = kTextBlue;
+    chkOpen.tabIndex = 6;
+    chkOpen.toolTip = L"Right-Click for another option.";
+
+    Control timer1{.name = L"Timer1", .kind = ControlKind::Timer};
+    timer1.enabled = false;
+    timer1.interval = 500;
+    timer1.visible = false;
+
+    // Lies below the client area: seen only when the user enlarges the window downwards.
+    Control text1{.name = L"Text1", .kind = ControlKind::TextBox, .caption = L"Text1",
+                  .left = 120, .top = 2880, .width = 5055, .height = 4845};
+    text1.tabIndex = 0;
+
+    Control label2{.name = L"Label2", .caption = L"Size of LarkSpool", .left = 120, .top = 1200, .width = 2055,
+                   .height = 195};
+    label2.transparent = true;
+    label2.foreColor = kTextBlue;
+    label2.tabIndex = 5;
+    label2.visible = false;
+    label2.autoSize = true;
+
+    Control label1{.name = L"Label1", .left = 120, .top = 120, .width = 4995, .height = 795};
+    label1.transparent = true;
+    label1.foreColor = kTextBlue;
+    label1.tabIndex = 4;
+    label1.centered = true;
+    label1.wordWrap = true;
+
+    Control image1{.name = L"Image1", .kind = ControlKind::Picture, .left = 0, .top = 1920, .width = 450,
+                   .height = 375};
+    image1.crossCursor = true;
+    image1.toolTip = L"Wrenlet! Web Site";
+    image1.picture = kPictureResource;
+
+    Control cmdExport = CommandLabel(L"cmdExport", L"Export Custom Names", 2520, 1695, 1);
+    cmdExport.backColor = 0x00FFFFFF;
+
+    layout.controls = {chkOpen,
+                       timer1,
+                       text1,
+                       label2,
+                       label1,
+                       image1,
+                       CommandLabel(L"cmdAbout", L"About", 1680, 735, 3),
+                       CommandLabel(L"cmdExit", L"Exit", 4320, 735, 2),
+                       cmdExport};
+    layout.menus = {{.name = L"mnu1", .caption = L"", .parent = L"", .visible = false},
+                    {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true}};
+    return layout;
+}
+
+Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, forms, Layout())
+{
+    On(L"Form_Load", [this](EventArgs&) { Form_Load(); });
+    On(L"Form_Activate", [this](EventArgs&) { Form_Activate(); });
+    On(L"Form_Unload", [this](EventArgs& args) { Form_Unload(args); });
+    On(L"cmdExit_Click", [this](EventArgs&) { cmdExit_Click(); });
+    On(L"cmdExport_Click", [this](EventArgs&) { cmdExport_Click(); });
+    On(L"cmdAbout_Click", [this](EventArgs&) { cmdAbout_Click(); });
+    On(L"cmdExport_MouseMove", [this](EventArgs&) { cmdExport_MouseMove(); });
+    On(L"cmdExit_MouseMove", [this](EventArgs&) { cmdExit_MouseMove(); });
+    On(L"cmdAbout_MouseMove", [this](EventArgs&) { cmdAbout_MouseMove(); });
+    On(L"Form_MouseMove", [this](EventArgs&) { Form_MouseMove(); });
+    On(L"Label1_MouseMove", [this](EventArgs&) { Label1_MouseMove(); });
+    On(L"chkOpen_MouseDown", [this](EventArgs& args) { chkOpen_MouseDown(args); });
+    On(L"mn2_Click", [this](EventArgs&) { mn2_Click(); });
+    On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
+    On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
+}
+
+void Form1::Form_Load()
+{
+    onTop.emplace(os);
+    RefreshRunCount();
+    SetSizeCaptionRunNumber(timesRun_);
+}
+
+// The size caption and the size monitor name the backup file of this run number.
+void Form1::SetSizeCaptionRunNumber(const std::wstring& runNumber)
+{
+    sizeCaptionPrefix_ = L"Size of LarkSpool " + runNumber + L".reg is: ";
+    startupRunNumber_ = runNumber;
+}
+
+void Form1::Form_Activate()
+{
+    if (!onTop) {
+        onTop.emplace(os);
+    }
+    onTop->MakeTopMost(hWnd());
+}
+
+void Form1::cmdExit_Click()
+{
+    did_backup();
+    os.End();
+}
+
+// Closing is never refused: the cancel argument is left as it came.
+void Form1::Form_Unload(EventArgs& /*args*/)
+{
+    did_backup();
+    os.End();
+}

@@ -1,0 +1,75 @@
+// The main window: start-up, run counter, exit, hover highlighting, popup menu and links
+// (app/), the backup export and its size monitor (backup/).
+#pragma once
+
+#include "platform/forms.h"
+#include "ui/clsOnTop.h"
+#include "ui/frmAbout.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class Form1 : public platform::Form {
+public:
+    Form1(platform::Os& system, platform::Runtime& forms);
+
+    static platform::Layout Layout();
+
+    // Puts the stored run count back when this run made no backup.
+    void did_backup();
+
+    // State, readable for the tests.
+    const std::wstring& timesRun() const noexcept { return timesRun_; }
+    bool backupDone() const noexcept { return backupDone_; }
+    const std::wstring& sizeCaptionPrefix() const noexcept { return sizeCaptionPrefix_; }
+    const std::wstring& startupRunNumber() const noexcept { return startupRunNumber_; }
+
+private:
+    // Start-up and exit.
+    void Form_Load();
+    void Form_Activate();
+    void cmdExit_Click();
+    void Form_Unload(platform::EventArgs& args);
+    void SetSizeCaptionRunNumber(const std::wstring& runNumber);
+
+    // Run counter.
+    void RefreshRunCount();
+    std::wstring ReadRunCount();
+    void StoreRunCount(std::int64_t count);
+
+    // Hover highlighting, popup menu and links.
+    void cmdExport_MouseMove();
+    void cmdExit_MouseMove();
+    void cmdAbout_MouseMove();
+    void Form_MouseMove();
+    void Label1_MouseMove();
+    void ResetCommandLabels();
+    void chkOpen_MouseDown(const platform::EventArgs& args);
+    void mn2_Click();
+    void Image1_Click();
+    void cmdAbout_Click();
+
+    // Backup export.
+    void cmdExport_Click();
+    std::wstring FindRegistryTool();
+    void ClaimBackupFolder();
+    void WriteDateStamp();
+    void OpenBackupFolder();
+
+    // Backup size monitor.
+    void Timer1_Timer();
+    void WatchExport();
+
+    std::optional<ui::clsOnTop> onTop;
+    std::wstring backupSize;
+    std::wstring sizeCaptionPrefix_;
+    std::wstring startupRunNumber_;
+    std::wstring timesRun_;
+    bool backupDone_ = false;
+
+    std::unique_ptr<ui::frmAbout> about_;
+    std::unique_ptr<platform::Process> exportProcess_;
+    std::wstring exportFailure_;
+};

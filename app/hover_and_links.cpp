@@ -1,0 +1,68 @@
+// The main window's command labels light up under the mouse; the check box's popup menu opens
+// drive C:, the picture opens the add-on's web site and "About" shows the About window.
+#include "app/Form1.h"
+#include "ui/command_label.h"
+
+namespace {
+
+constexpr int kRightButton = 2;
+constexpr wchar_t kWebSite[] = L"http://www.zephrix.com/wrenlet/";
+
+} // namespace
+
+void Form1::cmdExport_MouseMove()
+{
+    ui::Highlight((*this)[L"cmdExport"]);
+}
+
+void Form1::cmdExit_MouseMove()
+{
+    ui::Highlight((*this)[L"cmdExit"]);
+}
+
+void Form1::cmdAbout_MouseMove()
+{
+    ui::Highlight((*this)[L"cmdAbout"]);
+}
+
+void Form1::Form_MouseMove()
+{
+    ResetCommandLabels();
+}
+
+void Form1::Label1_MouseMove()
+{
+    ResetCommandLabels();
+}
+
+void Form1::ResetCommandLabels()
+{
+    ui::Reset((*this)[L"cmdExport"]);
+    ui::Reset((*this)[L"cmdExit"]);
+    ui::Reset((*this)[L"cmdAbout"]);
+}
+
+void Form1::chkOpen_MouseDown(const platform::EventArgs& args)
+{
+    if (args.button == kRightButton) {
+        PopupMenu(L"mnu1");
+    }
+}
+
+void Form1::mn2_Click()
+{
+    os.Shell(L"explorer C:\\", platform::vbNormalFocus);
+}
+
+void Form1::Image1_Click()
+{
+    os.Shell(std::wstring(L"explorer ") + kWebSite, platform::vbMinimizedFocus);
+}
+
+void Form1::cmdAbout_Click()
+{
+    if (!about_) {
+        about_ = std::make_unique<ui::frmAbout>(os, runtime);
+    }
+    about_->Show(1);
+}

@@ -1,0 +1,206 @@
+#include "fake_os.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace fake {
+
+std::wstring Lower(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    return text;
+}
+
+namespace {
+
+std::wstring Parent(const std::wstring& path)
+{
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+class Process final : public platform::Process {
+public:
+    explicit Process(std::shared_ptr<std::optional<std::uint32_t>> exit) : exit_(std::move(exit)) {}
+    std::optional<std::uint32_t> ExitCode() override { return *exit_; }
+
+private:
+    std::shared_ptr<std::optional<std::uint32_t>> exit_;
+};
+
+} // namespace
+
+Os::Os() : lastExit(std::make_shared<std::optional<std::uint32_t>>())
+{
+    files[L"c:\\windows\\system32\\reg.exe"] = "MZ";
+}
+
+void Os::Call(const std::wstring& name, const std::wstring& argument)
+{
+    calls.push_back(name + L" " + argument);
+    if (name == failing) {
+        throw platform::Failure(name, argument, L"The device is not ready.");
+    }
+}
+
+std::wstring Os::Setting() const
+{
+    auto found = settings.find(L"lsBundle\\TimesRun\\1");
+    return found == settings.end() ? L"<none>" : found->second;
+}
+
+std::vector<std::wstring> Os::CallsNamed(const std::wstring& name) const
+{
+    std::vector<std::wstring> named;
+    for (const auto& call : calls) {
+        if (call.rfind(name + L" ", 0) == 0) {
+            named.push_back(call.substr(name.size() + 1));
+        }
+    }
+    return named;
+}
+
+std::wstring Os::GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key)
+{
+    const std::wstring path = appName + L"\\" + section + L"\\" + key;
+    Call(L"GetSetting", path);
+    auto found = settings.find(path);
+    return found == settings.end() ? L"" : found->second;
+}
+
+void Os::SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
+                     const std::wstring& value)
+{
+    Call(L"SaveSetting", value);
+    settings[appName + L"\\" + section + L"\\" + key] = value;
+}
+
+bool Os::RegistryKeyExists(const std::wstring& key)
+{
+    Call(L"RegistryKeyExists", key);
+    return registryKeys.count(Lower(key)) != 0;
+}
+
+std::unique_ptr<platform::Process> Os::Shell(const std::wstring& commandLine, int windowStyle)
+{
+    Call(L"Shell", std::to_wstring(windowStyle) + L" " + commandLine);
+    lastExit = std::make_shared<std::optional<std::uint32_t>>();
+    return std::make_unique<Process>(lastExit);
+}
+
+std::wstring Os::AppPath()
+{
+    return appPath;
+}
+
+std::wstring Os::SystemPath()
+{
+    return systemPath;
+}
+
+bool Os::FileExists(const std::wstring& path)
+{
+    return files.count(Lower(path)) != 0;
+}
+
+bool Os::MakeNewDir(const std::wstring& path)
+{
+    Call(L"MakeNewDir", path);
+    return folders.insert(Lower(path)).second;
+}
+
+void Os::AppendText(const std::wstring& path, const std::wstring& text)
+{
+    Call(L"AppendText", path);
+    if (folders.count(Lower(Parent(path))) == 0) {
+        throw platform::Failure(L"Opening the file", path, L"The system cannot find the path specified.");
+    }
+    std::string& bytes = files[Lower(path)];
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c);
+    }
+}
+
+void Os::SetAttr(const std::wstring& path, unsigned value)
+{
+    Call(L"SetAttr", path);
+    attributes[Lower(path)] = value;
+}
+
+std::uint64_t Os::FileLen(const std::wstring& path)
+{
+    Call(L"FileLen", path);
+    auto found = files.find(Lower(path));
+    if (found == files.end()) {
+        throw platform::Failure(L"Reading the size of", path, L"The system cannot find the file specified.");
+    }
+    return found->second.size();
+}
+
+std::wstring Os::DateText()
+{
+    return date;
+}
+
+std::wstring Os::TimeText()
+{
+    return time;
+}
+
+std::wstring Os::DecimalSeparator()
+{
+    return decimal;
+}
+
+bool Os::SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx,
+                      int cy, unsigned flags)
+{
+    Call(L"SetWindowPos", std::to_wstring(hWnd));
+    windowPos.push_back({hWnd, hWndInsertAfter, x, y, cx, cy, flags});
+    return hWnd != 0;
+}
+
+void Os::MsgBox(const std::wstring& text, platform::MessageKind /*kind*/)
+{
+    Call(L"MsgBox", text);
+    messages.push_back(text);
+}
+
+void Os::End()
+{
+    calls.emplace_back(L"End ");
+    throw Ended{};
+}
+
+void Runtime::Show(platform::Form& form, int modal)
+{
+    calls.push_back(L"Show " + form.layout().name + L" " + std::to_wstring(modal));
+    form.Load();
+    form.Fire(L"Form", L"Resize");
+    form.Fire(L"Form", L"Activate");
+}
+
+void Runtime::Unload(platform::Form& form)
+{
+    calls.push_back(L"Unload " + form.layout().name);
+}
+
+void Runtime::PopupMenu(platform::Form& form, const std::wstring& menu)
+{
+    calls.push_back(L"PopupMenu " + menu);
+    if (!popupChoice.empty()) {
+        form.Fire(popupChoice, L"Click");
+    }
+}
+
+platform::WindowHandle Runtime::hWnd(const platform::Form& form)
+{
+    return form.layout().name == L"Form1" ? 0x1001 : 0x2002;
+}
+
+int Runtime::Run(platform::Form& startup)
+{
+    Show(startup, 0);
+    return 0;
+}
+
+} // namespace fake

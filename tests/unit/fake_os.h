@@ -1,0 +1,91 @@
+// A pretend operating system and window runtime that record what the program asks of them.
+#pragma once
+
+#include "platform/forms.h"
+#include "platform/os.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// Thrown by End, so that a test sees the program stop where it would have.
+struct Ended {};
+
+struct WindowPosCall {
+    platform::WindowHandle hWnd, insertAfter;
+    int x, y, cx, cy;
+    unsigned flags;
+    bool operator==(const WindowPosCall&) const = default;
+};
+
+class Os final : public platform::Os {
+public:
+    // Every operation, in order, as "Name argument".
+    std::vector<std::wstring> calls;
+    // The operation (by name) that fails from now on.
+    std::wstring failing;
+
+    std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
+    std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
+    std::set<std::wstring> folders; // lower case
+    std::map<std::wstring, std::string> files; // lower case path -> bytes
+    std::map<std::wstring, unsigned> attributes;
+    std::wstring appPath = L"D:\\Tools";
+    std::wstring systemPath = L"C:\\windows\\system32";
+    std::wstring date = L"12-07-2026";
+    std::wstring time = L"3:04:05 PM";
+    std::wstring decimal = L".";
+    std::vector<WindowPosCall> windowPos;
+    std::vector<std::wstring> messages;
+    // Exit code of the last process started; nothing while it runs.
+    std::shared_ptr<std::optional<std::uint32_t>> lastExit;
+
+    Os();
+    std::wstring Setting() const; // the run count entry, or "<none>"
+    std::vector<std::wstring> CallsNamed(const std::wstring& name) const;
+
+    std::wstring GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key) override;
+    void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
+                     const std::wstring& value) override;
+    bool RegistryKeyExists(const std::wstring& key) override;
+    std::unique_ptr<platform::Process> Shell(const std::wstring& commandLine, int windowStyle) override;
+    std::wstring AppPath() override;
+    std::wstring SystemPath() override;
+    bool FileExists(const std::wstring& path) override;
+    bool MakeNewDir(const std::wstring& path) override;
+    void AppendText(const std::wstring& path, const std::wstring& text) override;
+    void SetAttr(const std::wstring& path, unsigned attributes) override;
+    std::uint64_t FileLen(const std::wstring& path) override;
+    std::wstring DateText() override;
+    std::wstring TimeText() override;
+    std::wstring DecimalSeparator() override;
+    bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx,
+                      int cy, unsigned flags) override;
+    void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
+    [[noreturn]] void End() override;
+
+private:
+    void Call(const std::wstring& name, const std::wstring& argument);
+};
+
+class Runtime final : public platform::Runtime {
+public:
+    std::vector<std::wstring> calls; // "Show frmAbout 1", "PopupMenu mnu1", "Unload frmAbout"
+    // The menu item that the user picks when a popup menu opens; empty: the menu is dismissed.
+    std::wstring popupChoice;
+
+    void Show(platform::Form& form, int modal) override;
+    void Unload(platform::Form& form) override;
+    void PopupMenu(platform::Form& form, const std::wstring& menu) override;
+    platform::WindowHandle hWnd(const platform::Form& form) override;
+    int Run(platform::Form& startup) override;
+};
+
+std::wstring Lower(std::wstring text);
+
+} // namespace fake

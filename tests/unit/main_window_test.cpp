@@ -1,0 +1,120 @@
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(MainWindow, LoadRefreshesThenKeepsTheStartupRunNumber)
+{
+    fake::Os os;
+    os.settings[L"lsBundle\\TimesRun\\1"] = L"5";
+    Program program(os);
+    Form1& form = program.Start();
+    EXPECT_EQ(form.sizeCaptionPrefix(), L"Size of LarkSpool 5.reg is: ");
+    EXPECT_EQ(form.startupRunNumber(), L"5");
+    // Loading reads and writes the count before anything is placed on the screen.
+    EXPECT_EQ(os.calls.at(0), L"GetSetting lsBundle\\TimesRun\\1");
+    EXPECT_EQ(os.calls.at(1), L"SaveSetting 6");
+    EXPECT_EQ(os.calls.at(2), L"SetWindowPos 4097");
+
+    program.Export();
+    program.Export();
+    EXPECT_EQ(form.timesRun(), L"7");
+    EXPECT_EQ(form.sizeCaptionPrefix(), L"Size of LarkSpool 5.reg is: ");
+    EXPECT_EQ(form.startupRunNumber(), L"5");
+}
+
+TEST(MainWindow, FirstDisplayShowsNoSizeAndAnUntickedBox)
+{
+    fake::Os os;
+    Program program(os);
+    program.Start();
+    EXPECT_FALSE(program[L"Label2"].visible);
+    EXPECT_EQ(program[L"chkOpen"].value, 0);
+    EXPECT_FALSE(program[L"Timer1"].enabled);
+}
+
+TEST(MainWindow, ActivationMakesTheWindowTopmost)
+{
+    fake::Os os;
+    Program program(os);
+    program.Start();
+    program.form->Fire(L"Form", L"Activate");
+    const fake::WindowPosCall topmost{0x1001, -1, 0, 0, 0, 0, 3};
+    ASSERT_EQ(os.windowPos.size(), 2u);
+    EXPECT_EQ(os.windowPos[0], topmost);
+    EXPECT_EQ(os.windowPos[1], topmost);
+}
+
+TEST(MainWindow, BothWaysOutRunDidBackupOnceAndEnd)
+{
+    for (const wchar_t* way : {L"cmdExit_Click", L"Form_Unload"}) {
+        SCOPED_TRACE(std::string(way, way + std::wcslen(way)));
+        fake::Os os;
+        os.settings[L"lsBundle\\TimesRun\\1"] = L"5";
+        Program program(os);
+        program.Start();
+        os.calls.clear();
+        platform::EventArgs args;
+        args.cancel = 0;
+        if (std::wstring(way) == L"cmdExit_Click") {
+            EXPECT_THROW(program.form->Fire(L"cmdExit", L"Click", args), fake::Ended);
+        } else {
+            EXPECT_THROW(program.form->Fire(L"Form", L"Unload", args), fake::Ended);
+        }
+        EXPECT_EQ(os.calls, (std::vector<std::wstring>{L"SaveSetting 4", L"End "}));
+        EXPECT_EQ(args.cancel, 0);
+    }
+}
+
+// Positions and sizes in twips; the command labels stand in one row with gaps of 105.
+TEST(MainWindow, LayoutHasNoOverlapsAndLabelsInOneRow)
+{
+    const platform::Layout layout = Form1::Layout();
+    std::vector<platform::Control> placed;
+    for (const auto& control : layout.controls) {
+        if (control.kind != platform::ControlKind::Timer) {
+            placed.push_back(control);
+        }
+    }
+    for (std::size_t a = 0; a < placed.size(); ++a) {
+        for (std::size_t b = a + 1; b < placed.size(); ++b) {
+            const auto& p = placed[a];
+            const auto& q = placed[b];
+            const bool apart = p.left + p.width <= q.left || q.left + q.width <= p.left ||
+                               p.top + p.height <= q.top || q.top + q.height <= p.top;
+            EXPECT_TRUE(apart) << std::string(p.name.begin(), p.name.end()) << " overlaps "
+                               << std::string(q.name.begin(), q.name.end());
+        }
+    }
+}
+
+TEST(MainWindow, CommandLabelsStandInARowWithEvenGaps)
+{
+    fake::Os os;
+    Program program(os);
+    program.Start();
+    const auto& about = program[L"cmdAbout"];
+    const auto& exportLabel = program[L"cmdExport"];
+    const auto& exit = program[L"cmdExit"];
+    EXPECT_EQ(about.top, exportLabel.top);
+    EXPECT_EQ(exportLabel.top, exit.top);
+    EXPECT_EQ(exportLabel.left - (about.left + about.width), 105);
+    EXPECT_EQ(exit.left - (exportLabel.left + exportLabel.width), 105);
+    // Text1 lies wholly below the client area.
+    EXPECT_GE(program[L"Text1"].top, Form1::Layout().clientHeight);
+}
+
+TEST(MainWindow, FailureInAHandlerIsShownAndEndsTheProgram)
+{
+    fake::Os os;
+    Program program(os);
+    program.Start();
+    os.failing = L"MakeNewDir";
+    EXPECT_THROW(program.Export(), fake::Ended);
+    ASSERT_EQ(os.messages.size(), 1u);
+    EXPECT_NE(os.messages[0].find(L"C:\\Larkspool0"), std::wstring::npos);
+    EXPECT_NE(os.messages[0].find(L"The device is not ready."), std::wstring::npos);
+}
+
+} // namespace
