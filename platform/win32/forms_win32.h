@@ -1,0 +1,49 @@
+// The forms runtime on Win32: one top-level window per loaded form, labels and pictures painted
+// by the form itself, real child windows for the check box and the text box.
+#pragma once
+
+#include "platform/forms.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace platform::win32 {
+
+class FormWindow;
+
+class Win32Runtime final : public Runtime {
+public:
+    explicit Win32Runtime(HINSTANCE instance);
+    ~Win32Runtime() override;
+    Win32Runtime(const Win32Runtime&) = delete;
+    Win32Runtime& operator=(const Win32Runtime&) = delete;
+
+    void Show(Form& form, int modal) override;
+    void Unload(Form& form) override;
+    void PopupMenu(Form& form, const std::wstring& menu) override;
+    WindowHandle hWnd(const Form& form) override;
+    int Run(Form& startup) override;
+
+    // Brings every loaded window up to date with its form's data.
+    void SyncAll();
+    // Where a control lies in its window's client area, in pixels.
+    RECT ControlRect(const Form& form, std::wstring_view control);
+    // Runs pending messages without waiting, for tests of the layer.
+    static void PumpMessages();
+
+    // The form that was last active among the program's own windows.
+    const Form* lastActive = nullptr;
+
+private:
+    FormWindow* Find(const Form& form) const;
+    void EnableOthers(const FormWindow& except, bool enable);
+
+    HINSTANCE instance_;
+    bool comStarted_ = false; // COM decodes the pictures
+    std::vector<std::unique_ptr<FormWindow>> windows_;
+};
+
+} // namespace platform::win32

@@ -1,0 +1,38 @@
+// The operating system through Win32.
+#pragma once
+
+#include "platform/os.h"
+
+#include <windows.h>
+
+namespace platform::win32 {
+
+// The system's own words for an error code, without the line end.
+std::wstring ErrorText(DWORD code);
+// A Failure for the last Win32 error.
+[[noreturn]] void ThrowLastError(const std::wstring& operation, const std::wstring& subject);
+
+class Win32Os final : public Os {
+public:
+    std::wstring GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key) override;
+    void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
+                     const std::wstring& value) override;
+    bool RegistryKeyExists(const std::wstring& key) override;
+    std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) override;
+    std::wstring AppPath() override;
+    std::wstring SystemPath() override;
+    bool FileExists(const std::wstring& path) override;
+    bool MakeNewDir(const std::wstring& path) override;
+    void AppendText(const std::wstring& path, const std::wstring& text) override;
+    void SetAttr(const std::wstring& path, unsigned attributes) override;
+    std::uint64_t FileLen(const std::wstring& path) override;
+    std::wstring DateText() override;
+    std::wstring TimeText() override;
+    std::wstring DecimalSeparator() override;
+    bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
+                      unsigned flags) override;
+    void MsgBox(const std::wstring& text, MessageKind kind) override;
+    [[noreturn]] void End() override;
+};
+
+} // namespace platform::win32
