@@ -1,0 +1,115 @@
+# Helpers of the end-to-end tests: the real LarkSpool.exe under Wine on the test run's X server,
+# driven with the real mouse, checked through the registry, the files and the screen's pixels.
+# shellcheck shell=bash
+set -uo pipefail
+
+EXE="$1"
+PROBE="$2"
+: "${WINEPREFIX:?the tests run in the throw-away prefix that scripts/test makes}"
+: "${DISPLAY:?the tests run on the X server that scripts/test starts}"
+export WINEDEBUG=-all
+DRIVE_C="$WINEPREFIX/drive_c"
+ARTIFACTS="$(dirname "$EXE")/e2e-artifacts"
+mkdir -p "$ARTIFACTS"
+COUNTER_KEY='HKCU\Software\VB and VBA Program Settings\lsBundle\TimesRun'
+ADDON_KEY='HKCU\Software\Zephrix\Wrenlet2'
+PASSED=0
+FAILED=0
+APP_PID=""
+
+check() { # description, then a command that must succeed
+    local what="$1"
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL: $what" >&2
+    fi
+}
+
+equals() { # description, expected, actual
+    if [ "$2" == "$3" ]; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL: $1: expected [$2], got [$3]" >&2
+    fi
+}
+
+finish() {
+    stop_app
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ]
+}
+
+probe() { wine "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+
+counter() { # the stored run count, or <none>
+    local line
+    line=$(wine reg query "$COUNTER_KEY" /v 1 2>/dev/null | tr -d '\r' | grep REG_SZ) || { echo "<none>"; return; }
+    echo "${line##*REG_SZ}" | sed 's/^[[:space:]]*//'
+}
+
+set_counter() {
+    if [ "$1" == "<none>" ]; then
+        wine reg delete "$COUNTER_KEY" /f >/dev/null 2>&1
+    else
+        wine reg add "$COUNTER_KEY" /v 1 /d "$1" /f >/dev/null 2>&1
+    fi
+}
+
+start_app() { # [folder the program is started from]
+    local exe="$EXE"
+    if [ $# -gt 0 ]; then
+        exe="$1"
+    fi
+    wine "$exe" >/dev/null 2>&1 &
+    APP_PID=$!
+    probe wait "LarkSpool." 60 || { echo "FAIL: the main window did not appear" >&2; FAILED=$((FAILED + 1)); }
+    sleep 0.5
+    window "LarkSpool."
+}
+
+stop_app() {
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+    wait_ended 5 >/dev/null
+    APP_PID=""
+}
+
+wait_ended() { # seconds; succeeds when the program has ended
+    local tenths=$(($1 * 10))
+    for _ in $(seq "$tenths"); do
+        [ -z "$APP_PID" ] && return 0
+        kill -0 "$APP_PID" 2>/dev/null || { wait "$APP_PID" 2>/dev/null; APP_PID=""; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+window() { # loads left, top, width, height, client_x, client_y, topmost, enabled, title, found
+    found=0
+    eval "$(probe window "$1" | sed -n 's/^\([a-z_]*\)=\(.*\)$/\1='"'"'\2'"'"'/p')"
+}
+
+# Positions are in the main window's client area, in pixels at 96 DPI (15 twips a pixel).
+move_to() { xdotool mousemove $((client_x + $1)) $((client_y + $2)); sleep 0.3; }
+click_at() { move_to "$1" "$2"; xdotool click "${3:-1}"; sleep 0.5; }
+
+screen() { import -window root "$ARTIFACTS/.screen.png"; }
+pixel() { # colour at a client position of the last window, as RRGGBB, from a fresh screenshot
+    screen
+    convert "$ARTIFACTS/.screen.png" -crop "1x1+$((client_x + $1))+$((client_y + $2))" -depth 8 txt:- |
+        tail -n 1 | grep -o '#[0-9A-F]\{6\}' | tr -d '#'
+}
+count_colour() { # RRGGBB, then a client rectangle x y w h: how many pixels have that colour
+    screen
+    convert "$ARTIFACTS/.screen.png" -crop "${4}x${5}+$((client_x + $2))+$((client_y + $3))" -depth 8 txt:- |
+        grep -c -i "#$1"
+}
+keep_screenshot() { # name: the last window's picture, kept as a test artefact
+    screen
+    convert "$ARTIFACTS/.screen.png" -crop "${width}x${height}+${left}+${top}" +repage "$ARTIFACTS/$1.png"
+}
+
+wipe_backups() { rm -rf "$DRIVE_C"/[Ll]ark[Ss]pool* "$DRIVE_C/planted-program-ran.txt"; }

@@ -1,0 +1,110 @@
+// Looks at LarkSpool's windows from outside, as the end-to-end tests need:
+//   probe window TEXT   geometry and state of the visible top-level window whose title contains TEXT
+//   probe foreground    title of the foreground window
+//   probe screen        size of the primary screen
+//   probe wait TEXT S   waits up to S seconds for such a window; exit code 1 if none came
+//   probe checkbox TEXT state of the check box in that window
+//   probe menu          whether a popup menu is open
+// Output is one "key=value" per line, for the shell.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+struct Search {
+    const wchar_t* text;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    wchar_t title[512] = L"";
+    ::GetWindowTextW(window, title, 512);
+    if (::IsWindowVisible(window) && std::wcsstr(title, search->text) != nullptr) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Find(const wchar_t* text)
+{
+    Search search{text, nullptr};
+    ::EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void PrintTitle(const char* key, HWND window)
+{
+    wchar_t title[512] = L"";
+    if (window != nullptr) {
+        ::GetWindowTextW(window, title, 512);
+    }
+    std::printf("%s=%ls\n", key, title);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc >= 2 && std::wcscmp(argv[1], L"screen") == 0) {
+        std::printf("width=%d\nheight=%d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+        return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"foreground") == 0) {
+        PrintTitle("foreground", ::GetForegroundWindow());
+        return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"menu") == 0) {
+        HWND menu = ::FindWindowW(L"#32768", nullptr);
+        std::printf("menu=%d\n", menu != nullptr && ::IsWindowVisible(menu) ? 1 : 0);
+        return 0;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"checkbox") == 0) {
+        HWND window = Find(argv[2]);
+        HWND check = window != nullptr ? ::FindWindowExW(window, nullptr, L"BUTTON", nullptr) : nullptr;
+        if (check == nullptr) {
+            return 1;
+        }
+        std::printf("checked=%d\n", static_cast<int>(::SendMessageW(check, BM_GETCHECK, 0, 0)));
+        return 0;
+    }
+    if (argc >= 4 && std::wcscmp(argv[1], L"wait") == 0) {
+        const int tenths = _wtoi(argv[3]) * 10;
+        for (int i = 0; i < tenths; ++i) {
+            if (Find(argv[2]) != nullptr) {
+                return 0;
+            }
+            ::Sleep(100);
+        }
+        return 1;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"window") == 0) {
+        HWND window = Find(argv[2]);
+        if (window == nullptr) {
+            std::printf("found=0\n");
+            return 1;
+        }
+        RECT outer{};
+        RECT client{};
+        ::GetWindowRect(window, &outer);
+        ::GetClientRect(window, &client);
+        POINT origin{0, 0};
+        ::ClientToScreen(window, &origin);
+        const LONG_PTR exStyle = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+        std::printf("found=1\nleft=%ld\ntop=%ld\nwidth=%ld\nheight=%ld\n", outer.left, outer.top,
+                    outer.right - outer.left, outer.bottom - outer.top);
+        std::printf("client_x=%ld\nclient_y=%ld\nclient_width=%ld\nclient_height=%ld\n", origin.x, origin.y,
+                    client.right, client.bottom);
+        std::printf("topmost=%d\nenabled=%d\ntoolwindow=%d\n", (exStyle & WS_EX_TOPMOST) != 0 ? 1 : 0,
+                    ::IsWindowEnabled(window) ? 1 : 0, (exStyle & WS_EX_TOOLWINDOW) != 0 ? 1 : 0);
+        PrintTitle("title", window);
+        return 0;
+    }
+    std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS\n");
+    return 2;
+}

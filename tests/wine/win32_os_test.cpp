@@ -1,0 +1,159 @@
+// The Win32 side of the operating system, under Wine: real registry, files and processes.
+#include "backup/backup_paths.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/os_win32.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <regex>
+
+namespace {
+
+using platform::win32::Win32Os;
+
+std::wstring TempFolder()
+{
+    wchar_t base[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + L"larkspool-test-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    platform::win32::FileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes(4096, '\0');
+    DWORD read = 0;
+    ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+TEST(Win32Os, SettingsLiveWhereGetSettingAlwaysKeptThem)
+{
+    Win32Os os;
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest");
+    EXPECT_EQ(os.GetSetting(L"lsBundleTest", L"TimesRun", L"1"), L"");
+    os.SaveSetting(L"lsBundleTest", L"TimesRun", L"1", L"42");
+    EXPECT_EQ(os.GetSetting(L"lsBundleTest", L"TimesRun", L"1"), L"42");
+
+    wchar_t raw[16] = L"";
+    DWORD size = sizeof raw;
+    ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest\\TimesRun",
+                             L"1", RRF_RT_REG_SZ, nullptr, raw, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(raw, L"42");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest");
+}
+
+TEST(Win32Os, RegistryKeyExists)
+{
+    Win32Os os;
+    EXPECT_TRUE(os.RegistryKeyExists(L"HKCU\\Software"));
+    EXPECT_FALSE(os.RegistryKeyExists(L"HKCU\\Software\\NoSuchVendor\\NoSuchKey"));
+}
+
+TEST(Win32Os, FoldersAndFiles)
+{
+    Win32Os os;
+    const std::wstring folder = TempFolder() + L"\\Larkspool5";
+    EXPECT_TRUE(os.MakeNewDir(folder));
+    EXPECT_FALSE(os.MakeNewDir(folder));
+    EXPECT_THROW(os.MakeNewDir(folder + L"\\missing\\deeper"), platform::Failure);
+
+    const std::wstring file = folder + L"\\Date Created.txt";
+    EXPECT_THROW(os.FileLen(file), platform::Failure);
+    EXPECT_FALSE(os.FileExists(file)) << "measuring must not create the file";
+
+    os.AppendText(file, L"Date Created: 12-07-2026\r\n");
+    os.AppendText(file, L"Time Created: 3:04:05 PM\r\n");
+    EXPECT_EQ(ReadBytes(file), "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n");
+    EXPECT_EQ(os.FileLen(file), 52u);
+    os.SetAttr(file, platform::vbReadOnly);
+    EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    try {
+        os.AppendText(folder + L"\\gone\\Date Created.txt", L"text");
+        FAIL() << "a file was written into a missing folder";
+    } catch (const platform::Failure& failure) {
+        EXPECT_NE(failure.text().find(folder + L"\\gone"), std::wstring::npos);
+    }
+    os.SetAttr(file, 0);
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+TEST(Win32Os, MeasuringDoesNotLockTheFile)
+{
+    Win32Os os;
+    const std::wstring file = TempFolder() + L"\\growing.reg";
+    platform::win32::FileHandle writer(
+        ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    DWORD written = 0;
+    ::WriteFile(writer.get(), "0123456789", 10, &written, nullptr);
+    EXPECT_EQ(os.FileLen(file), 10u) << "another process holding the file without sharing";
+    writer.reset();
+    ::DeleteFileW(file.c_str());
+}
+
+TEST(Win32Os, PathsOfTheProgramAndTheSystem)
+{
+    Win32Os os;
+    const std::wstring app = os.AppPath();
+    ASSERT_GE(app.size(), 3u);
+    EXPECT_NE(app.back(), L'\\');
+    EXPECT_TRUE(os.FileExists(backup::JoinPath(os.SystemPath(), L"reg.exe")));
+}
+
+TEST(Win32Os, ShellStartsWithoutWaitingAndReportsTheExitCode)
+{
+    Win32Os os;
+    auto process = os.Shell(backup::QuoteArgument(backup::JoinPath(os.SystemPath(), L"cmd.exe")) + L" /c exit 3",
+                            platform::vbMinimizedFocus);
+    std::optional<std::uint32_t> code;
+    for (int i = 0; i < 200 && !code; ++i) {
+        ::Sleep(50);
+        code = process->ExitCode();
+    }
+    EXPECT_EQ(code, 3u);
+    try {
+        os.Shell(L"C:\\no\\such\\program.exe", platform::vbNormalFocus);
+        FAIL() << "a missing program started";
+    } catch (const platform::Failure& failure) {
+        EXPECT_NE(failure.text().find(L"C:\\no\\such\\program.exe"), std::wstring::npos);
+    }
+}
+
+TEST(Win32Os, DateAndTimeTexts)
+{
+    Win32Os os;
+    const std::wstring date = os.DateText();
+    EXPECT_TRUE(std::regex_match(std::string(date.begin(), date.end()), std::regex("[01][0-9]-[0-3][0-9]-[0-9]{4}")));
+    EXPECT_FALSE(os.TimeText().empty());
+    EXPECT_FALSE(os.DecimalSeparator().empty());
+}
+
+// The program's quoting and the platform's parser agree on every argument.
+TEST(Win32Os, QuotedArgumentsComeBackUnchanged)
+{
+    const std::wstring arguments[] = {
+        L"C:\\My Tools\\reg.exe", L"C:\\", L"a\\\\b", L"say \"hi\"", L"trailing\\", L"\\\"", L"", L"tab\there",
+        L"C:\\Program Files\\a&b|c>d.reg",
+    };
+    for (const std::wstring& argument : arguments) {
+        const std::wstring line = L"program.exe " + backup::QuoteArgument(argument);
+        int count = 0;
+        wchar_t** parsed = ::CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_NE(parsed, nullptr);
+        EXPECT_EQ(count, 2) << std::string(line.begin(), line.end());
+        if (count == 2) {
+            EXPECT_EQ(std::wstring(parsed[1]), argument);
+        }
+        ::LocalFree(parsed);
+    }
+}
+
+} // namespace
