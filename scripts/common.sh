@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" # no Mono or Geck
 
 # Debian packages the build and the tests need.
 PACKAGES=(cmake g++ make googletest g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine
-          xvfb xdotool imagemagick x11-utils python3)
+          xvfb openbox xdotool imagemagick x11-utils python3)
 
 install_missing() {
     local missing=()
@@ -42,7 +42,8 @@ prepare_prefix() {
     done
 }
 
-# An X server of our own, for machines without a display and for every test run.
+# An X server of our own, for machines without a display and for every test run, with a window
+# manager: it keeps topmost windows above the others, as a desktop does.
 start_xvfb() {
     local display
     for display in $(seq 90 120); do
@@ -54,6 +55,9 @@ start_xvfb() {
             sleep 0.1
         done
         export DISPLAY=":$display"
+        openbox --sm-disable >/dev/null 2>&1 &
+        WM_PID=$!
+        sleep 0.5
         return 0
     done
     echo "No free X display number" >&2
@@ -61,6 +65,7 @@ start_xvfb() {
 }
 
 stop_xvfb() {
+    [ -n "${WM_PID:-}" ] && kill "$WM_PID" 2>/dev/null
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
     return 0
 }

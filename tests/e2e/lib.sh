@@ -37,6 +37,16 @@ equals() { # description, expected, actual
     fi
 }
 
+eventually() { # a command that must succeed within three seconds
+    for _ in $(seq 30); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+in_front() { probe foreground | grep -q -F "$1"; }
+
 finish() {
     stop_app
     echo "$PASSED passed, $FAILED failed"

@@ -38,7 +38,7 @@ NOTEPAD=$!
 probe wait "Notepad" 30
 window "Notepad"
 click_at 20 20
-equals "notepad is in front" "1" "$(probe foreground | grep -c Notepad)"
+check "notepad is in front" eventually in_front "Notepad"
 window "LarkSpool."
 equals "still topmost" "1" "$topmost"
 kill "$NOTEPAD" 2>/dev/null

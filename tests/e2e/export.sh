@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The backup with the real registry tool: folder, files, restore, size label, planted programs,
+# a missing key and a deleted backup file.
+source "$(dirname "$0")/lib.sh"
+PLANTED="$3"
+
+BLUE=3D70B6
+seed_key() {
+    wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+    wine reg add "$ADDON_KEY" /v Version /d "2.0" /f >/dev/null
+    for i in 1 2 3 4 5 6; do
+        wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
+    done
+    wine reg add "$ADDON_KEY\\CustomNames\\Groups" /v Choir /d "Carol;Dave" /f >/dev/null
+    wine reg add "$ADDON_KEY" /v Flags /t REG_DWORD /d 7 /f >/dev/null
+}
+dump_key() { wine reg query "$ADDON_KEY" /s 2>/dev/null | tr -d '\r' | grep REG_ | sed 's/^ *//' | sort; }
+wait_for_backup() { # path of the .reg file: waits until it exists and has stopped growing
+    local size=-1 now
+    for _ in $(seq 100); do
+        now=$(stat -c %s "$1" 2>/dev/null || echo -1)
+        [ "$now" -gt 0 ] && [ "$now" == "$size" ] && return 0
+        size=$now
+        sleep 0.3
+    done
+    return 1
+}
+
+seed_key
+ORIGINAL=$(dump_key)
+wipe_backups
+set_counter 5
+start_app
+click_at 224 120 # Export Custom Names
+BACKUP="$DRIVE_C/Larkspool5/Larkspool5.reg"
+check "the backup file is written" wait_for_backup "$BACKUP"
+sleep 1.2 # two ticks of the size monitor
+window "LarkSpool."
+keep_screenshot after-export
+equals "title moves on" "Wrenlet! 2 LarkSpool. (Times Run = 6)" "$title"
+equals "count after the export" "7" "$(counter)"
+check "the size label shows" test "$(count_colour $BLUE 8 80 200 14)" -gt 20
+STAMP="$DRIVE_C/Larkspool5/Date Created.txt"
+check "date stamp bytes" grep -qzP '^Date Created: \d\d-\d\d-\d{4}\r\nTime Created: [^\r\n]+\r\n$' "$STAMP"
+equals "date stamp is read-only" "0" "$((8#$(stat -c %a "$STAMP") & 8#222))"
+equals "nothing else in the folder" "Date Created.txt Larkspool5.reg" "$(cd "$DRIVE_C/Larkspool5" && echo *)"
+
+# The backup restores every value.
+wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+equals "key wiped" "" "$(dump_key)"
+wine reg import 'C:\Larkspool5\Larkspool5.reg' >/dev/null 2>&1
+equals "restored key" "$ORIGINAL" "$(dump_key)"
+
+# A deleted backup file is not made again by the size monitor.
+rm -f "$BACKUP"
+sleep 1.5
+check "the monitor does not recreate the file" test ! -e "$BACKUP"
+check "the size label keeps the last size" test "$(count_colour $BLUE 8 80 200 14)" -gt 20
+
+# A second export fills the next folder.
+click_at 224 120
+check "second backup written" wait_for_backup "$DRIVE_C/Larkspool6/Larkspool6.reg"
+window "LarkSpool."
+equals "title after two exports" "Wrenlet! 2 LarkSpool. (Times Run = 7)" "$title"
+click_at 312 120 # Exit
+check "Exit ends the program" wait_ended 5
+equals "count kept at exit after a backup" "8" "$(counter)"
+
+# A run number whose folder exists already is passed over: the old backup stays as it was.
+set_counter 6
+echo "earlier backup" >"$DRIVE_C/Larkspool6/marker.txt"
+before=$(md5sum "$DRIVE_C/Larkspool6/Larkspool6.reg")
+start_app
+click_at 224 120
+check "backup goes to the next free folder" wait_for_backup "$DRIVE_C/Larkspool7/Larkspool7.reg"
+equals "earlier backup untouched" "$before" "$(md5sum "$DRIVE_C/Larkspool6/Larkspool6.reg")"
+window "LarkSpool."
+equals "title after passing over 6" "Wrenlet! 2 LarkSpool. (Times Run = 8)" "$title"
+equals "count after passing over 6" "9" "$(counter)"
+click_at 312 120
+wait_ended 5
+
+# From a folder with a blank in its name, C:\My.exe is never started.
+wipe_backups
+mkdir -p "$DRIVE_C/My Tools"
+cp "$EXE" "$DRIVE_C/My Tools/LarkSpool.exe"
+cp "$DRIVE_C/windows/system32/reg.exe" "$DRIVE_C/My Tools/reg.exe"
+cp "$PLANTED" "$DRIVE_C/My.exe"
+set_counter 11
+start_app 'C:\My Tools\LarkSpool.exe'
+click_at 224 120
+check "backup from a program folder with a blank" wait_for_backup "$DRIVE_C/Larkspool11/Larkspool11.reg"
+check "the planted program never ran" test ! -e "$DRIVE_C/planted-program-ran.txt"
+click_at 312 120
+wait_ended 5
+rm -rf "$DRIVE_C/My Tools" "$DRIVE_C/My.exe"
+
+# Without the key there is nothing to back up, and the user is told so.
+wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+set_counter 20
+start_app
+move_to 60 100
+before_label=$(count_colour $BLUE 8 80 340 14)
+click_at 224 120
+sleep 3
+window "LarkSpool."
+keep_screenshot nothing-to-back-up
+check "no backup file" test ! -e "$DRIVE_C/Larkspool20/Larkspool20.reg"
+# The message is longer than any size caption: it reaches beyond x = 250.
+check "the label tells of the failure" test "$(count_colour $BLUE 250 80 90 14)" -gt 5
+equals "label hidden before" "0" "$before_label"
+click_at 312 120
+wait_ended 5
+seed_key
+
+finish
