@@ -40,6 +40,8 @@ keep_screenshot after-export
 equals "title moves on" "Wrenlet! 2 LarkSpool. (Times Run = 6)" "$title"
 equals "count after the export" "7" "$(counter)"
 check "the size label shows" test "$(count_colour $BLUE 8 80 200 14)" -gt 20
+SIZE_TEXT="Size of LarkSpool 5.reg is: $(kilobytes "$(stat -c %s "$BACKUP")") kb"
+reads "size label text" "$SIZE_TEXT" "$(text_at 8 80 300 14)"
 STAMP="$DRIVE_C/Larkspool5/Date Created.txt"
 check "date stamp bytes" grep -qzP '^Date Created: \d\d-\d\d-\d{4}\r\nTime Created: [^\r\n]+\r\n$' "$STAMP"
 equals "date stamp is read-only" "0" "$((8#$(stat -c %a "$STAMP") & 8#222))"
@@ -55,7 +57,7 @@ equals "restored key" "$ORIGINAL" "$(dump_key)"
 rm -f "$BACKUP"
 sleep 1.5
 check "the monitor does not recreate the file" test ! -e "$BACKUP"
-check "the size label keeps the last size" test "$(count_colour $BLUE 8 80 200 14)" -gt 20
+reads "the size label keeps the last size" "$SIZE_TEXT" "$(text_at 8 80 300 14)"
 
 # A second export fills the next folder.
 click_at 224 120
@@ -106,8 +108,8 @@ sleep 3
 window "LarkSpool."
 keep_screenshot nothing-to-back-up
 check "no backup file" test ! -e "$DRIVE_C/Larkspool20/Larkspool20.reg"
-# The message is longer than any size caption: it reaches beyond x = 250.
-check "the label tells of the failure" test "$(count_colour $BLUE 250 80 90 14)" -gt 5
+reads "the label tells of the failure" 'Nothing to back up: HKCU\Software\Zephrix\Wrenlet2 does not exist' \
+    "$(text_at 8 80 345 14)"
 equals "label hidden before" "0" "$before_label"
 click_at 312 120
 wait_ended 5

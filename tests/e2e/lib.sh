@@ -117,6 +117,30 @@ count_colour() { # RRGGBB, then a client rectangle x y w h: how many pixels have
     convert "$ARTIFACTS/.screen.png" -crop "${4}x${5}+$((client_x + $2))+$((client_y + $3))" -depth 8 txt:- |
         grep -c -i "#$1"
 }
+text_at() { # the text painted in a client rectangle x y w h of the last window, read back by OCR
+    screen
+    convert "$ARTIFACTS/.screen.png" -crop "${3}x${4}+$((client_x + $1))+$((client_y + $2))" +repage \
+        -colorspace Gray -resize 300% "$ARTIFACTS/.text.png"
+    tesseract "$ARTIFACTS/.text.png" - --psm 7 2>/dev/null | head -n 1
+}
+# Text read back by OCR, folded so that the shapes it confuses at 8 points compare equal.
+ocr_fold() { tr 'A-Z' 'a-z' | tr -d ' \\|/' | tr 'sgqlio' '5qq110'; }
+reads() { # description, expected text, text read back
+    equals "$1" "$(echo "$2" | ocr_fold)" "$(echo "$3" | ocr_fold)"
+}
+kilobytes() { # a length in bytes as the size label shows it ("#.##", halves up, "." separator)
+    local hundredths=$((($1 * 100 + 512) / 1024))
+    local whole=$((hundredths / 100)) fraction=$((hundredths % 100))
+    local text=""
+    [ "$whole" -gt 0 ] && text=$whole
+    text="$text."
+    if [ $((fraction % 10)) -ne 0 ]; then
+        text="$text$(printf '%02d' "$fraction")"
+    elif [ "$fraction" -ne 0 ]; then
+        text="$text$((fraction / 10))"
+    fi
+    echo "$text"
+}
 keep_screenshot() { # name: the last window's picture, kept as a test artefact
     screen
     convert "$ARTIFACTS/.screen.png" -crop "${width}x${height}+${left}+${top}" +repage "$ARTIFACTS/$1.png"

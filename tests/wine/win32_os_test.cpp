@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -154,6 +155,53 @@ TEST(Win32Os, QuotedArgumentsComeBackUnchanged)
         }
         ::LocalFree(parsed);
     }
+}
+
+} // namespace
+
+namespace {
+
+// The test program carries the same resources as LarkSpool.exe.
+TEST(Resources, VersionRecord)
+{
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    DWORD ignored = 0;
+    std::vector<BYTE> data(::GetFileVersionInfoSizeW(path, &ignored));
+    ASSERT_FALSE(data.empty());
+    ASSERT_TRUE(::GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020001u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000013u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00020001u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000013u);
+
+    const std::pair<const wchar_t*, const wchar_t*> texts[] = {
+        {L"Comments", L"Backs Up Custom Names"},
+        {L"FileDescription", L"Backs Up Custom Names from Wrenlet!2"},
+        {L"FileVersion", L"2.01.0019"},
+        {L"ProductVersion", L"2.01.0019"},
+        {L"ProductName", L"lsBundle"},
+        {L"InternalName", L"LarkSpool"},
+        {L"OriginalFilename", L"LarkSpool.exe"},
+    };
+    for (const auto& [name, expected] : texts) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        ASSERT_TRUE(::VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length));
+        EXPECT_STREQ(value, expected);
+    }
+}
+
+TEST(Resources, IconHasThreeImages)
+{
+    HRSRC group = ::FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)); // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr);
+    const auto* header = static_cast<const WORD*>(::LockResource(::LoadResource(nullptr, group)));
+    EXPECT_EQ(header[2], 3); // idCount
 }
 
 } // namespace
