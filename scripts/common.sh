@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" # no Mono or Geck
 
 # Debian packages the build and the tests need.
 PACKAGES=(cmake g++ make googletest g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine
-          xvfb openbox xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng python3)
+          xvfb openbox xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng bc python3)
 
 install_missing() {
     local missing=()

@@ -5,6 +5,7 @@
 //   probe wait TEXT S   waits up to S seconds for such a window; exit code 1 if none came
 //   probe checkbox TEXT state of the check box in that window
 //   probe menu          whether a popup menu is open
+//   probe run LINE      starts a command line, waits for it and prints the seconds it took
 // Output is one "key=value" per line, for the shell.
 #include <windows.h>
 
@@ -57,6 +58,28 @@ int wmain(int argc, wchar_t** argv)
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"foreground") == 0) {
         PrintTitle("foreground", ::GetForegroundWindow());
+        return 0;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) {
+        std::wstring line = argv[2];
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        LARGE_INTEGER frequency{};
+        LARGE_INTEGER start{};
+        LARGE_INTEGER end{};
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&start);
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process)) {
+            return 1;
+        }
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ::QueryPerformanceCounter(&end);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        std::printf("seconds=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) /
+                                          static_cast<double>(frequency.QuadPart));
         return 0;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"menu") == 0) {
