@@ -30,8 +30,13 @@ platform::Layout Form1::Layout()
     layout.clientWidth = 5295;
     layout.clientHeight = 2370;
 
-    Control chkOpen{.name = L"chkOpen", .kind = ControlKind::CheckBox, .caption = L"Open Folder After Export",
-                    .left = 1680, .top = 2040, .width = 2295, .height = 255};
+    Control chkOpen{.name = L"chkOpen",
+                    .kind = ControlKind::CheckBox,
+                    .caption = L"Open Folder After Export",
+                    .left = 1680,
+                    .top = 2040,
+                    .width = 2295,
+                    .height = 255};
     chkOpen.backColor = 0x00FFFFFF;
     chkOpen.foreColor = kTextBlue;
     chkOpen.tabIndex = 6;
@@ -43,12 +48,17 @@ platform::Layout Form1::Layout()
     timer1.visible = false;
 
     // Lies below the client area: seen only when the user enlarges the window downwards.
-    Control text1{.name = L"Text1", .kind = ControlKind::TextBox, .caption = L"Text1",
-                  .left = 120, .top = 2880, .width = 5055, .height = 4845};
+    Control text1{.name = L"Text1",
+                  .kind = ControlKind::TextBox,
+                  .caption = L"Text1",
+                  .left = 120,
+                  .top = 2880,
+                  .width = 5055,
+                  .height = 4845};
     text1.tabIndex = 0;
 
-    Control label2{.name = L"Label2", .caption = L"Size of LarkSpool", .left = 120, .top = 1200, .width = 2055,
-                   .height = 195};
+    Control label2{
+        .name = L"Label2", .caption = L"Size of LarkSpool", .left = 120, .top = 1200, .width = 2055, .height = 195};
     label2.transparent = true;
     label2.foreColor = kTextBlue;
     label2.tabIndex = 5;
@@ -62,8 +72,8 @@ platform::Layout Form1::Layout()
     label1.centered = true;
     label1.wordWrap = true;
 
-    Control image1{.name = L"Image1", .kind = ControlKind::Picture, .left = 0, .top = 1920, .width = 450,
-                   .height = 375};
+    Control image1{
+        .name = L"Image1", .kind = ControlKind::Picture, .left = 0, .top = 1920, .width = 450, .height = 375};
     image1.crossCursor = true;
     image1.toolTip = L"Wrenlet! Web Site";
     image1.picture = kPictureResource;
@@ -98,7 +108,7 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"cmdAbout_MouseMove", [this](EventArgs&) { cmdAbout_MouseMove(); });
     On(L"Form_MouseMove", [this](EventArgs&) { Form_MouseMove(); });
     On(L"Label1_MouseMove", [this](EventArgs&) { Label1_MouseMove(); });
-    On(L"chkOpen_MouseDown", [this](EventArgs& args) { chkOpen_MouseDown(args); });
+    On(L"chkOpen_MouseDown", [this](const EventArgs& args) { chkOpen_MouseDown(args); });
     On(L"mn2_Click", [this](EventArgs&) { mn2_Click(); });
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });

@@ -48,8 +48,7 @@ std::wstring QuoteArgument(std::wstring_view argument)
 
 std::wstring ExportCommandLine(std::wstring_view registryTool, std::wstring_view runNumber)
 {
-    return QuoteArgument(registryTool) + L" EXPORT " + kAddOnKey + L" " + QuoteArgument(BackupFile(runNumber)) +
-           L" /y";
+    return QuoteArgument(registryTool) + L" EXPORT " + kAddOnKey + L" " + QuoteArgument(BackupFile(runNumber)) + L" /y";
 }
 
 std::wstring FormatKilobytes(std::uint64_t bytes, std::wstring_view decimalSeparator)

@@ -9,8 +9,8 @@ namespace backup {
 
 constexpr wchar_t kAddOnKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2";
 
-std::wstring BackupFolder(std::wstring_view runNumber); // C:\Larkspool<n>
-std::wstring BackupFile(std::wstring_view runNumber); // C:\Larkspool<n>\Larkspool<n>.reg
+std::wstring BackupFolder(std::wstring_view runNumber);  // C:\Larkspool<n>
+std::wstring BackupFile(std::wstring_view runNumber);    // C:\Larkspool<n>\Larkspool<n>.reg
 std::wstring DateStampFile(std::wstring_view runNumber); // C:\LarkSpool<n>\Date Created.txt
 
 // folder + "\" + name, without doubling the backslash of a drive's root.

@@ -47,18 +47,27 @@ Form::Form(Os& system, Runtime& forms, Layout layout)
     Caption = layout_.caption;
 }
 
-Control& Form::operator[](std::wstring_view name)
+namespace {
+
+template <typename Controls> auto& FindControl(Controls& controls, std::wstring_view name)
 {
-    auto found = std::find_if(controls_.begin(), controls_.end(), [&](const Control& c) { return c.name == name; });
-    if (found == controls_.end()) {
+    auto found = std::find_if(controls.begin(), controls.end(), [&](const Control& c) { return c.name == name; });
+    if (found == controls.end()) {
         throw std::logic_error("no such control: " + Narrow(std::wstring(name)));
     }
     return *found;
 }
 
+} // namespace
+
+Control& Form::operator[](std::wstring_view name)
+{
+    return FindControl(controls_, name);
+}
+
 const Control& Form::operator[](std::wstring_view name) const
 {
-    return const_cast<Form&>(*this)[name];
+    return FindControl(controls_, name);
 }
 
 void Form::Load()

@@ -25,7 +25,7 @@ enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture };
 struct Control {
     std::wstring name{};
     ControlKind kind = ControlKind::Label;
-    std::wstring caption{}; // a text box's text
+    std::wstring caption{};                       // a text box's text
     int left = 0, top = 0, width = 0, height = 0; // twips
     Color backColor = vbWindowBackground;
     Color foreColor = vbWindowText;
@@ -38,10 +38,10 @@ struct Control {
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
     bool crossCursor = false;
-    int value = 0; // check box: 0 unticked, 1 ticked, 2 greyed
+    int value = 0;       // check box: 0 unticked, 1 ticked, 2 greyed
     bool enabled = true; // timer
-    int interval = 0; // timer, milliseconds
-    int picture = 0; // picture: resource number of the JPEG
+    int interval = 0;    // timer, milliseconds
+    int picture = 0;     // picture: resource number of the JPEG
 };
 
 struct MenuItem {
@@ -59,7 +59,7 @@ struct Layout {
     Color backColor = vbWindowBackground;
     Frame frame = Frame::Sizable;
     int clientWidth = 0, clientHeight = 0; // twips
-    std::vector<Control> controls; // in the order the window creates them
+    std::vector<Control> controls;         // in the order the window creates them
     std::vector<MenuItem> menus;
 };
 

@@ -49,8 +49,8 @@ public:
     // Per-user application settings store. GetSetting gives empty text for a missing entry.
     virtual std::wstring GetSetting(const std::wstring& appName, const std::wstring& section,
                                     const std::wstring& key) = 0;
-    virtual void SaveSetting(const std::wstring& appName, const std::wstring& section,
-                             const std::wstring& key, const std::wstring& value) = 0;
+    virtual void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
+                             const std::wstring& value) = 0;
     // Whether a registry key such as HKCU\Software\X exists.
     virtual bool RegistryKeyExists(const std::wstring& key) = 0;
 
@@ -78,8 +78,8 @@ public:
     // The user's regional decimal separator.
     virtual std::wstring DecimalSeparator() = 0;
 
-    virtual bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx,
-                              int cy, unsigned flags) = 0;
+    virtual bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
+                              unsigned flags) = 0;
 
     virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
     // Stops the program at once: no further event runs.

@@ -16,8 +16,8 @@ std::wstring frmAbout::AboutText()
 {
     return L"I Made this program for all the people that dont know there way around a computer registry. "
            L"Basically it creates a .bat file and runs it then the custom names are backed up onto the C Drive. "
-           L"When you reinstall windows all you have to do is double click the registry file and away you go."
-           + std::wstring(130, L' ') + L"Cheers!";
+           L"When you reinstall windows all you have to do is double click the registry file and away you go." +
+           std::wstring(130, L' ') + L"Cheers!";
 }
 
 platform::Layout frmAbout::Layout()

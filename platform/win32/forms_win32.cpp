@@ -7,6 +7,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 
 namespace platform::win32 {
@@ -32,8 +33,7 @@ bool IsWindowless(const Control& control)
 }
 
 // Holds one COM interface and releases it.
-template <typename T>
-class ComPtr {
+template <typename T> class ComPtr {
 public:
     ComPtr() = default;
     ~ComPtr()
@@ -164,6 +164,7 @@ private:
     Font font_;
     std::vector<HWND> children_; // by control; null for windowless controls
     HWND toolTip_ = nullptr;
+    std::deque<std::wstring> toolTipTexts_;
     std::map<std::wstring, Menu> menus_;
     std::vector<std::wstring> menuCommands_; // item names by command
     Bitmap picture_;
@@ -180,18 +181,21 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     const bool tool = form.layout().frame == Frame::SizableToolWindow;
     const DWORD style = (tool ? WS_CAPTION | WS_SYSMENU | WS_THICKFRAME : WS_OVERLAPPEDWINDOW) | WS_CLIPCHILDREN;
     const DWORD exStyle = tool ? WS_EX_TOOLWINDOW : 0;
-    hwnd_ = ::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT,
-                              CW_USEDEFAULT, 100, 100, nullptr, nullptr, instance, this);
+    hwnd_ = ::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                              100, 100, nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         ThrowLastError(L"Creating the window", form.layout().name);
     }
     shownCaption_ = form.layout().caption;
     dpi_ = ::GetDpiForWindow(hwnd_);
     CreateFont();
-    for (const Control& control : form.layout().controls) {
-        if (control.kind == ControlKind::Picture && control.picture != 0) {
-            picture_ = LoadPicture(instance, control.picture, pictureSize_);
-        }
+    // The forms here carry at most one picture.
+    const auto& controls = form.layout().controls;
+    const auto picture = std::find_if(controls.begin(), controls.end(), [](const Control& control) {
+        return control.kind == ControlKind::Picture && control.picture != 0;
+    });
+    if (picture != controls.end()) {
+        picture_ = LoadPicture(instance, picture->picture, pictureSize_);
     }
     CreateChildren(instance);
     CreateMenus();
@@ -253,15 +257,15 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         } else {
             continue;
         }
-        HWND child = ::CreateWindowExW(exStyle, windowClass, control.caption.c_str(), style, 0, 0, 0, 0, hwnd_,
-                                       reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstChildId + i)), instance,
-                                       nullptr);
+        HWND child =
+            ::CreateWindowExW(exStyle, windowClass, control.caption.c_str(), style, 0, 0, 0, 0, hwnd_,
+                              reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstChildId + i)), instance, nullptr);
         if (child == nullptr) {
             ThrowLastError(L"Creating the control", control.name);
         }
         ::SetPropW(child, kChildProcProperty,
-                   reinterpret_cast<HANDLE>(::SetWindowLongPtrW(child, GWLP_WNDPROC,
-                                                                reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc))));
+                   reinterpret_cast<HANDLE>(
+                       ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc))));
         ::SetPropW(child, kFormProperty, this);
         if (control.kind == ControlKind::CheckBox) {
             ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(control.value), 0);
@@ -277,8 +281,8 @@ void FormWindow::PlaceChildren()
     for (std::size_t i = 0; i < children_.size(); ++i) {
         if (children_[i] != nullptr) {
             const RECT rect = PixelRect(controls[i]);
-            ::SetWindowPos(children_[i], nullptr, rect.left, rect.top, rect.right - rect.left,
-                           rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(children_[i], nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
             ::SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
         }
     }
@@ -314,8 +318,8 @@ void FormWindow::CreateToolTips()
         if (toolTip_ == nullptr) {
             // Not owned by the form: under Wine an owned topmost tooltip keeps its owner out of
             // the topmost band. The form destroys it itself.
-            toolTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
-                                         0, nullptr, nullptr, nullptr, nullptr);
+            toolTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
+                                         nullptr, nullptr, nullptr, nullptr);
             if (toolTip_ == nullptr) {
                 ThrowLastError(L"Creating the tooltips of", form.layout().name);
             }
@@ -323,7 +327,8 @@ void FormWindow::CreateToolTips()
         TOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE; // understood by every version of the common controls
         tool.hwnd = hwnd_;
-        tool.lpszText = const_cast<wchar_t*>(controls[i].toolTip.c_str());
+        toolTipTexts_.push_back(controls[i].toolTip); // the tooltip control wants writable text
+        tool.lpszText = toolTipTexts_.back().data();
         if (children_[i] != nullptr) {
             tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
             tool.uId = reinterpret_cast<UINT_PTR>(children_[i]);
@@ -356,7 +361,7 @@ void FormWindow::Center()
 {
     RECT window{};
     ::GetWindowRect(hwnd_, &window);
-    const HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info{};
     info.cbSize = sizeof info;
     ::GetMonitorInfoW(monitor, &info);
@@ -770,12 +775,12 @@ Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = &FormWindow::Proc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
-                                                        ::GetSystemMetrics(SM_CXICON),
-                                                        ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-    windowClass.hIconSm = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
-                                                          ::GetSystemMetrics(SM_CXSMICON),
-                                                          ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    windowClass.hIcon =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+    windowClass.hIconSm =
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kWindowClass;
     if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
@@ -793,12 +798,10 @@ Win32Runtime::~Win32Runtime()
 
 FormWindow* Win32Runtime::Find(const Form& form) const
 {
-    for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
-        if (&(*it)->form == &form) {
-            return it->get();
-        }
-    }
-    return nullptr;
+    // The newest window of the form: older ones are unloaded.
+    const auto found =
+        std::find_if(windows_.rbegin(), windows_.rend(), [&](const auto& window) { return &window->form == &form; });
+    return found != windows_.rend() ? found->get() : nullptr;
 }
 
 void Win32Runtime::EnableOthers(const FormWindow& except, bool enable)
@@ -864,11 +867,10 @@ void Win32Runtime::Unload(Form& form)
     }
     ::DestroyWindow(window->hwnd());
     if (lastActive == &form) {
-        for (const auto& other : windows_) {
-            if (other->alive()) {
-                ::SetForegroundWindow(other->hwnd());
-                break;
-            }
+        const auto other =
+            std::find_if(windows_.begin(), windows_.end(), [](const auto& candidate) { return candidate->alive(); });
+        if (other != windows_.end()) {
+            ::SetForegroundWindow((*other)->hwnd());
         }
     }
 }
@@ -882,9 +884,9 @@ void Win32Runtime::PopupMenu(Form& form, const std::wstring& menu)
     SyncAll();
     POINT pointer{};
     ::GetCursorPos(&pointer);
-    const UINT command = static_cast<UINT>(::TrackPopupMenuEx(
-        window->MenuFor(menu), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD, pointer.x, pointer.y,
-        window->hwnd(), nullptr));
+    const UINT command = static_cast<UINT>(
+        ::TrackPopupMenuEx(window->MenuFor(menu), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD,
+                           pointer.x, pointer.y, window->hwnd(), nullptr));
     if (command != 0) {
         ::SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
     }

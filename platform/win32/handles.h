@@ -7,8 +7,7 @@
 
 namespace platform::win32 {
 
-template <typename Traits>
-class UniqueHandle {
+template <typename Traits> class UniqueHandle {
 public:
     using Type = typename Traits::Type;
 
@@ -59,8 +58,7 @@ struct KeyTraits {
     static void Close(Type h) noexcept { ::RegCloseKey(h); }
 };
 
-template <typename T>
-struct GdiObjectTraits {
+template <typename T> struct GdiObjectTraits {
     using Type = T;
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::DeleteObject(h); }

@@ -42,9 +42,9 @@ private:
 std::wstring ErrorText(DWORD code)
 {
     wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length != 0 ? std::wstring(buffer, length) : L"Error " + std::to_wstring(code) + L".";
     ::LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
@@ -62,16 +62,16 @@ std::wstring Win32Os::GetSetting(const std::wstring& appName, const std::wstring
 {
     const std::wstring path = SettingsKey(appName, section);
     DWORD size = 0;
-    LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, nullptr,
-                                    &size);
+    LSTATUS status =
+        ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND) {
         return {};
     }
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
     if (status == ERROR_SUCCESS) {
         size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        status = ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, buffer.data(),
-                                &size);
+        status =
+            ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
     }
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Reading the setting", L"HKEY_CURRENT_USER\\" + path + L"\\" + key, ErrorText(status));
@@ -84,8 +84,8 @@ void Win32Os::SaveSetting(const std::wstring& appName, const std::wstring& secti
 {
     const std::wstring path = SettingsKey(appName, section);
     HKEY opened = nullptr;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                       &opened, nullptr);
+    LSTATUS status =
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr);
     const Key owner(opened);
     if (status == ERROR_SUCCESS) {
         status = ::RegSetValueExW(opened, key.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -184,11 +184,10 @@ void Win32Os::AppendText(const std::wstring& path, const std::wstring& text)
     if (!file) {
         ThrowLastError(L"Opening the file", path);
     }
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
@@ -244,8 +243,8 @@ std::wstring Win32Os::DecimalSeparator()
 bool Win32Os::SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                            unsigned flags)
 {
-    return ::SetWindowPos(reinterpret_cast<HWND>(hWnd), reinterpret_cast<HWND>(hWndInsertAfter), x, y, cx, cy,
-                          flags) != FALSE;
+    return ::SetWindowPos(reinterpret_cast<HWND>(hWnd), reinterpret_cast<HWND>(hWndInsertAfter), x, y, cx, cy, flags) !=
+           FALSE;
 }
 
 void Win32Os::MsgBox(const std::wstring& text, MessageKind kind)

@@ -70,16 +70,15 @@ int wmain(int argc, wchar_t** argv)
         LARGE_INTEGER end{};
         ::QueryPerformanceFrequency(&frequency);
         ::QueryPerformanceCounter(&start);
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &process)) {
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
             return 1;
         }
         ::WaitForSingleObject(process.hProcess, INFINITE);
         ::QueryPerformanceCounter(&end);
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
-        std::printf("seconds=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) /
-                                          static_cast<double>(frequency.QuadPart));
+        std::printf("seconds=%.3f\n",
+                    static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
         return 0;
     }
     if (argc >= 2 && std::wcscmp(argv[1], L"menu") == 0) {

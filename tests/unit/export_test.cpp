@@ -52,10 +52,11 @@ TEST(Export, StepsInOrder)
     program[L"chkOpen"].value = 1;
     os.calls.clear();
     program.Export();
+    const std::wstring exportCommand =
+        L"\"D:\\Tools\\reg.exe\" EXPORT HKCU\\Software\\Zephrix\\Wrenlet2 \"C:\\Larkspool5\\Larkspool5.reg\" /y";
     const std::vector<std::wstring> expected{
         L"MakeNewDir C:\\Larkspool5",
-        L"Shell 2 \"D:\\Tools\\reg.exe\" EXPORT HKCU\\Software\\Zephrix\\Wrenlet2 "
-        L"\"C:\\Larkspool5\\Larkspool5.reg\" /y",
+        L"Shell 2 " + exportCommand,
         L"AppendText C:\\LarkSpool5\\Date Created.txt",
         L"SetAttr C:\\LarkSpool5\\Date Created.txt",
         L"Shell 1 explorer C:\\LarkSpool5",

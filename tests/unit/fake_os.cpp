@@ -151,8 +151,8 @@ std::wstring Os::DecimalSeparator()
     return decimal;
 }
 
-bool Os::SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx,
-                      int cy, unsigned flags)
+bool Os::SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
+                      unsigned flags)
 {
     Call(L"SetWindowPos", std::to_wstring(hWnd));
     windowPos.push_back({hWnd, hWndInsertAfter, x, y, cx, cy, flags});

@@ -32,7 +32,7 @@ public:
 
     std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
-    std::set<std::wstring> folders; // lower case
+    std::set<std::wstring> folders;            // lower case
     std::map<std::wstring, std::string> files; // lower case path -> bytes
     std::map<std::wstring, unsigned> attributes;
     std::wstring appPath = L"D:\\Tools";
@@ -59,13 +59,13 @@ public:
     bool FileExists(const std::wstring& path) override;
     bool MakeNewDir(const std::wstring& path) override;
     void AppendText(const std::wstring& path, const std::wstring& text) override;
-    void SetAttr(const std::wstring& path, unsigned attributes) override;
+    void SetAttr(const std::wstring& path, unsigned value) override;
     std::uint64_t FileLen(const std::wstring& path) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
-    bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx,
-                      int cy, unsigned flags) override;
+    bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
+                      unsigned flags) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
     [[noreturn]] void End() override;
 

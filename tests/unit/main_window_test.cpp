@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 TEST(MainWindow, LoadRefreshesThenKeepsTheStartupRunNumber)
@@ -72,17 +75,14 @@ TEST(MainWindow, LayoutHasNoOverlapsAndLabelsInOneRow)
 {
     const platform::Layout layout = Form1::Layout();
     std::vector<platform::Control> placed;
-    for (const auto& control : layout.controls) {
-        if (control.kind != platform::ControlKind::Timer) {
-            placed.push_back(control);
-        }
-    }
+    std::copy_if(layout.controls.begin(), layout.controls.end(), std::back_inserter(placed),
+                 [](const platform::Control& control) { return control.kind != platform::ControlKind::Timer; });
     for (std::size_t a = 0; a < placed.size(); ++a) {
         for (std::size_t b = a + 1; b < placed.size(); ++b) {
             const auto& p = placed[a];
             const auto& q = placed[b];
-            const bool apart = p.left + p.width <= q.left || q.left + q.width <= p.left ||
-                               p.top + p.height <= q.top || q.top + q.height <= p.top;
+            const bool apart = p.left + p.width <= q.left || q.left + q.width <= p.left || p.top + p.height <= q.top ||
+                               q.top + q.height <= p.top;
             EXPECT_TRUE(apart) << std::string(p.name.begin(), p.name.end()) << " overlaps "
                                << std::string(q.name.begin(), q.name.end());
         }

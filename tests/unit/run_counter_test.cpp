@@ -89,8 +89,9 @@ TEST(RunCounter, TextIsJoinedAsReadButComputedAsNumber)
     EXPECT_EQ(program.form->sizeCaptionPrefix(), L"Size of LarkSpool 007.reg is: ");
     program.Export();
     EXPECT_EQ(os.folders.count(L"c:\\larkspool007"), 1u);
-    EXPECT_EQ(os.CallsNamed(L"Shell").at(0), L"2 \"C:\\windows\\system32\\reg.exe\" EXPORT "
-                                             L"HKCU\\Software\\Zephrix\\Wrenlet2 \"C:\\Larkspool007\\Larkspool007.reg\" /y");
+    EXPECT_EQ(os.CallsNamed(L"Shell").at(0),
+              L"2 \"C:\\windows\\system32\\reg.exe\" EXPORT "
+              L"HKCU\\Software\\Zephrix\\Wrenlet2 \"C:\\Larkspool007\\Larkspool007.reg\" /y");
 }
 
 TEST(RunCounter, FirstRunWithoutEntryCountsFromZero)
@@ -107,8 +108,8 @@ TEST(RunCounter, FirstRunWithoutEntryCountsFromZero)
 
 TEST(RunCounter, EntryThatIsNoCountIsReportedAndCountingStartsAgain)
 {
-    for (const wchar_t* stored : {L"abc", L"-3", L"1.5", L"+4", L" 5", L"5 ", L"99999999999999999999",
-                                  L"9223372036854775807", L"\x0663"}) {
+    for (const wchar_t* stored :
+         {L"abc", L"-3", L"1.5", L"+4", L" 5", L"5 ", L"99999999999999999999", L"9223372036854775807", L"\x0663"}) {
         SCOPED_TRACE(std::string(stored, stored + std::wcslen(stored)));
         fake::Os os;
         os.settings[L"lsBundle\\TimesRun\\1"] = stored;

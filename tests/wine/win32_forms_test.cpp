@@ -63,16 +63,15 @@ TEST_F(Forms, MainWindowLayoutInPixels)
         RECT rect;
     };
     const Expected expected[] = {
-        {L"Label1", {8, 8, 341, 61}},       {L"Image1", {0, 128, 30, 153}},
-        {L"cmdAbout", {112, 112, 161, 129}}, {L"cmdExport", {168, 112, 281, 129}},
-        {L"cmdExit", {288, 112, 337, 129}},  {L"chkOpen", {112, 136, 265, 153}},
+        {L"Label1", {8, 8, 341, 61}},         {L"Image1", {0, 128, 30, 153}},     {L"cmdAbout", {112, 112, 161, 129}},
+        {L"cmdExport", {168, 112, 281, 129}}, {L"cmdExit", {288, 112, 337, 129}}, {L"chkOpen", {112, 136, 265, 153}},
         {L"Text1", {8, 192, 345, 515}},
     };
     for (const Expected& e : expected) {
         const RECT rect = runtime.ControlRect(form, e.name);
-        EXPECT_TRUE(::EqualRect(&rect, &e.rect)) << std::string(e.name, e.name + std::wcslen(e.name)) << ": "
-                                                 << rect.left << "," << rect.top << "," << rect.right << ","
-                                                 << rect.bottom;
+        EXPECT_TRUE(::EqualRect(&rect, &e.rect))
+            << std::string(e.name, e.name + std::wcslen(e.name)) << ": " << rect.left << "," << rect.top << ","
+            << rect.right << "," << rect.bottom;
     }
     // The real child windows stand where the layout puts them.
     HWND check = ::FindWindowExW(window, nullptr, L"BUTTON", nullptr);

@@ -43,8 +43,8 @@ TEST(Win32Os, SettingsLiveWhereGetSettingAlwaysKeptThem)
 
     wchar_t raw[16] = L"";
     DWORD size = sizeof raw;
-    ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest\\TimesRun",
-                             L"1", RRF_RT_REG_SZ, nullptr, raw, &size),
+    ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest\\TimesRun", L"1",
+                             RRF_RT_REG_SZ, nullptr, raw, &size),
               ERROR_SUCCESS);
     EXPECT_STREQ(raw, L"42");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest");
@@ -141,7 +141,7 @@ TEST(Win32Os, DateAndTimeTexts)
 TEST(Win32Os, QuotedArgumentsComeBackUnchanged)
 {
     const std::wstring arguments[] = {
-        L"C:\\My Tools\\reg.exe", L"C:\\", L"a\\\\b", L"say \"hi\"", L"trailing\\", L"\\\"", L"", L"tab\there",
+        L"C:\\My Tools\\reg.exe",          L"C:\\", L"a\\\\b", L"say \"hi\"", L"trailing\\", L"\\\"", L"", L"tab\there",
         L"C:\\Program Files\\a&b|c>d.reg",
     };
     for (const std::wstring& argument : arguments) {
@@ -180,12 +180,9 @@ TEST(Resources, VersionRecord)
     EXPECT_EQ(fixed->dwProductVersionLS, 0x00000013u);
 
     const std::pair<const wchar_t*, const wchar_t*> texts[] = {
-        {L"Comments", L"Backs Up Custom Names"},
-        {L"FileDescription", L"Backs Up Custom Names from Wrenlet!2"},
-        {L"FileVersion", L"2.01.0019"},
-        {L"ProductVersion", L"2.01.0019"},
-        {L"ProductName", L"lsBundle"},
-        {L"InternalName", L"LarkSpool"},
+        {L"Comments", L"Backs Up Custom Names"}, {L"FileDescription", L"Backs Up Custom Names from Wrenlet!2"},
+        {L"FileVersion", L"2.01.0019"},          {L"ProductVersion", L"2.01.0019"},
+        {L"ProductName", L"lsBundle"},           {L"InternalName", L"LarkSpool"},
         {L"OriginalFilename", L"LarkSpool.exe"},
     };
     for (const auto& [name, expected] : texts) {
