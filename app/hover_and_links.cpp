@@ -1,6 +1,7 @@
 // The main window's command labels light up under the mouse; the check box's popup menu opens
 // drive C:, the picture opens the add-on's web site and "About" shows the About window.
 #include "app/Form1.h"
+#include "backup/backup_paths.h"
 #include "ui/command_label.h"
 
 namespace {
@@ -51,12 +52,12 @@ void Form1::chkOpen_MouseDown(const platform::EventArgs& args)
 
 void Form1::mn2_Click()
 {
-    os.Shell(L"explorer C:\\", platform::vbNormalFocus);
+    os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), L"C:\\"), platform::vbNormalFocus);
 }
 
 void Form1::Image1_Click()
 {
-    os.Shell(std::wstring(L"explorer ") + kWebSite, platform::vbMinimizedFocus);
+    os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), kWebSite), platform::vbMinimizedFocus);
 }
 
 void Form1::cmdAbout_Click()

@@ -51,6 +51,11 @@ std::wstring ExportCommandLine(std::wstring_view registryTool, std::wstring_view
     return QuoteArgument(registryTool) + L" EXPORT " + kAddOnKey + L" " + QuoteArgument(BackupFile(runNumber)) + L" /y";
 }
 
+std::wstring FileBrowserCommandLine(std::wstring_view windowsFolder, std::wstring_view argument)
+{
+    return QuoteArgument(JoinPath(windowsFolder, L"explorer.exe")) + L" " + std::wstring(argument);
+}
+
 std::wstring FormatKilobytes(std::uint64_t bytes, std::wstring_view decimalSeparator)
 {
     // Whole hundredths of a kilobyte, rounded in integers so that no binary fraction can tip a half.

@@ -23,6 +23,10 @@ std::wstring QuoteArgument(std::wstring_view argument);
 // never start another program, and /y so that the tool never stops to ask.
 std::wstring ExportCommandLine(std::wstring_view registryTool, std::wstring_view runNumber);
 
+// The file browser on one argument. The browser is named by its full path: a bare "explorer"
+// is looked for first in the program's folder and the current folder, where anything may lie.
+std::wstring FileBrowserCommandLine(std::wstring_view windowsFolder, std::wstring_view argument);
+
 // Kilobytes by the pattern "#.##": nearest hundredth (halves away from zero), no leading zero,
 // no trailing zeros, the separator always.
 std::wstring FormatKilobytes(std::uint64_t bytes, std::wstring_view decimalSeparator);

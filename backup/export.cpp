@@ -71,6 +71,7 @@ void Form1::WriteDateStamp()
 void Form1::OpenBackupFolder()
 {
     if ((*this)[L"chkOpen"].value == 1) {
-        os.Shell(L"explorer C:\\LarkSpool" + timesRun_, platform::vbNormalFocus);
+        os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), L"C:\\LarkSpool" + timesRun_),
+                 platform::vbNormalFocus);
     }
 }

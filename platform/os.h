@@ -61,6 +61,8 @@ public:
     virtual std::wstring AppPath() = 0;
     // The system folder that holds the platform's own tools.
     virtual std::wstring SystemPath() = 0;
+    // The Windows folder, which holds the file browser.
+    virtual std::wstring WindowsPath() = 0;
     virtual bool FileExists(const std::wstring& path) = 0;
     // Creates one folder; false when it exists already.
     virtual bool MakeNewDir(const std::wstring& path) = 0;

@@ -160,6 +160,16 @@ std::wstring Win32Os::SystemPath()
     return std::wstring(buffer, length);
 }
 
+std::wstring Win32Os::WindowsPath()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        ThrowLastError(L"Finding", L"the Windows folder");
+    }
+    return std::wstring(buffer, length);
+}
+
 bool Win32Os::FileExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());

@@ -21,6 +21,7 @@ public:
     std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
+    std::wstring WindowsPath() override;
     bool FileExists(const std::wstring& path) override;
     bool MakeNewDir(const std::wstring& path) override;
     void AppendText(const std::wstring& path, const std::wstring& text) override;

@@ -6,13 +6,6 @@ source "$(dirname "$0")/lib.sh"
 LIT=6291CA
 WHITE=FFFFFF
 BLUE=3D70B6
-started() { # pattern of a started process's command line, within three seconds
-    for _ in $(seq 30); do
-        pgrep -f "$1" >/dev/null && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 set_counter 3
 start_app
@@ -45,8 +38,8 @@ equals "check box unchanged by the right button" "checked=0" "$(probe checkbox "
 screen
 cp "$ARTIFACTS/.screen.png" "$ARTIFACTS/popup-menu.png"
 xdotool mousemove_relative 20 8 click 1
-check "Open Containing Folder starts the file browser on C:\\" started '^explorer C:\\$'
-pkill -f '^explorer C:\\$'
+check "Open Containing Folder starts the file browser on C:\\" eventually running 'C:.windows.*explorer\.exe C:\\$'
+pkill -f 'explorer\.exe C:\\$'
 window "LarkSpool."
 click_at 120 144 # left: toggles, no menu
 equals "left click ticks the box" "checked=1" "$(probe checkbox "LarkSpool.")"

@@ -88,11 +88,16 @@ mkdir -p "$DRIVE_C/My Tools"
 cp "$EXE" "$DRIVE_C/My Tools/LarkSpool.exe"
 cp "$DRIVE_C/windows/system32/reg.exe" "$DRIVE_C/My Tools/reg.exe"
 cp "$PLANTED" "$DRIVE_C/My.exe"
+cp "$PLANTED" "$DRIVE_C/My Tools/explorer.exe" # a file browser planted beside the program
 set_counter 11
 start_app 'C:\My Tools\LarkSpool.exe'
+click_at 120 144 # Open Folder After Export
+equals "folder opening ticked" "checked=1" "$(probe checkbox "LarkSpool.")"
 click_at 224 120
 check "backup from a program folder with a blank" wait_for_backup "$DRIVE_C/Larkspool11/Larkspool11.reg"
-check "the planted program never ran" test ! -e "$DRIVE_C/planted-program-ran.txt"
+check "the folder opens in the system's file browser" eventually running 'C:.windows.*explorer\.exe C:\\LarkSpool11$'
+pkill -f 'explorer\.exe C:\\LarkSpool11$'
+check "no planted program ever ran" test ! -e "$DRIVE_C/planted-program-ran.txt"
 click_at 312 120
 wait_ended 5
 rm -rf "$DRIVE_C/My Tools" "$DRIVE_C/My.exe"

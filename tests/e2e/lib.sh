@@ -46,6 +46,7 @@ eventually() { # a command that must succeed within three seconds
 }
 
 in_front() { probe foreground | grep -q -F "$1"; }
+running() { pgrep -f "$1" >/dev/null; } # a process whose command line matches the pattern
 
 finish() {
     stop_app

@@ -59,7 +59,7 @@ TEST(Export, StepsInOrder)
         L"Shell 2 " + exportCommand,
         L"AppendText C:\\LarkSpool5\\Date Created.txt",
         L"SetAttr C:\\LarkSpool5\\Date Created.txt",
-        L"Shell 1 explorer C:\\LarkSpool5",
+        L"Shell 1 \"C:\\Windows\\explorer.exe\" C:\\LarkSpool5",
         L"GetSetting lsBundle\\TimesRun\\1",
         L"SaveSetting 7",
     };
@@ -156,16 +156,22 @@ TEST(Export, NoRegistryToolAnywhereChangesNothing)
     EXPECT_EQ(os.Setting(), L"4");
 }
 
-// A failure after the folder was made (the tool cannot start, the date stamp cannot be written)
-// ends the program at once: the folder stays and the count keeps what the start-up refresh wrote.
+// A failure after the folder was made (the tool cannot start, the date stamp cannot be written,
+// the file browser cannot start) ends the program at once: the folder stays and the count keeps
+// what the start-up refresh wrote.
 TEST(Export, FailureAfterTheFolderEndsTheProgram)
 {
-    for (const wchar_t* failing : {L"AppendText", L"SetAttr", L"Shell"}) {
+    struct Case {
+        const wchar_t* failing;
+        int after;
+    };
+    for (const Case& c : {Case{L"Shell", 0}, Case{L"AppendText", 0}, Case{L"SetAttr", 0}, Case{L"Shell", 1}}) {
         fake::Os os = StoredCount(L"5");
         Program program(os);
         program.Start();
         program[L"chkOpen"].value = 1;
-        os.failing = failing;
+        os.failing = c.failing;
+        os.failingAfter = c.after;
         EXPECT_THROW(program.Export(), fake::Ended);
         EXPECT_EQ(os.folders.count(L"c:\\larkspool5"), 1u);
         EXPECT_EQ(os.Setting(), L"6");

@@ -37,7 +37,7 @@ Os::Os() : lastExit(std::make_shared<std::optional<std::uint32_t>>())
 void Os::Call(const std::wstring& name, const std::wstring& argument)
 {
     calls.push_back(name + L" " + argument);
-    if (name == failing) {
+    if (name == failing && failingAfter-- <= 0) {
         throw platform::Failure(name, argument, L"The device is not ready.");
     }
 }
@@ -95,6 +95,11 @@ std::wstring Os::AppPath()
 std::wstring Os::SystemPath()
 {
     return systemPath;
+}
+
+std::wstring Os::WindowsPath()
+{
+    return L"C:\\Windows";
 }
 
 bool Os::FileExists(const std::wstring& path)

@@ -27,8 +27,9 @@ class Os final : public platform::Os {
 public:
     // Every operation, in order, as "Name argument".
     std::vector<std::wstring> calls;
-    // The operation (by name) that fails from now on.
+    // The operation (by name) that fails from now on, after succeeding this many more times.
     std::wstring failing;
+    int failingAfter = 0;
 
     std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
@@ -56,6 +57,7 @@ public:
     std::unique_ptr<platform::Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
+    std::wstring WindowsPath() override;
     bool FileExists(const std::wstring& path) override;
     bool MakeNewDir(const std::wstring& path) override;
     void AppendText(const std::wstring& path, const std::wstring& text) override;

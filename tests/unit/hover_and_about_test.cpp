@@ -75,7 +75,7 @@ TEST(PopupMenu, ItemOpensDriveCAndDismissingRunsNothing)
     EXPECT_TRUE(os.CallsNamed(L"Shell").empty());
     program.runtime.popupChoice = L"mn2";
     program.form->Fire(L"chkOpen", L"MouseDown", right);
-    EXPECT_EQ(os.CallsNamed(L"Shell"), (std::vector<std::wstring>{L"1 explorer C:\\"}));
+    EXPECT_EQ(os.CallsNamed(L"Shell"), (std::vector<std::wstring>{L"1 \"C:\\Windows\\explorer.exe\" C:\\"}));
 }
 
 TEST(Links, PictureOpensTheWebSiteMinimised)
@@ -84,7 +84,8 @@ TEST(Links, PictureOpensTheWebSiteMinimised)
     Program program(os);
     program.Start();
     program.Click(L"Image1");
-    EXPECT_EQ(os.CallsNamed(L"Shell"), (std::vector<std::wstring>{L"2 explorer http://www.zephrix.com/wrenlet/"}));
+    EXPECT_EQ(os.CallsNamed(L"Shell"),
+              (std::vector<std::wstring>{L"2 \"C:\\Windows\\explorer.exe\" http://www.zephrix.com/wrenlet/"}));
 }
 
 TEST(About, ShownModallyAndAnewEachTime)
