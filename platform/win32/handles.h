@@ -40,57 +40,33 @@ private:
     Type handle_ = Traits::Invalid();
 };
 
-struct KernelHandleTraits {
-    using Type = HANDLE;
+// Handles whose "none" is null, closed by the given function.
+template <typename T, auto CloseFunction> struct NullHandleTraits {
+    using Type = T;
     static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::CloseHandle(h); }
+    static void Close(Type h) noexcept { CloseFunction(h); }
 };
 
+// File handles, whose "none" is INVALID_HANDLE_VALUE.
 struct FileHandleTraits {
     using Type = HANDLE;
     static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
 
-struct KeyTraits {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::RegCloseKey(h); }
-};
+inline void DeleteGdiObject(HGDIOBJ object) noexcept
+{
+    ::DeleteObject(object);
+}
 
-template <typename T> struct GdiObjectTraits {
-    using Type = T;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-
-struct MenuTraits {
-    using Type = HMENU;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyMenu(h); }
-};
-
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DestroyIcon(h); }
-};
-
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
-
-using Handle = UniqueHandle<KernelHandleTraits>;
+using Handle = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
-using Key = UniqueHandle<KeyTraits>;
-using Font = UniqueHandle<GdiObjectTraits<HFONT>>;
-using Brush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
-using Bitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
-using Menu = UniqueHandle<MenuTraits>;
-using Icon = UniqueHandle<IconTraits>;
-using MemoryDc = UniqueHandle<MemoryDcTraits>;
+using Key = UniqueHandle<NullHandleTraits<HKEY, ::RegCloseKey>>;
+using Font = UniqueHandle<NullHandleTraits<HFONT, DeleteGdiObject>>;
+using Brush = UniqueHandle<NullHandleTraits<HBRUSH, DeleteGdiObject>>;
+using Bitmap = UniqueHandle<NullHandleTraits<HBITMAP, DeleteGdiObject>>;
+using Menu = UniqueHandle<NullHandleTraits<HMENU, ::DestroyMenu>>;
+using MemoryDc = UniqueHandle<NullHandleTraits<HDC, ::DeleteDC>>;
 
 // A window's device context, given back to the window it came from.
 class WindowDc {

@@ -39,6 +39,21 @@ private:
 
 } // namespace
 
+namespace {
+
+// One of the system's folders, as GetSystemDirectory and its kin give it.
+std::wstring FolderPath(UINT(WINAPI* query)(LPWSTR, UINT), const wchar_t* what)
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = query(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        ThrowLastError(L"Finding", what);
+    }
+    return std::wstring(buffer, length);
+}
+
+} // namespace
+
 std::wstring ErrorText(DWORD code)
 {
     wchar_t* buffer = nullptr;
@@ -152,22 +167,12 @@ std::wstring Win32Os::AppPath()
 
 std::wstring Win32Os::SystemPath()
 {
-    wchar_t buffer[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        ThrowLastError(L"Finding", L"the system folder");
-    }
-    return std::wstring(buffer, length);
+    return FolderPath(::GetSystemDirectoryW, L"the system folder");
 }
 
 std::wstring Win32Os::WindowsPath()
 {
-    wchar_t buffer[MAX_PATH];
-    const UINT length = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        ThrowLastError(L"Finding", L"the Windows folder");
-    }
-    return std::wstring(buffer, length);
+    return FolderPath(::GetSystemWindowsDirectoryW, L"the Windows folder");
 }
 
 bool Win32Os::FileExists(const std::wstring& path)
