@@ -38,6 +38,7 @@ private:
     void RefreshRunCount();
     std::wstring ReadRunCount();
     void StoreRunCount(std::int64_t count);
+    void ShowRunNumber();
 
     // Hover highlighting, popup menu and links.
     void cmdExport_MouseMove();

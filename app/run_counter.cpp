@@ -46,8 +46,13 @@ void Form1::RefreshRunCount()
     timesRun_ = ReadRunCount();
     StoreRunCount(*app::ParseRunCount(timesRun_) + 1);
     (*this)[L"Label1"].caption = kDescription;
-    Caption = L"Wrenlet! 2 LarkSpool. (Times Run = " + timesRun_ + L")";
+    ShowRunNumber();
     (*this)[L"Text1"].caption.clear();
+}
+
+void Form1::ShowRunNumber()
+{
+    Caption = L"Wrenlet! 2 LarkSpool. (Times Run = " + timesRun_ + L")";
 }
 
 // The stored text as it stands when it is a count. A first run finds no entry and starts at 0;

@@ -58,7 +58,7 @@ void Form1::ClaimBackupFolder()
     } while (!os.MakeNewDir(backup::BackupFolder(std::to_wstring(runNumber))));
     timesRun_ = std::to_wstring(runNumber);
     StoreRunCount(runNumber + 1);
-    Caption = L"Wrenlet! 2 LarkSpool. (Times Run = " + timesRun_ + L")";
+    ShowRunNumber();
 }
 
 void Form1::WriteDateStamp()
