@@ -53,6 +53,19 @@ equals "key wiped" "" "$(dump_key)"
 wine reg import 'C:\Larkspool5\Larkspool5.reg' >/dev/null 2>&1
 equals "restored key" "$ORIGINAL" "$(dump_key)"
 
+# While the modal About window is open, the size monitor keeps following the file.
+click_at 136 120
+probe wait "About LarkSpool" 10
+xdotool search --name "About LarkSpool" windowmove 0 0
+head -c 3000 /dev/zero >>"$BACKUP"
+sleep 1.2
+window "LarkSpool."
+SIZE_TEXT="Size of LarkSpool 5.reg is: $(kilobytes "$(stat -c %s "$BACKUP")") kb"
+reads "size label follows the file while About is open" "$SIZE_TEXT" "$(text_at 8 80 300 14)"
+window "About LarkSpool"
+click_at 160 104 # About's Exit
+window "LarkSpool."
+
 # A deleted backup file is not made again by the size monitor.
 rm -f "$BACKUP"
 sleep 1.5
