@@ -66,4 +66,13 @@ equals "title after a bad count" "Wrenlet! 2 LarkSpool. (Times Run = 0)" "$title
 click_at 312 120
 check "Exit ends the program" wait_ended 5
 
+# At 144 dots per inch the layout's twips give half as many pixels again, and it stays sharp.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+start_app
+equals "client area at 144 DPI" "530x237" "${client_width}x${client_height}"
+keep_screenshot startup-144dpi
+click_at 468 180 # Exit, at 144 DPI
+check "Exit ends the program at 144 DPI" wait_ended 5
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
+
 finish
