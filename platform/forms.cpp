@@ -41,6 +41,12 @@ Failure::Failure(const std::wstring& operation, const std::wstring& subject, con
 {
 }
 
+std::wstring StopMessage(const std::exception& error)
+{
+    const auto* failure = dynamic_cast<const Failure*>(&error);
+    return L"LarkSpool has to stop.\n\n" + (failure != nullptr ? failure->text() : Widen(error.what()));
+}
+
 Form::Form(Os& system, Runtime& forms, Layout layout)
     : os(system), runtime(forms), layout_(std::move(layout)), controls_(layout_.controls)
 {
@@ -91,11 +97,8 @@ bool Form::Fire(std::wstring_view control, std::wstring_view event, EventArgs& a
     }
     try {
         found->second(args);
-    } catch (const Failure& failure) {
-        os.MsgBox(L"LarkSpool has to stop.\n\n" + failure.text(), MessageKind::Error);
-        os.End();
     } catch (const std::exception& error) {
-        os.MsgBox(L"LarkSpool has to stop.\n\n" + Widen(error.what()), MessageKind::Error);
+        os.MsgBox(StopMessage(error), MessageKind::Error);
         os.End();
     }
     return true;

@@ -22,6 +22,9 @@ private:
     std::wstring text_;
 };
 
+// The message that tells the user of a failure that ends the program.
+std::wstring StopMessage(const std::exception& error);
+
 // The platform's window handle value, as a window's hWnd reports it.
 using WindowHandle = std::intptr_t;
 

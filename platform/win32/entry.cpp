@@ -3,19 +3,14 @@
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/os_win32.h"
 
-#include <cstring>
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/)
 {
     platform::win32::Win32Os os;
     try {
         platform::win32::Win32Runtime runtime(instance);
         return platform::ProgramMain(os, runtime);
-    } catch (const platform::Failure& failure) {
-        os.MsgBox(L"LarkSpool has to stop.\n\n" + failure.text(), platform::MessageKind::Error);
     } catch (const std::exception& error) {
-        os.MsgBox(L"LarkSpool has to stop.\n\n" + std::wstring(error.what(), error.what() + std::strlen(error.what())),
-                  platform::MessageKind::Error);
+        os.MsgBox(platform::StopMessage(error), platform::MessageKind::Error);
     }
     return 1;
 }

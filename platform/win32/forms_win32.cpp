@@ -152,7 +152,7 @@ private:
     void PaintLabel(HDC dc, const Control& label);
     int HitTest(POINT point) const;
     int ChildIndex(HWND child) const;
-    EventArgs MouseArgs(WPARAM wParam, LPARAM lParam, int button) const;
+    EventArgs MouseArgs(UINT message, WPARAM wParam, LPARAM lParam) const;
     HBRUSH BrushFor(Color color);
     LRESULT ControlColor(HDC dc, HWND child);
     void OnActivate(WPARAM wParam);
@@ -459,10 +459,16 @@ int FormWindow::ChildIndex(HWND child) const
     return found == children_.end() ? -1 : static_cast<int>(found - children_.begin());
 }
 
-EventArgs FormWindow::MouseArgs(WPARAM wParam, LPARAM lParam, int button) const
+// Mouse-move events carry the buttons held down, mouse-down events the button pressed.
+EventArgs FormWindow::MouseArgs(UINT message, WPARAM wParam, LPARAM lParam) const
 {
     EventArgs args;
-    args.button = button;
+    if (message == WM_MOUSEMOVE) {
+        args.button = ((wParam & MK_LBUTTON) != 0 ? 1 : 0) | ((wParam & MK_RBUTTON) != 0 ? 2 : 0) |
+                      ((wParam & MK_MBUTTON) != 0 ? 4 : 0);
+    } else {
+        args.button = message == WM_LBUTTONDOWN ? 1 : message == WM_RBUTTONDOWN ? 2 : 4;
+    }
     args.shift = ((wParam & MK_SHIFT) != 0 ? 1 : 0) | ((wParam & MK_CONTROL) != 0 ? 2 : 0) |
                  (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
     args.x = Twips(static_cast<short>(LOWORD(lParam)));
@@ -611,17 +617,11 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
     const int index = ChildIndex(child);
     if (index >= 0) {
         const std::wstring& name = form.controls()[static_cast<std::size_t>(index)].name;
-        const int button = message == WM_LBUTTONDOWN   ? 1
-                           : message == WM_RBUTTONDOWN ? 2
-                           : message == WM_MBUTTONDOWN ? 4
-                                                       : 0;
         if (message == WM_MOUSEMOVE) {
-            const int held = ((wParam & MK_LBUTTON) != 0 ? 1 : 0) | ((wParam & MK_RBUTTON) != 0 ? 2 : 0) |
-                             ((wParam & MK_MBUTTON) != 0 ? 4 : 0);
-            EventArgs args = MouseArgs(wParam, lParam, held);
+            EventArgs args = MouseArgs(message, wParam, lParam);
             Dispatch(name, L"MouseMove", args);
-        } else if (button != 0) {
-            EventArgs args = MouseArgs(wParam, lParam, button);
+        } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
+            EventArgs args = MouseArgs(message, wParam, lParam);
             Dispatch(name, L"MouseDown", args);
         }
     }
@@ -645,9 +645,7 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MOUSEMOVE: {
         const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         const int hit = HitTest(point);
-        const int held = ((wParam & MK_LBUTTON) != 0 ? 1 : 0) | ((wParam & MK_RBUTTON) != 0 ? 2 : 0) |
-                         ((wParam & MK_MBUTTON) != 0 ? 4 : 0);
-        EventArgs args = MouseArgs(wParam, lParam, held);
+        EventArgs args = MouseArgs(message, wParam, lParam);
         Dispatch(hit < 0 ? L"Form" : form.controls()[static_cast<std::size_t>(hit)].name, L"MouseMove", args);
         return 0;
     }
@@ -656,12 +654,11 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_MBUTTONDOWN: {
         const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
         const int hit = HitTest(point);
-        const int button = message == WM_LBUTTONDOWN ? 1 : message == WM_RBUTTONDOWN ? 2 : 4;
         if (message == WM_LBUTTONDOWN) {
             pressed_ = hit;
             ::SetCapture(hwnd_);
         }
-        EventArgs args = MouseArgs(wParam, lParam, button);
+        EventArgs args = MouseArgs(message, wParam, lParam);
         Dispatch(hit < 0 ? L"Form" : form.controls()[static_cast<std::size_t>(hit)].name, L"MouseDown", args);
         return 0;
     }
