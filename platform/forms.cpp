@@ -99,7 +99,7 @@ bool Form::Fire(std::wstring_view control, std::wstring_view event, EventArgs& a
         found->second(args);
     } catch (const std::exception& error) {
         os.MsgBox(StopMessage(error), MessageKind::Error);
-        os.End();
+        os.End(kExitFailure);
     }
     return true;
 }

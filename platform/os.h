@@ -3,11 +3,15 @@
 // it in platform/win32; the unit tests use a fake.
 #pragma once
 
+#include "platform/registry_tree.h"
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -20,6 +24,12 @@ public:
 
 private:
     std::wstring text_;
+};
+
+// A settings entry that holds something other than text.
+class NotText : public Failure {
+public:
+    using Failure::Failure;
 };
 
 // The message that tells the user of a failure that ends the program.
@@ -43,19 +53,35 @@ public:
     virtual std::optional<std::uint32_t> ExitCode() = 0;
 };
 
+// Work running on a thread of its own. Destroying it waits for the work to end.
+class Job {
+public:
+    virtual ~Job() = default;
+    // Whether the work has ended; what it wrote is then safe to read.
+    virtual bool Done() = 0;
+};
+
+// Exit codes of the process.
+constexpr int kExitNormal = 0;
+constexpr int kExitFailure = 1;
+
 enum class MessageKind { Information, Error };
 
 class Os {
 public:
     virtual ~Os() = default;
 
-    // Per-user application settings store. GetSetting gives empty text for a missing entry.
+    // Per-user application settings store. GetSetting gives empty text for a missing entry and
+    // throws NotText for an entry that is not a string.
     virtual std::wstring GetSetting(const std::wstring& appName, const std::wstring& section,
                                     const std::wstring& key) = 0;
     virtual void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                              const std::wstring& value) = 0;
     // Whether a registry key such as HKCU\Software\X exists.
     virtual bool RegistryKeyExists(const std::wstring& key) = 0;
+    // A key under HKCU with all its subkeys and values, paths in full (HKEY_CURRENT_USER\...);
+    // nothing when the key does not exist. Safe to call from a job's thread.
+    virtual std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) = 0;
 
     // Starts a command line with a window style and returns at once.
     virtual std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) = 0;
@@ -67,7 +93,8 @@ public:
     // The Windows folder, which holds the file browser.
     virtual std::wstring WindowsPath() = 0;
     virtual bool FileExists(const std::wstring& path) = 0;
-    // Creates one folder; false when it exists already.
+    // Creates one folder, private to the current user (with SYSTEM and the administrators) where
+    // the drive keeps access lists; false when it exists already.
     virtual bool MakeNewDir(const std::wstring& path) = 0;
     // Opens the file for appending (creating it), writes the text in the ANSI code page, closes it.
     virtual void AppendText(const std::wstring& path, const std::wstring& text) = 0;
@@ -75,6 +102,15 @@ public:
     virtual void SetAttr(const std::wstring& path, unsigned attributes) = 0;
     // The file's length in bytes, read without opening, creating or locking the file.
     virtual std::uint64_t FileLen(const std::wstring& path) = 0;
+    // The whole file. Safe to call from a job's thread.
+    virtual std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) = 0;
+    // Deletes a file, read-only or not.
+    virtual void RemoveFile(const std::wstring& path) = 0;
+    // Removes an empty folder; false when something is still in it.
+    virtual bool RemoveEmptyDir(const std::wstring& path) = 0;
+
+    // Runs work on a thread of its own, so that the window keeps answering.
+    virtual std::unique_ptr<Job> StartJob(std::function<void()> work) = 0;
 
     // Today as mm-dd-yyyy, whatever the regional settings.
     virtual std::wstring DateText() = 0;
@@ -87,8 +123,8 @@ public:
                               unsigned flags) = 0;
 
     virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
-    // Stops the program at once: no further event runs.
-    [[noreturn]] virtual void End() = 0;
+    // Stops the program at once with the exit code: no further event runs.
+    [[noreturn]] virtual void End(int exitCode = kExitNormal) = 0;
 };
 
 } // namespace platform

@@ -2,7 +2,12 @@
 
 #include "platform/win32/handles.h"
 
+#include <sddl.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cwchar>
+#include <thread>
 #include <vector>
 
 namespace platform::win32 {
@@ -88,6 +93,9 @@ std::wstring Win32Os::GetSetting(const std::wstring& appName, const std::wstring
         status =
             ::RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.c_str(), RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
     }
+    if (status == ERROR_UNSUPPORTED_TYPE) {
+        throw NotText(L"Reading the setting", L"HKEY_CURRENT_USER\\" + path + L"\\" + key, L"It is not text.");
+    }
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Reading the setting", L"HKEY_CURRENT_USER\\" + path + L"\\" + key, ErrorText(status));
     }
@@ -111,22 +119,120 @@ void Win32Os::SaveSetting(const std::wstring& appName, const std::wstring& secti
     }
 }
 
-bool Win32Os::RegistryKeyExists(const std::wstring& key)
+namespace {
+
+constexpr wchar_t kCurrentUserShort[] = L"HKCU\\";
+constexpr wchar_t kCurrentUser[] = L"HKEY_CURRENT_USER\\";
+
+// The path below HKCU of a key named HKCU\... or HKEY_CURRENT_USER\...
+std::wstring BelowCurrentUser(const std::wstring& key)
 {
-    const std::wstring prefix = L"HKCU\\";
-    if (key.compare(0, prefix.size(), prefix) != 0) {
-        throw Failure(L"Looking up the registry key", key, L"Only keys under HKCU are looked up.");
+    for (const std::wstring prefix : {kCurrentUserShort, kCurrentUser}) {
+        if (key.size() >= prefix.size() && ::CompareStringOrdinal(key.c_str(), static_cast<int>(prefix.size()),
+                                                                  prefix.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            return key.substr(prefix.size());
+        }
     }
+    throw Failure(L"Reading the registry key", key, L"Only keys under HKEY_CURRENT_USER are read.");
+}
+
+// Opens a key for reading; an empty owner when it does not exist.
+Key OpenForReading(HKEY parent, const std::wstring& subkey, const std::wstring& fullName)
+{
     HKEY opened = nullptr;
-    const LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str() + prefix.size(), 0, KEY_READ, &opened);
-    const Key owner(opened);
+    const LSTATUS status = ::RegOpenKeyExW(parent, subkey.c_str(), 0, KEY_READ, &opened);
     if (status == ERROR_FILE_NOT_FOUND) {
-        return false;
+        return Key();
     }
     if (status != ERROR_SUCCESS) {
-        throw Failure(L"Looking up the registry key", key, ErrorText(status));
+        throw Failure(L"Opening the registry key", fullName, ErrorText(status));
     }
-    return true;
+    return Key(opened);
+}
+
+// The values of one open key, and the names of its subkeys.
+void ReadKey(HKEY key, RegistryKey& into, std::vector<std::wstring>& subkeys)
+{
+    DWORD subkeyCount = 0, longestSubkey = 0, valueCount = 0, longestName = 0, longestData = 0;
+    LSTATUS status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, &longestSubkey, nullptr,
+                                        &valueCount, &longestName, &longestData, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) {
+        throw Failure(L"Reading the registry key", into.path, ErrorText(status));
+    }
+    std::vector<wchar_t> name(longestName + 1);
+    std::vector<BYTE> data(longestData);
+    for (DWORD index = 0;;) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataLength = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        status = ::RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (status == ERROR_MORE_DATA) { // a value grew while it was read: ask again with room for it
+            name.resize(std::max<std::size_t>(name.size() * 2, 16384));
+            data.resize(std::max<std::size_t>(data.size() * 2, dataLength));
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            throw Failure(L"Reading a value of the registry key", into.path, ErrorText(status));
+        }
+        into.values.push_back({.name = std::wstring(name.data(), nameLength),
+                               .type = type,
+                               .data = std::vector<std::uint8_t>(data.begin(), data.begin() + dataLength)});
+        ++index;
+    }
+    std::vector<wchar_t> subkey(longestSubkey + 1);
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(subkey.size());
+        status = ::RegEnumKeyExW(key, index, subkey.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (status == ERROR_MORE_DATA) {
+            subkey.resize(256); // the registry's longest key name, with its NUL
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            throw Failure(L"Reading a subkey of the registry key", into.path, ErrorText(status));
+        }
+        subkeys.emplace_back(subkey.data(), length);
+        ++index;
+    }
+}
+
+// Reads one key and, depth first, all below it; a subkey deleted meanwhile is passed over.
+void ReadSubtree(HKEY key, const std::wstring& path, RegistryTree& tree)
+{
+    tree.push_back({.path = path, .values = {}});
+    std::vector<std::wstring> subkeys;
+    ReadKey(key, tree.back(), subkeys);
+    for (const std::wstring& name : subkeys) {
+        const std::wstring childPath = path + L"\\" + name;
+        const Key child = OpenForReading(key, name, childPath);
+        if (child) {
+            ReadSubtree(child.get(), childPath, tree);
+        }
+    }
+}
+
+} // namespace
+
+bool Win32Os::RegistryKeyExists(const std::wstring& key)
+{
+    return static_cast<bool>(OpenForReading(HKEY_CURRENT_USER, BelowCurrentUser(key), key));
+}
+
+std::optional<RegistryTree> Win32Os::ReadRegistryTree(const std::wstring& key)
+{
+    const std::wstring below = BelowCurrentUser(key);
+    const Key opened = OpenForReading(HKEY_CURRENT_USER, below, key);
+    if (!opened) {
+        return std::nullopt;
+    }
+    RegistryTree tree;
+    ReadSubtree(opened.get(), kCurrentUser + below, tree);
+    return tree;
 }
 
 std::unique_ptr<Process> Win32Os::Shell(const std::wstring& commandLine, int windowStyle)
@@ -181,9 +287,55 @@ bool Win32Os::FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+namespace {
+
+// An access list for the current user, SYSTEM and the administrators only, inherited by what is
+// made inside and inheriting nothing: backups lie in C:\, which every user may read.
+// Null when the user's identity cannot be read.
+struct PrivateSecurity {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PrivateSecurity()
+    {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return;
+        }
+        const Handle owner(token);
+        DWORD size = 0;
+        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> user(size);
+        wchar_t* sid = nullptr;
+        if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
+            !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+            return;
+        }
+        const std::wstring sddl =
+            L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+        ::LocalFree(sid);
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                    nullptr)) {
+            descriptor = nullptr;
+        }
+    }
+    ~PrivateSecurity() { ::LocalFree(descriptor); }
+    PrivateSecurity(const PrivateSecurity&) = delete;
+    PrivateSecurity& operator=(const PrivateSecurity&) = delete;
+};
+
+} // namespace
+
 bool Win32Os::MakeNewDir(const std::wstring& path)
 {
-    if (::CreateDirectoryW(path.c_str(), nullptr)) {
+    const PrivateSecurity security;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.descriptor, FALSE};
+    if (::CreateDirectoryW(path.c_str(), security.descriptor != nullptr ? &attributes : nullptr)) {
+        return true;
+    }
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    // A drive that keeps no access lists: the folder as the drive makes it.
+    if (security.descriptor != nullptr && ::CreateDirectoryW(path.c_str(), nullptr)) {
         return true;
     }
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -225,6 +377,73 @@ std::uint64_t Win32Os::FileLen(const std::wstring& path)
         ThrowLastError(L"Reading the size of", path);
     }
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::uint8_t> Win32Os::ReadFileBytes(const std::wstring& path)
+{
+    const FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        ThrowLastError(L"Opening the file", path);
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) {
+            ThrowLastError(L"Reading the file", path);
+        }
+        if (read == 0) {
+            return bytes;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + read);
+    }
+}
+
+void Win32Os::RemoveFile(const std::wstring& path)
+{
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL) || !::DeleteFileW(path.c_str())) {
+        ThrowLastError(L"Deleting the file", path);
+    }
+}
+
+bool Win32Os::RemoveEmptyDir(const std::wstring& path)
+{
+    if (::RemoveDirectoryW(path.c_str())) {
+        return true;
+    }
+    if (::GetLastError() == ERROR_DIR_NOT_EMPTY) {
+        return false;
+    }
+    ThrowLastError(L"Removing the folder", path);
+}
+
+namespace {
+
+class ThreadJob final : public Job {
+public:
+    explicit ThreadJob(std::function<void()> work)
+        : thread_([this, run = std::move(work)] {
+              run();
+              done_.store(true, std::memory_order_release);
+          })
+    {
+    }
+    ~ThreadJob() override { thread_.join(); }
+    ThreadJob(const ThreadJob&) = delete;
+    ThreadJob& operator=(const ThreadJob&) = delete;
+    bool Done() override { return done_.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+std::unique_ptr<Job> Win32Os::StartJob(std::function<void()> work)
+{
+    return std::make_unique<ThreadJob>(std::move(work));
 }
 
 std::wstring Win32Os::DateText()
@@ -269,9 +488,9 @@ void Win32Os::MsgBox(const std::wstring& text, MessageKind kind)
     ::MessageBoxW(::GetActiveWindow(), text.c_str(), L"LarkSpool", MB_OK | icon | MB_TOPMOST | MB_SETFOREGROUND);
 }
 
-void Win32Os::End()
+void Win32Os::End(int exitCode)
 {
-    ::ExitProcess(0);
+    ::ExitProcess(static_cast<UINT>(exitCode));
 }
 
 } // namespace platform::win32

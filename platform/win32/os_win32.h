@@ -18,6 +18,7 @@ public:
     void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                      const std::wstring& value) override;
     bool RegistryKeyExists(const std::wstring& key) override;
+    std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) override;
     std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -27,13 +28,17 @@ public:
     void AppendText(const std::wstring& path, const std::wstring& text) override;
     void SetAttr(const std::wstring& path, unsigned attributes) override;
     std::uint64_t FileLen(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
+    void RemoveFile(const std::wstring& path) override;
+    bool RemoveEmptyDir(const std::wstring& path) override;
+    std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
     bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
-    [[noreturn]] void End() override;
+    [[noreturn]] void End(int exitCode) override;
 };
 
 } // namespace platform::win32

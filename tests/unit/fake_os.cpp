@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <utility>
 
 namespace fake {
 
@@ -63,6 +64,9 @@ std::wstring Os::GetSetting(const std::wstring& appName, const std::wstring& sec
 {
     const std::wstring path = appName + L"\\" + section + L"\\" + key;
     Call(L"GetSetting", path);
+    if (settingsNotText.count(path) != 0) {
+        throw platform::NotText(L"Reading the setting", path, L"It is not text.");
+    }
     auto found = settings.find(path);
     return found == settings.end() ? L"" : found->second;
 }
@@ -78,6 +82,15 @@ bool Os::RegistryKeyExists(const std::wstring& key)
 {
     Call(L"RegistryKeyExists", key);
     return registryKeys.count(Lower(key)) != 0;
+}
+
+std::optional<platform::RegistryTree> Os::ReadRegistryTree(const std::wstring& key)
+{
+    Call(L"ReadRegistryTree", key);
+    if (registryKeys.count(Lower(key)) == 0) {
+        return std::nullopt;
+    }
+    return addOnTree;
 }
 
 std::unique_ptr<platform::Process> Os::Shell(const std::wstring& commandLine, int windowStyle)
@@ -141,6 +154,71 @@ std::uint64_t Os::FileLen(const std::wstring& path)
     return found->second.size();
 }
 
+std::vector<std::uint8_t> Os::ReadFileBytes(const std::wstring& path)
+{
+    Call(L"ReadFileBytes", path);
+    auto found = files.find(Lower(path));
+    if (found == files.end()) {
+        throw platform::Failure(L"Opening the file", path, L"The system cannot find the file specified.");
+    }
+    return {found->second.begin(), found->second.end()};
+}
+
+void Os::RemoveFile(const std::wstring& path)
+{
+    Call(L"RemoveFile", path);
+    if (files.erase(Lower(path)) == 0) {
+        throw platform::Failure(L"Deleting the file", path, L"The system cannot find the file specified.");
+    }
+    attributes.erase(Lower(path));
+}
+
+bool Os::RemoveEmptyDir(const std::wstring& path)
+{
+    Call(L"RemoveEmptyDir", path);
+    const std::wstring folder = Lower(path) + L"\\";
+    for (const auto& file : files) {
+        if (file.first.rfind(folder, 0) == 0) {
+            return false;
+        }
+    }
+    return folders.erase(Lower(path)) != 0;
+}
+
+namespace {
+
+class DoneJob final : public platform::Job {
+public:
+    explicit DoneJob(std::shared_ptr<bool> done) : done_(std::move(done)) {}
+    bool Done() override { return *done_; }
+
+private:
+    std::shared_ptr<bool> done_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
+{
+    Call(L"StartJob", L"");
+    auto done = std::make_shared<bool>(false);
+    heldJobs.push_back([done, run = std::move(work)] {
+        run();
+        *done = true;
+    });
+    if (!holdJobs) {
+        RunJobs();
+    }
+    return std::make_unique<DoneJob>(done);
+}
+
+void Os::RunJobs()
+{
+    for (auto jobs = std::exchange(heldJobs, {}); auto& job : jobs) {
+        job();
+    }
+}
+
 std::wstring Os::DateText()
 {
     return date;
@@ -170,10 +248,10 @@ void Os::MsgBox(const std::wstring& text, platform::MessageKind /*kind*/)
     messages.push_back(text);
 }
 
-void Os::End()
+void Os::End(int exitCode)
 {
-    calls.emplace_back(L"End ");
-    throw Ended{};
+    calls.push_back(L"End " + std::to_wstring(exitCode));
+    throw Ended{exitCode};
 }
 
 void Runtime::Show(platform::Form& form, int modal)

@@ -14,7 +14,9 @@
 namespace fake {
 
 // Thrown by End, so that a test sees the program stop where it would have.
-struct Ended {};
+struct Ended {
+    int exitCode = 0;
+};
 
 struct WindowPosCall {
     platform::WindowHandle hWnd, insertAfter;
@@ -33,6 +35,14 @@ public:
 
     std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
+    // What ReadRegistryTree gives for the add-on's key while it exists.
+    platform::RegistryTree addOnTree;
+    // Entries of the settings store that are not text.
+    std::set<std::wstring> settingsNotText;
+    // Jobs run at once, on the caller's thread, unless held back; held jobs run on RunJobs.
+    bool holdJobs = false;
+    std::vector<std::function<void()>> heldJobs;
+    void RunJobs();
     std::set<std::wstring> folders;            // lower case
     std::map<std::wstring, std::string> files; // lower case path -> bytes
     std::map<std::wstring, unsigned> attributes;
@@ -54,6 +64,7 @@ public:
     void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                      const std::wstring& value) override;
     bool RegistryKeyExists(const std::wstring& key) override;
+    std::optional<platform::RegistryTree> ReadRegistryTree(const std::wstring& key) override;
     std::unique_ptr<platform::Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -63,13 +74,17 @@ public:
     void AppendText(const std::wstring& path, const std::wstring& text) override;
     void SetAttr(const std::wstring& path, unsigned value) override;
     std::uint64_t FileLen(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
+    void RemoveFile(const std::wstring& path) override;
+    bool RemoveEmptyDir(const std::wstring& path) override;
+    std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
     bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
-    [[noreturn]] void End() override;
+    [[noreturn]] void End(int exitCode) override;
 
 private:
     void Call(const std::wstring& name, const std::wstring& argument);

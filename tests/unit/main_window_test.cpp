@@ -65,7 +65,7 @@ TEST(MainWindow, BothWaysOutRunDidBackupOnceAndEnd)
         } else {
             EXPECT_THROW(program.form->Fire(L"Form", L"Unload", args), fake::Ended);
         }
-        EXPECT_EQ(os.calls, (std::vector<std::wstring>{L"SaveSetting 4", L"End "}));
+        EXPECT_EQ(os.calls, (std::vector<std::wstring>{L"SaveSetting 4", L"End 0"}));
         EXPECT_EQ(args.cancel, 0);
     }
 }
