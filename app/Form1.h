@@ -1,7 +1,8 @@
 // The main window: start-up, run counter, exit, hover highlighting, popup menu and links
-// (app/), the backup export and its size monitor (backup/).
+// and the export with its size monitor, which drive the backup engine in backup/.
 #pragma once
 
+#include "backup/export.h"
 #include "platform/forms.h"
 #include "ui/clsOnTop.h"
 #include "ui/frmAbout.h"
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class Form1 : public platform::Form {
 public:
@@ -36,8 +38,6 @@ private:
 
     // Run counter.
     void RefreshRunCount();
-    std::wstring ReadRunCount();
-    void StoreRunCount(std::int64_t count);
     void ShowRunNumber();
 
     // Hover highlighting, popup menu and links.
@@ -54,14 +54,13 @@ private:
 
     // Backup export.
     void cmdExport_Click();
-    std::wstring FindRegistryTool();
-    void ClaimBackupFolder();
     void WriteDateStamp();
     void OpenBackupFolder();
 
     // Backup size monitor.
     void Timer1_Timer();
-    void WatchExport();
+    // The export whose file the size caption names, while it has not failed.
+    const backup::ExportRun* WatchedExport() const;
 
     std::optional<ui::clsOnTop> onTop;
     std::wstring backupSize;
@@ -71,6 +70,6 @@ private:
     bool backupDone_ = false;
 
     std::unique_ptr<ui::frmAbout> about_;
-    std::unique_ptr<platform::Process> exportProcess_;
-    std::wstring exportFailure_;
+    // This run's exports whose outcome is still to be told, or that the caption names.
+    std::vector<std::unique_ptr<backup::ExportRun>> exports_;
 };

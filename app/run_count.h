@@ -1,15 +1,18 @@
-// The stored run count: decimal text of a whole number, read as a number only to compute with.
+// The run count in the per-user settings store, shared by the main window and the command line.
 #pragma once
 
+#include "platform/os.h"
+
 #include <cstdint>
-#include <optional>
-#include <string_view>
+#include <functional>
+#include <string>
 
 namespace app {
 
-// The count that text stands for, when it is the decimal text of a whole number from 0 to one
-// less than the largest 64-bit integer (so that one more can still be stored). Leading zeros
-// are allowed; signs, blanks and fractions are not.
-std::optional<std::int64_t> ParseRunCount(std::wstring_view text);
+// The stored count as text when it is a count. A first run finds no entry and starts at 0; an
+// entry that is not a count (changed from outside) is told through `tell`, and counting starts
+// again from 0.
+std::wstring ReadRunCount(platform::Os& os, const std::function<void(const std::wstring&)>& tell);
+void StoreRunCount(platform::Os& os, std::int64_t count);
 
 } // namespace app

@@ -8,6 +8,8 @@
 namespace backup {
 
 constexpr wchar_t kAddOnKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2";
+// The same key as registration files and the key tree name it.
+constexpr wchar_t kAddOnKeyFullName[] = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2";
 
 std::wstring BackupFolder(std::wstring_view runNumber);  // C:\Larkspool<n>
 std::wstring BackupFile(std::wstring_view runNumber);    // C:\Larkspool<n>\Larkspool<n>.reg

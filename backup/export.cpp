@@ -1,38 +1,16 @@
-// The backup export: a new numbered folder on C:, the add-on's key exported into it by the
-// registry tool, a read-only date stamp beside it.
-#include "app/Form1.h"
-#include "app/run_count.h"
+#include "backup/export.h"
+
 #include "backup/backup_paths.h"
+#include "backup/run_number.h"
 
 #include <limits>
 
-void Form1::cmdExport_Click()
-{
-    const std::wstring registryTool = FindRegistryTool();
-    if (registryTool.empty()) {
-        os.MsgBox(L"Nothing was backed up: the registry tool reg.exe is neither in\n" + os.AppPath() + L"\nnor in\n" +
-                      os.SystemPath(),
-                  platform::MessageKind::Error);
-        return;
-    }
-    ClaimBackupFolder();
-    if (!backupDone_) {
-        SetSizeCaptionRunNumber(timesRun_);
-    }
-    exportFailure_.clear();
-    exportProcess_ = os.Shell(backup::ExportCommandLine(registryTool, timesRun_), platform::vbMinimizedFocus);
-    (*this)[L"Timer1"].enabled = true;
-    WriteDateStamp();
-    OpenBackupFolder();
-    RefreshRunCount();
-    backupDone_ = true;
-}
+namespace backup {
 
-// The copy beside the program comes first, as it always has; the system's own otherwise.
-std::wstring Form1::FindRegistryTool()
+std::wstring FindRegistryTool(platform::Os& os)
 {
-    for (const std::wstring& folder : {os.AppPath(), os.SystemPath()}) {
-        std::wstring tool = backup::JoinPath(folder, L"reg.exe");
+    for (const std::wstring& folder : {os.SystemPath(), os.AppPath()}) {
+        std::wstring tool = JoinPath(folder, L"reg.exe");
         if (os.FileExists(tool)) {
             return tool;
         }
@@ -40,38 +18,94 @@ std::wstring Form1::FindRegistryTool()
     return {};
 }
 
-// Creates the backup folder of the current run number. A run number comes back after runs
-// without a backup, and an existing folder holds an earlier backup: that number is passed over
-// for the next free one, and the counter moves on to it as if the refresh had read it.
-void Form1::ClaimBackupFolder()
+// A run number comes back after runs without a backup, and an existing folder holds an earlier
+// backup: that number is passed over for the next free one. The folder's creation is the claim,
+// so two programs running at once never get the same folder.
+std::wstring ClaimBackupFolder(platform::Os& os, const std::wstring& runNumber)
 {
-    if (os.MakeNewDir(backup::BackupFolder(timesRun_))) {
-        return;
+    if (os.MakeNewDir(BackupFolder(runNumber))) {
+        return runNumber;
     }
-    std::int64_t runNumber = *app::ParseRunCount(timesRun_);
+    std::int64_t number = ParseRunNumber(runNumber).value_or(0);
     do {
-        if (runNumber >= std::numeric_limits<std::int64_t>::max() - 2) {
-            throw platform::Failure(L"Finding a free backup folder after", backup::BackupFolder(timesRun_),
+        if (number >= kLargestRunNumber - 1) {
+            throw platform::Failure(L"Finding a free backup folder after", BackupFolder(runNumber),
                                     L"no run number is left.");
         }
-        ++runNumber;
-    } while (!os.MakeNewDir(backup::BackupFolder(std::to_wstring(runNumber))));
-    timesRun_ = std::to_wstring(runNumber);
-    StoreRunCount(runNumber + 1);
-    ShowRunNumber();
+        ++number;
+    } while (!os.MakeNewDir(BackupFolder(std::to_wstring(number))));
+    return std::to_wstring(number);
 }
 
-void Form1::WriteDateStamp()
+void WriteDateStamp(platform::Os& os, const std::wstring& runNumber)
 {
-    const std::wstring path = backup::DateStampFile(timesRun_);
+    const std::wstring path = DateStampFile(runNumber);
     os.AppendText(path, L"Date Created: " + os.DateText() + L"\r\nTime Created: " + os.TimeText() + L"\r\n");
     os.SetAttr(path, platform::vbReadOnly);
 }
 
-void Form1::OpenBackupFolder()
+std::unique_ptr<ExportRun> StartBackup(platform::Os& os, const std::wstring& registryTool,
+                                       const std::wstring& runNumber)
 {
-    if ((*this)[L"chkOpen"].value == 1) {
-        os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), L"C:\\LarkSpool" + timesRun_),
-                 platform::vbNormalFocus);
+    std::wstring claimed = ClaimBackupFolder(os, runNumber);
+    return std::make_unique<ExportRun>(os, claimed,
+                                       os.Shell(ExportCommandLine(registryTool, claimed), platform::vbMinimizedFocus));
+}
+
+ExportRun::ExportRun(platform::Os& os, std::wstring runNumber, std::unique_ptr<platform::Process> tool)
+    : os_(os), runNumber_(std::move(runNumber)), tool_(std::move(tool))
+{
+}
+
+ExportRun::State ExportRun::Poll()
+{
+    if (state_ == State::Exporting) {
+        if (const std::optional<std::uint32_t> exitCode = tool_->ExitCode()) {
+            tool_.reset();
+            ToolEnded(*exitCode);
+        }
+    }
+    if (state_ == State::Checking && job_->Done()) {
+        job_.reset();
+        if (check_.outcome == CheckResult::Outcome::Same) {
+            state_ = State::Checked;
+        } else {
+            state_ = State::Failed;
+            problem_ = Problem::CheckFailed;
+            failure_ = CheckFailureText(check_);
+        }
+    }
+    return state_;
+}
+
+void ExportRun::ToolEnded(std::uint32_t exitCode)
+{
+    if (exitCode == 0) {
+        // An exit code of 0 is not yet a backup: the file is read back and compared with the key.
+        state_ = State::Checking;
+        job_ = os_.StartJob([this, file = BackupFile(runNumber_)] { check_ = CheckBackup(os_, file, kAddOnKey); });
+        return;
+    }
+    state_ = State::Failed;
+    problem_ = Problem::ExportFailed;
+    failure_ = L"Export failed: reg.exe ended with code " + std::to_wstring(exitCode);
+    bool keyMissing = false;
+    try {
+        keyMissing = !os_.RegistryKeyExists(kAddOnKey);
+    } catch (const platform::Failure&) {
+        // A key that cannot be read is a likely reason for the failure; the tool's code is what is known.
+        return;
+    }
+    if (keyMissing) {
+        failure_ = std::wstring(L"Nothing to back up: ") + kAddOnKey + L" does not exist";
+        problem_ = Problem::NothingToBackUp;
+        // The folder holds only the date stamp of this run: backup folders hold backups.
+        const std::wstring stamp = DateStampFile(runNumber_);
+        if (os_.FileExists(stamp)) {
+            os_.RemoveFile(stamp);
+        }
+        os_.RemoveEmptyDir(BackupFolder(runNumber_));
     }
 }
+
+} // namespace backup

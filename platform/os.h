@@ -21,9 +21,12 @@ class Failure : public std::runtime_error {
 public:
     Failure(const std::wstring& operation, const std::wstring& subject, const std::wstring& reason);
     const std::wstring& text() const noexcept { return text_; }
+    // The system's own explanation alone.
+    const std::wstring& reason() const noexcept { return reason_; }
 
 private:
     std::wstring text_;
+    std::wstring reason_;
 };
 
 // A settings entry that holds something other than text.
@@ -108,9 +111,15 @@ public:
     virtual void RemoveFile(const std::wstring& path) = 0;
     // Removes an empty folder; false when something is still in it.
     virtual bool RemoveEmptyDir(const std::wstring& path) = 0;
+    // The names of the folders in a folder.
+    virtual std::vector<std::wstring> ListFolders(const std::wstring& folder) = 0;
 
     // Runs work on a thread of its own, so that the window keeps answering.
     virtual std::unique_ptr<Job> StartJob(std::function<void()> work) = 0;
+    virtual void Sleep(int milliseconds) = 0;
+
+    // One line to the console the program was started from; nothing where there is none.
+    virtual void Print(const std::wstring& line) = 0;
 
     // Today as mm-dd-yyyy, whatever the regional settings.
     virtual std::wstring DateText() = 0;

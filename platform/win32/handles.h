@@ -54,6 +54,13 @@ struct FileHandleTraits {
     static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
 
+// Directory searches, whose "none" is INVALID_HANDLE_VALUE.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
 inline void DeleteGdiObject(HGDIOBJ object) noexcept
 {
     ::DeleteObject(object);
@@ -61,12 +68,16 @@ inline void DeleteGdiObject(HGDIOBJ object) noexcept
 
 using Handle = UniqueHandle<NullHandleTraits<HANDLE, ::CloseHandle>>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
 using Key = UniqueHandle<NullHandleTraits<HKEY, ::RegCloseKey>>;
 using Font = UniqueHandle<NullHandleTraits<HFONT, DeleteGdiObject>>;
 using Brush = UniqueHandle<NullHandleTraits<HBRUSH, DeleteGdiObject>>;
 using Bitmap = UniqueHandle<NullHandleTraits<HBITMAP, DeleteGdiObject>>;
 using Menu = UniqueHandle<NullHandleTraits<HMENU, ::DestroyMenu>>;
 using MemoryDc = UniqueHandle<NullHandleTraits<HDC, ::DeleteDC>>;
+using Window = UniqueHandle<NullHandleTraits<HWND, ::DestroyWindow>>;
+using Icon = UniqueHandle<NullHandleTraits<HICON, ::DestroyIcon>>;
+using Hook = UniqueHandle<NullHandleTraits<HHOOK, ::UnhookWindowsHookEx>>;
 
 // A window's device context, given back to the window it came from.
 class WindowDc {

@@ -309,8 +309,7 @@ struct PrivateSecurity {
             !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
             return;
         }
-        const std::wstring sddl =
-            L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
         ::LocalFree(sid);
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                     nullptr)) {
@@ -381,8 +380,9 @@ std::uint64_t Win32Os::FileLen(const std::wstring& path)
 
 std::vector<std::uint8_t> Win32Os::ReadFileBytes(const std::wstring& path)
 {
-    const FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         ThrowLastError(L"Opening the file", path);
     }
@@ -416,6 +416,31 @@ bool Win32Os::RemoveEmptyDir(const std::wstring& path)
         return false;
     }
     ThrowLastError(L"Removing the folder", path);
+}
+
+std::vector<std::wstring> Win32Os::ListFolders(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found{};
+    const std::wstring pattern = folder + (folder.empty() || folder.back() != L'\\' ? L"\\*" : L"*");
+    const FindHandle search(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchLimitToDirectories,
+                                               nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    std::vector<std::wstring> names;
+    if (!search) {
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return names;
+        }
+        ThrowLastError(L"Listing the folder", folder);
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != L"." && name != L"..") {
+            names.push_back(name);
+        }
+    } while (::FindNextFileW(search.get(), &found));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) {
+        ThrowLastError(L"Listing the folder", folder);
+    }
+    return names;
 }
 
 namespace {
@@ -486,6 +511,44 @@ void Win32Os::MsgBox(const std::wstring& text, MessageKind kind)
     // The main window is topmost: the message must come up above it.
     const UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
     ::MessageBoxW(::GetActiveWindow(), text.c_str(), L"LarkSpool", MB_OK | icon | MB_TOPMOST | MB_SETFOREGROUND);
+}
+
+void Win32Os::Sleep(int milliseconds)
+{
+    ::Sleep(static_cast<DWORD>(milliseconds));
+}
+
+// A program of the window kind has no console of its own: the lines go to the console it was
+// started from, or wherever that sent its output. Started from Explorer or the Task Scheduler,
+// there is none, and nothing is written.
+void Win32Os::Print(const std::wstring& line)
+{
+    if (!outputLooked_) {
+        outputLooked_ = true;
+        output_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if ((output_ == nullptr || output_ == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+            console_.reset(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+            output_ = console_.get();
+        }
+        DWORD mode = 0;
+        outputIsConsole_ = output_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(output_, &mode);
+    }
+    if (output_ == nullptr || output_ == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::wstring text = line + L"\r\n";
+    DWORD written = 0;
+    // A reader that went away (a closed console or pipe) is no reason to stop a backup.
+    if (outputIsConsole_) {
+        ::WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    ::WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void Win32Os::End(int exitCode)

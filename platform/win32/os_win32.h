@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/os.h"
+#include "platform/win32/handles.h"
 
 #include <windows.h>
 
@@ -31,7 +32,10 @@ public:
     std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
     void RemoveFile(const std::wstring& path) override;
     bool RemoveEmptyDir(const std::wstring& path) override;
+    std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
+    void Sleep(int milliseconds) override;
+    void Print(const std::wstring& line) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
@@ -39,6 +43,12 @@ public:
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
     [[noreturn]] void End(int exitCode) override;
+
+private:
+    bool outputLooked_ = false;
+    HANDLE output_ = nullptr; // the parent's console, or where it sent the output
+    bool outputIsConsole_ = false;
+    FileHandle console_;
 };
 
 } // namespace platform::win32

@@ -46,14 +46,13 @@ TEST(ExportCommandLine, QuotingSurvivesBackslashesAndQuotes)
 TEST(Export, StepsInOrder)
 {
     fake::Os os = StoredCount(L"5");
-    os.files[L"d:\\tools\\reg.exe"] = "MZ";
     Program program(os);
     program.Start();
     program[L"chkOpen"].value = 1;
     os.calls.clear();
     program.Export();
-    const std::wstring exportCommand =
-        L"\"D:\\Tools\\reg.exe\" EXPORT HKCU\\Software\\Zephrix\\Wrenlet2 \"C:\\Larkspool5\\Larkspool5.reg\" /y";
+    const std::wstring exportCommand = L"\"C:\\windows\\system32\\reg.exe\" EXPORT HKCU\\Software\\Zephrix\\Wrenlet2 "
+                                       L"\"C:\\Larkspool5\\Larkspool5.reg\" /y";
     const std::vector<std::wstring> expected{
         L"MakeNewDir C:\\Larkspool5",
         L"Shell 2 " + exportCommand,
@@ -128,13 +127,32 @@ TEST(Export, ExistingFolderIsNeverWrittenInto)
     EXPECT_EQ(os.Setting(), L"9");
 }
 
-TEST(Export, SystemRegistryToolWhenTheProgramFolderHasNone)
+// A reg.exe beside the program (a downloads folder, say) runs only where the system has none.
+TEST(Export, SystemRegistryToolComesFirst)
 {
-    fake::Os os = StoredCount(L"5");
-    Program program(os);
-    program.Start();
-    program.Export();
-    EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"2 \"C:\\windows\\system32\\reg.exe\" EXPORT", 0), 0u);
+    struct Case {
+        bool inSystem, besideProgram;
+        const wchar_t* tool;
+    };
+    const Case cases[] = {
+        {true, true, L"C:\\windows\\system32\\reg.exe"},
+        {true, false, L"C:\\windows\\system32\\reg.exe"},
+        {false, true, L"D:\\Tools\\reg.exe"},
+    };
+    for (const Case& c : cases) {
+        fake::Os os = StoredCount(L"5");
+        os.files.clear();
+        if (c.inSystem) {
+            os.files[L"c:\\windows\\system32\\reg.exe"] = "MZ";
+        }
+        if (c.besideProgram) {
+            os.files[L"d:\\tools\\reg.exe"] = "MZ";
+        }
+        Program program(os);
+        program.Start();
+        program.Export();
+        EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"2 \"" + std::wstring(c.tool) + L"\" EXPORT", 0), 0u) << c.tool;
+    }
 }
 
 TEST(Export, NoRegistryToolAnywhereChangesNothing)

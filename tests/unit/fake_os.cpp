@@ -185,6 +185,40 @@ bool Os::RemoveEmptyDir(const std::wstring& path)
     return folders.erase(Lower(path)) != 0;
 }
 
+// Folders are kept in lower case: the listing gives them as a user would have named them.
+std::vector<std::wstring> Os::ListFolders(const std::wstring& folder)
+{
+    Call(L"ListFolders", folder);
+    std::wstring prefix = Lower(folder);
+    if (prefix.back() != L'\\') {
+        prefix += L'\\';
+    }
+    std::vector<std::wstring> names;
+    for (const std::wstring& path : folders) {
+        if (path.rfind(prefix, 0) == 0 && path.find(L'\\', prefix.size()) == std::wstring::npos) {
+            std::wstring name = path.substr(prefix.size());
+            if (name.rfind(L"larkspool", 0) == 0) {
+                name.replace(0, 9, L"Larkspool");
+            }
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+void Os::Sleep(int milliseconds)
+{
+    Call(L"Sleep", std::to_wstring(milliseconds));
+    if (onSleep) {
+        onSleep();
+    }
+}
+
+void Os::Print(const std::wstring& line)
+{
+    printed.push_back(line);
+}
+
 namespace {
 
 class DoneJob final : public platform::Job {

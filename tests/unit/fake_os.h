@@ -53,6 +53,9 @@ public:
     std::wstring decimal = L".";
     std::vector<WindowPosCall> windowPos;
     std::vector<std::wstring> messages;
+    std::vector<std::wstring> printed;
+    // Called at each Sleep, as time passing: a test lets the registry tool end there.
+    std::function<void()> onSleep;
     // Exit code of the last process started; nothing while it runs.
     std::shared_ptr<std::optional<std::uint32_t>> lastExit;
 
@@ -77,7 +80,10 @@ public:
     std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
     void RemoveFile(const std::wstring& path) override;
     bool RemoveEmptyDir(const std::wstring& path) override;
+    std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
+    void Sleep(int milliseconds) override;
+    void Print(const std::wstring& line) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;

@@ -1,4 +1,4 @@
-#include "app/run_count.h"
+#include "backup/run_number.h"
 #include "program.h"
 
 #include <gtest/gtest.h>
@@ -123,13 +123,50 @@ TEST(RunCounter, EntryThatIsNoCountIsReportedAndCountingStartsAgain)
     }
 }
 
+// Another tool or an import may store the count as a number: every start would otherwise end.
+TEST(RunCounter, EntryThatIsNotTextIsNoCount)
+{
+    fake::Os os;
+    os.settingsNotText.insert(L"lsBundle\\TimesRun\\1");
+    Program program(os);
+    program.Start();
+    ASSERT_EQ(os.messages.size(), 1u);
+    EXPECT_NE(os.messages[0].find(L"starts again from 0"), std::wstring::npos);
+    EXPECT_EQ(program.form->Caption, L"Wrenlet! 2 LarkSpool. (Times Run = 0)");
+    EXPECT_EQ(os.Setting(), L"1");
+}
+
+// A longer count names a folder the system cannot make: the export would end the program.
+TEST(RunCounter, CountOfMoreThanNineteenDigitsIsNoCount)
+{
+    struct Case {
+        std::wstring stored;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {std::wstring(18, L'0') + L"5", true},
+        {std::wstring(19, L'0') + L"5", false},
+        {std::wstring(300, L'0') + L"5", false},
+    };
+    for (const Case& c : cases) {
+        fake::Os os;
+        os.settings[L"lsBundle\\TimesRun\\1"] = c.stored;
+        Program program(os);
+        program.Start();
+        EXPECT_EQ(os.messages.empty(), c.accepted) << c.stored.size();
+        EXPECT_EQ(program.form->timesRun(), c.accepted ? c.stored : L"0");
+        program.Export();
+        EXPECT_EQ(os.folders.count(L"c:\\larkspool" + (c.accepted ? c.stored : L"0")), 1u);
+    }
+}
+
 TEST(RunCounter, ParseAcceptsWholeNumbersThatCanStillGrow)
 {
-    EXPECT_EQ(app::ParseRunCount(L"0"), 0);
-    EXPECT_EQ(app::ParseRunCount(L"007"), 7);
-    EXPECT_EQ(app::ParseRunCount(L"9223372036854775806"), 9223372036854775806);
-    EXPECT_EQ(app::ParseRunCount(L"9223372036854775807"), std::nullopt);
-    EXPECT_EQ(app::ParseRunCount(L""), std::nullopt);
+    EXPECT_EQ(backup::ParseRunNumber(L"0"), 0);
+    EXPECT_EQ(backup::ParseRunNumber(L"007"), 7);
+    EXPECT_EQ(backup::ParseRunNumber(L"9223372036854775806"), 9223372036854775806);
+    EXPECT_EQ(backup::ParseRunNumber(L"9223372036854775807"), std::nullopt);
+    EXPECT_EQ(backup::ParseRunNumber(L""), std::nullopt);
 }
 
 TEST(RunCounter, ExitAfterAnExportWritesNothing)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 TEST(SizeMonitor, KilobytesByThePattern)
@@ -89,27 +91,186 @@ TEST_F(Monitor, FailedExportIsToldInTheLabel)
     EXPECT_EQ(label().caption, L"Export failed: reg.exe ended with code 1");
 }
 
-TEST_F(Monitor, MissingKeyIsToldInTheLabel)
+// A key that cannot be read is a likely reason for the tool to fail: the failure is still told.
+TEST_F(Monitor, FailedExportIsToldWhenTheKeyCannotBeLookedUp)
+{
+    os.failing = L"RegistryKeyExists";
+    *os.lastExit = 5;
+    program.Tick();
+    EXPECT_TRUE(label().visible);
+    EXPECT_EQ(label().caption, L"Export failed: reg.exe ended with code 5");
+    EXPECT_EQ(os.folders.count(L"c:\\larkspool5"), 1u);
+}
+
+TEST_F(Monitor, MissingKeyIsToldAndLeavesNoFolder)
 {
     os.registryKeys.clear();
     *os.lastExit = 1;
     program.Tick();
     program.Tick();
     EXPECT_EQ(label().caption, L"Nothing to back up: HKCU\\Software\\Zephrix\\Wrenlet2 does not exist");
-    // A new export starts afresh.
+    EXPECT_EQ(os.folders.count(L"c:\\larkspool5"), 0u);
+    EXPECT_EQ(os.files.count(L"c:\\larkspool5\\date created.txt"), 0u);
+    EXPECT_EQ(program.form->timesRun(), L"6") << "the title and counter stay as for any export";
+    // A new export starts afresh, and the caption follows it: the first one made no file.
     os.registryKeys.insert(L"hkcu\\software\\zephrix\\wrenlet2");
     program.Export();
-    os.files[file] = std::string(1024, 'x');
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = std::string(1024, 'x');
     program.Tick();
-    EXPECT_EQ(label().caption, L"Size of LarkSpool 5.reg is: 1. kb");
+    EXPECT_EQ(label().caption, L"Size of LarkSpool 6.reg is: 1. kb");
 }
 
-TEST_F(Monitor, SuccessfulExportShowsTheSize)
+// Something besides the date stamp is in the folder: it is left as it is.
+TEST_F(Monitor, MissingKeyKeepsAFolderThatHoldsMore)
 {
-    os.files[file] = std::string(80, 'x');
+    os.registryKeys.clear();
+    os.files[file] = "half";
+    *os.lastExit = 1;
+    program.Tick();
+    EXPECT_EQ(os.folders.count(L"c:\\larkspool5"), 1u);
+    EXPECT_EQ(os.files.count(file), 1u);
+}
+
+platform::RegistryValue Sz(const wchar_t* name, const wchar_t* text)
+{
+    platform::RegistryValue value{.name = name, .type = platform::kRegSz, .data = {}};
+    for (const wchar_t* c = text;; ++c) {
+        value.data.push_back(static_cast<std::uint8_t>(*c & 0xFF));
+        value.data.push_back(static_cast<std::uint8_t>(*c >> 8));
+        if (*c == 0) {
+            return value;
+        }
+    }
+}
+
+constexpr char kBackup[] = "REGEDIT4\r\n\r\n"
+                           "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]\r\n"
+                           "\"Version\"=\"2.0\"\r\n\r\n"
+                           "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n"
+                           "\"alice@example.org\"=\"Alice\"\r\n"
+                           "\"bob@example.org\"=\"Bobby\"\r\n\r\n";
+
+platform::RegistryTree AddOnKey()
+{
+    return {{.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2", .values = {Sz(L"Version", L"2.0")}},
+            {.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames",
+             .values = {Sz(L"alice@example.org", L"Alice"), Sz(L"bob@example.org", L"Bobby")}}};
+}
+
+struct Checked : Monitor {
+    void SetUp() override
+    {
+        os.addOnTree = AddOnKey();
+        Monitor::SetUp();
+    }
+    void Exported(const std::string& bytes)
+    {
+        os.files[file] = bytes;
+        *os.lastExit = 0;
+        program.Tick();
+    }
+    std::wstring Size() const
+    {
+        return L"Size of LarkSpool 5.reg is: " + backup::FormatKilobytes(os.files.at(file).size(), L".") + L" kb";
+    }
+};
+
+TEST_F(Checked, BackupEqualToTheKeyIsCalledChecked)
+{
+    Exported(kBackup);
+    EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+}
+
+// The window tells "checked" only once the check, which runs off its thread, has ended.
+TEST_F(Checked, NothingIsCalledCheckedBeforeTheCheckEnds)
+{
+    os.holdJobs = true;
+    Exported(kBackup);
+    EXPECT_EQ(label().caption, Size());
+    program.Tick();
+    EXPECT_EQ(label().caption, Size());
+    os.RunJobs();
+    program.Tick();
+    EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+}
+
+// The size label after one export whose tool ended with code 0 and left these bytes.
+std::wstring LabelAfterExport(const platform::RegistryTree& key, const std::string& bytes)
+{
+    fake::Os os;
+    os.settings[L"lsBundle\\TimesRun\\1"] = L"5";
+    os.addOnTree = key;
+    Program program(os);
+    program.Start();
+    program.Export();
+    os.files[L"c:\\larkspool5\\larkspool5.reg"] = bytes;
     *os.lastExit = 0;
     program.Tick();
-    EXPECT_EQ(label().caption, L"Size of LarkSpool 5.reg is: .08 kb");
+    return program[L"Label2"].caption;
+}
+
+TEST(CheckedExport, BackupThatDiffersOrIsUnreadableIsNeverCalledChecked)
+{
+    struct Case {
+        const char* what;
+        std::function<void(platform::RegistryTree&)> change;
+        std::string bytes;
+        const wchar_t* text;
+    };
+    const std::string backup = kBackup;
+    const Case cases[] = {
+        {"a value added to the key since", [](auto& key) { key[1].values.push_back(Sz(L"carol@x", L"C")); }, backup,
+         L"Backup differs from the registry: 1 value missing"},
+        {"a value changed and one gone",
+         [](auto& key) {
+             key[1].values[0] = Sz(L"alice@example.org", L"Alice (work)");
+             key[1].values.pop_back();
+         },
+         backup, L"Backup differs from the registry: 1 extra, 1 changed"},
+        {"a subkey with two values added",
+         [](auto& key) {
+             key.push_back({.path = key[0].path + L"\\Groups", .values = {Sz(L"a", L"1"), Sz(L"b", L"2")}});
+         },
+         backup, L"Backup differs from the registry: 3 values missing"},
+        {"half a file", [](auto&) {}, backup.substr(0, backup.find("\"bob")),
+         L"Backup differs from the registry: 1 value missing"},
+        {"a file cut inside a string", [](auto&) {}, backup.substr(0, backup.find("Bobby") + 2),
+         L"Backup unreadable: line 8: unterminated string"},
+        {"an empty file", [](auto&) {}, "", L"Backup unreadable: line "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::RegistryTree key = AddOnKey();
+        c.change(key);
+        const std::wstring label = LabelAfterExport(key, c.bytes);
+        EXPECT_EQ(label.rfind(c.text, 0), 0u) << std::string(label.begin(), label.end());
+        EXPECT_EQ(label.find(L"checked"), std::wstring::npos);
+    }
+}
+
+// The caption follows the first export; a later export whose check fails is told by its name.
+TEST_F(Checked, LaterExportThatFailsItsCheckIsTold)
+{
+    Exported(kBackup);
+    program.Export();
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = "REGEDIT4\r\n\r\n\"Version\"=\"2.0\"\r\n";
+    *os.lastExit = 0;
+    program.Tick();
+    EXPECT_EQ(label().caption, L"Larkspool6.reg: Backup unreadable: line 3: value before the first key");
+}
+
+TEST_F(Checked, LaterExportThatChecksOutLeavesTheCaptionOnTheFirstFile)
+{
+    os.holdJobs = true;
+    Exported(kBackup);
+    program.Export();
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = kBackup;
+    *os.lastExit = 0;
+    program.Tick();
+    EXPECT_EQ(label().caption, Size()) << "neither file is checked yet";
+    os.RunJobs();
+    program.Tick();
+    EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+// The main window's export and size monitor: a click starts a backup through the engine, and
+// twice a second the size label shows how large it has grown, whether it checked out, or why
+// it failed.
+#include "app/Form1.h"
+#include "app/run_count.h"
+#include "backup/backup_paths.h"
+#include "backup/check.h"
+#include "backup/run_number.h"
+
+#include <algorithm>
+
+void Form1::cmdExport_Click()
+{
+    const std::wstring registryTool = backup::FindRegistryTool(os);
+    if (registryTool.empty()) {
+        os.MsgBox(L"Nothing was backed up: the registry tool reg.exe is neither in\n" + os.SystemPath() +
+                      L"\nnor in\n" + os.AppPath(),
+                  platform::MessageKind::Error);
+        return;
+    }
+    std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, timesRun_);
+    if (run->runNumber() != timesRun_) {
+        // The counter moves on to the number taken, as if the refresh had read it.
+        timesRun_ = run->runNumber();
+        app::StoreRunCount(os, *backup::ParseRunNumber(timesRun_) + 1);
+        ShowRunNumber();
+    }
+    // Exports whose failure was told make way; the first export that did not fail names the
+    // file that the size caption follows.
+    std::erase_if(exports_, [](const auto& earlier) { return earlier->state() == backup::ExportRun::State::Failed; });
+    if (!WatchedExport()) {
+        SetSizeCaptionRunNumber(timesRun_);
+    }
+    exports_.push_back(std::move(run));
+    (*this)[L"Timer1"].enabled = true;
+    WriteDateStamp();
+    OpenBackupFolder();
+    RefreshRunCount();
+    backupDone_ = true;
+}
+
+// Taken just after the tool started, not when it has finished.
+void Form1::WriteDateStamp()
+{
+    backup::WriteDateStamp(os, timesRun_);
+}
+
+void Form1::OpenBackupFolder()
+{
+    if ((*this)[L"chkOpen"].value == 1) {
+        os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), L"C:\\LarkSpool" + timesRun_),
+                 platform::vbNormalFocus);
+    }
+}
+
+const backup::ExportRun* Form1::WatchedExport() const
+{
+    const auto found = std::find_if(exports_.begin(), exports_.end(),
+                                    [this](const auto& run) { return run->runNumber() == startupRunNumber_; });
+    return found != exports_.end() ? found->get() : nullptr;
+}
+
+void Form1::Timer1_Timer()
+{
+    for (const auto& run : exports_) {
+        run->Poll();
+    }
+    platform::Control& label2 = (*this)[L"Label2"];
+    // The newest failure is told, naming its file when the caption names another.
+    const auto failed = std::find_if(exports_.rbegin(), exports_.rend(),
+                                     [](const auto& run) { return run->state() == backup::ExportRun::State::Failed; });
+    if (failed != exports_.rend()) {
+        const backup::ExportRun& run = **failed;
+        label2.caption = run.runNumber() == startupRunNumber_
+                             ? run.failure()
+                             : L"Larkspool" + run.runNumber() + L".reg: " + run.failure();
+        label2.visible = true;
+        return;
+    }
+    std::uint64_t length = 0;
+    try {
+        length = os.FileLen(backup::BackupFile(startupRunNumber_));
+    } catch (const platform::Failure&) {
+        // Not there yet, or gone: this tick ends and the next one looks again.
+        return;
+    }
+    if (length == 0) {
+        return;
+    }
+    backupSize = backup::FormatKilobytes(length, os.DecimalSeparator());
+    label2.caption = sizeCaptionPrefix_ + backupSize + L" kb";
+    // Only a file that was read back and found equal to the key is called checked.
+    if (const backup::ExportRun* watched = WatchedExport();
+        watched != nullptr && watched->state() == backup::ExportRun::State::Checked) {
+        label2.caption += L" (" + backup::CountOf(watched->valuesChecked(), L"value", L"values") + L" checked)";
+    }
+    label2.visible = true;
+}

@@ -1,0 +1,63 @@
+#include "backup/check.h"
+
+#include "backup/reg_file.h"
+
+namespace backup {
+
+CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const std::wstring& key)
+{
+    std::optional<platform::RegistryTree> now;
+    try {
+        now = os.ReadRegistryTree(key);
+    } catch (const platform::Failure& failure) {
+        CheckResult result;
+        result.problem = L"the key cannot be read: " + failure.reason();
+        return result;
+    }
+    return CheckBackup(os, file, now.value_or(platform::RegistryTree{}));
+}
+
+CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platform::RegistryTree& live)
+{
+    CheckResult result;
+    try {
+        const RegFile backup = ReadRegFile(os.ReadFileBytes(file));
+        result.values = CountValues(backup.keys);
+        result.keys = CountKeys(backup.keys);
+        result.differences = CompareTrees(backup.keys, live);
+        result.outcome = result.differences.empty() ? CheckResult::Outcome::Same : CheckResult::Outcome::Differs;
+    } catch (const RegFileError& error) {
+        result.problem = error.text();
+    } catch (const platform::Failure& failure) {
+        result.problem = failure.reason();
+    } catch (const std::bad_alloc&) {
+        result.problem = L"the file is too large to read.";
+    }
+    return result;
+}
+
+std::wstring CountOf(std::size_t count, const wchar_t* singular, const wchar_t* plural)
+{
+    return std::to_wstring(count) + L" " + (count == 1 ? singular : plural);
+}
+
+std::wstring CheckFailureText(const CheckResult& result)
+{
+    if (result.outcome == CheckResult::Outcome::Unreadable) {
+        return L"Backup unreadable: " + result.problem;
+    }
+    // Missing: added to the key, not in the file. Extra: in the file, gone from the key since.
+    const DifferenceCounts counts = Count(result.differences);
+    std::wstring text;
+    const auto add = [&text](std::size_t count, const std::wstring& words) {
+        if (count != 0) {
+            text += (text.empty() ? L"" : L", ") + words;
+        }
+    };
+    add(counts.added, CountOf(counts.added, L"value", L"values") + L" missing");
+    add(counts.removed, std::to_wstring(counts.removed) + L" extra");
+    add(counts.changed, std::to_wstring(counts.changed) + L" changed");
+    return L"Backup differs from the registry: " + text;
+}
+
+} // namespace backup

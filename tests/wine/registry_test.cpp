@@ -1,0 +1,246 @@
+// The live key read through the registry API, compared with what the real reg.exe exports of it;
+// backup folders' access lists; the settings entry of another type; background jobs.
+#include "backup/backup_paths.h"
+#include "backup/compare.h"
+#include "backup/reg_file.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/os_win32.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+using platform::win32::Win32Os;
+
+constexpr wchar_t kTestKey[] = L"Software\\LarkSpoolTest\\Tree";
+const std::wstring kFullKey = std::wstring(L"HKEY_CURRENT_USER\\") + kTestKey;
+
+void Set(const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data, std::size_t size)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + subkey).c_str(), 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const platform::win32::Key owner(key);
+    ASSERT_EQ(::RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)),
+              ERROR_SUCCESS);
+}
+
+void SetText(const std::wstring& subkey, const std::wstring& name, DWORD type, const std::wstring& text,
+             bool withNul = true)
+{
+    Set(subkey, name, type, text.c_str(), (text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t));
+}
+
+// Every type and awkward names, in the key, an empty subkey and a deep one.
+void Seed()
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+    SetText(L"", L"", REG_SZ, L"the default value");
+    SetText(L"", L"Version", REG_SZ, L"2.0");
+    SetText(L"", L"quote\"and\\backslash", REG_SZ, L"say \"hi\" \\ there");
+    SetText(L"", L"]bracket=equals", REG_SZ, L"");
+    SetText(L"", L"Ünïcödé Ελλάδα Москва", REG_SZ, L"naïve café 😀");
+    SetText(L"", L"no terminating NUL", REG_SZ, L"bare", false);
+    SetText(L"", L"Path", REG_EXPAND_SZ, L"%USERPROFILE%\\Wrenlet");
+    const wchar_t multi[] = L"one\0two\0\0";
+    Set(L"", L"Groups", REG_MULTI_SZ, multi, sizeof multi);
+    const DWORD flags = 0xDEADBEEF;
+    Set(L"", L"Flags", REG_DWORD, &flags, sizeof flags);
+    const ULONGLONG big = 0x0123456789ABCDEFull;
+    Set(L"", L"Big", REG_QWORD, &big, sizeof big);
+    std::vector<BYTE> blob(300);
+    for (std::size_t i = 0; i < blob.size(); ++i) {
+        blob[i] = static_cast<BYTE>(i * 7);
+    }
+    Set(L"", L"Blob", REG_BINARY, blob.data(), blob.size()); // long enough to continue over lines
+    Set(L"", L"Nothing", REG_NONE, nullptr, 0);
+    Set(L"", L"Odd type", 0x1234, "\x01\x02", 2);
+    HKEY empty = nullptr;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\Empty]Key").c_str(), 0, nullptr, 0, KEY_READ,
+                      nullptr, &empty, nullptr);
+    ::RegCloseKey(empty);
+    SetText(L"\\CustomNames\\Deep\\Deeper", L"friend@example.org", REG_SZ, L"Friend");
+}
+
+std::uint32_t Wait(platform::Process& process)
+{
+    for (int i = 0; i < 400; ++i) {
+        if (const auto code = process.ExitCode()) {
+            return *code;
+        }
+        ::Sleep(50);
+    }
+    return 0xFFFFFFFF;
+}
+
+std::wstring Describe(const std::vector<backup::Difference>& differences)
+{
+    std::wstring text;
+    for (const auto& difference : differences) {
+        const auto& value = difference.before ? difference.before : difference.after;
+        text += std::to_wstring(static_cast<int>(difference.change)) + L" " + difference.key + L" " +
+                (value ? value->name : L"<key>") + L"\n";
+    }
+    return text;
+}
+
+TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
+{
+    Seed();
+    Win32Os os;
+    const std::wstring file = os.SystemPath().substr(0, 3) + L"larkspool-registry-test.reg";
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(file.c_str());
+    auto tool = os.Shell(backup::QuoteArgument(backup::JoinPath(os.SystemPath(), L"reg.exe")) + L" EXPORT HKCU\\" +
+                             kTestKey + L" " + backup::QuoteArgument(file) + L" /y",
+                         platform::vbMinimizedFocus);
+    ASSERT_EQ(Wait(*tool), 0u);
+
+    const backup::RegFile exported = backup::ReadRegFile(os.ReadFileBytes(file));
+    const std::optional<platform::RegistryTree> live = os.ReadRegistryTree(L"HKCU\\" + std::wstring(kTestKey));
+    ASSERT_TRUE(live);
+    EXPECT_EQ(backup::CountKeys(*live), 5u);
+    EXPECT_EQ(backup::CountValues(*live), 14u);
+    EXPECT_EQ(backup::CountValues(exported.keys), 14u);
+    EXPECT_EQ(Describe(backup::CompareTrees(*live, exported.keys)), L"");
+
+    // One value changed, one removed, one added: exactly those three are named.
+    SetText(L"", L"Version", REG_SZ, L"2.1");
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\CustomNames\\Deep\\Deeper").c_str(),
+                         L"friend@example.org");
+    SetText(L"\\CustomNames", L"new@example.org", REG_SZ, L"New");
+    const auto changed = os.ReadRegistryTree(kFullKey);
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(Describe(backup::CompareTrees(exported.keys, *changed)),
+              L"2 " + kFullKey + L" Version\n" +                                           // changed
+                  L"0 " + kFullKey + L"\\CustomNames new@example.org\n" +                  // added
+                  L"1 " + kFullKey + L"\\CustomNames\\Deep\\Deeper friend@example.org\n"); // removed
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(file.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+}
+
+TEST(Registry, MissingKeyReadsAsNothing)
+{
+    Win32Os os;
+    EXPECT_FALSE(os.ReadRegistryTree(L"HKCU\\Software\\NoSuchVendor\\NoSuchKey"));
+    EXPECT_THROW(os.ReadRegistryTree(L"HKLM\\Software"), platform::Failure);
+}
+
+// A count stored as a number by another tool is no text: the caller is told so, not stopped.
+TEST(Registry, SettingOfAnotherTypeIsNotText)
+{
+    Win32Os os;
+    const DWORD one = 1;
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest\\TimesRun", 0, nullptr,
+                      0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    ::RegSetValueExW(key, L"1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    ::RegCloseKey(key);
+    EXPECT_THROW(os.GetSetting(L"lsBundleTest", L"TimesRun", L"1"), platform::NotText);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest");
+}
+
+std::wstring Sid(PSID sid)
+{
+    wchar_t* text = nullptr;
+    ::ConvertSidToStringSidW(sid, &text);
+    std::wstring result = text != nullptr ? text : L"";
+    ::LocalFree(text);
+    return result;
+}
+
+std::wstring CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+    const platform::win32::Handle owner(token);
+    std::vector<BYTE> user(256);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+    return Sid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+}
+
+// The access list of a folder, as the SIDs it allows.
+std::vector<std::wstring> Allowed(const std::wstring& folder)
+{
+    std::vector<BYTE> buffer(4096);
+    DWORD needed = 0;
+    std::vector<std::wstring> allowed;
+    if (!::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, buffer.data(), static_cast<DWORD>(buffer.size()),
+                            &needed)) {
+        return allowed;
+    }
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(buffer.data(), &present, &dacl, &defaulted);
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (::GetAce(dacl, i, &ace) && static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            allowed.push_back(Sid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+        }
+    }
+    return allowed;
+}
+
+// A backup folder in C:\ is the user's alone (with SYSTEM and the administrators); an ordinary
+// folder there lets every user in. Wine keeps the list as the folder's Unix permissions, so it
+// shows the user and SYSTEM only.
+TEST(Registry, BackupFolderIsPrivate)
+{
+    Win32Os os;
+    const std::wstring drive = os.SystemPath().substr(0, 3);
+    const std::wstring folder = drive + L"LarkspoolAclTest";
+    const std::wstring ordinary = drive + L"LarkspoolAclOrdinary";
+    ::RemoveDirectoryW(folder.c_str());
+    ASSERT_TRUE(os.MakeNewDir(folder));
+    ::CreateDirectoryW(ordinary.c_str(), nullptr);
+
+    const std::vector<std::wstring> allowed = Allowed(folder);
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), CurrentUserSid()), allowed.end());
+    for (const std::wstring& sid : allowed) {
+        EXPECT_TRUE(sid == CurrentUserSid() || sid == L"S-1-5-18" || sid == L"S-1-5-32-544") << sid;
+    }
+    const std::vector<std::wstring> others = Allowed(ordinary);
+    EXPECT_NE(std::find(others.begin(), others.end(), L"S-1-1-0"), others.end()) << "everyone, on an ordinary folder";
+    ::RemoveDirectoryW(folder.c_str());
+    ::RemoveDirectoryW(ordinary.c_str());
+}
+
+TEST(Registry, RemovingABackupThatHoldsOnlyItsDateStamp)
+{
+    Win32Os os;
+    const std::wstring folder = os.SystemPath().substr(0, 3) + L"LarkspoolRemoveTest";
+    os.MakeNewDir(folder);
+    const std::wstring stamp = folder + L"\\Date Created.txt";
+    os.AppendText(stamp, L"Date Created: 12-08-2026\r\n");
+    os.SetAttr(stamp, platform::vbReadOnly);
+    EXPECT_FALSE(os.RemoveEmptyDir(folder)) << "a folder with a file in it stays";
+    os.RemoveFile(stamp);
+    EXPECT_FALSE(os.FileExists(stamp));
+    EXPECT_TRUE(os.RemoveEmptyDir(folder));
+    EXPECT_THROW(os.RemoveFile(stamp), platform::Failure);
+}
+
+TEST(Registry, JobRunsOnAThreadOfItsOwn)
+{
+    Win32Os os;
+    std::atomic<DWORD> thread{0};
+    auto job = os.StartJob([&thread] {
+        ::Sleep(100);
+        thread = ::GetCurrentThreadId();
+    });
+    EXPECT_FALSE(job->Done());
+    for (int i = 0; i < 100 && !job->Done(); ++i) {
+        ::Sleep(20);
+    }
+    EXPECT_TRUE(job->Done());
+    EXPECT_NE(thread.load(), ::GetCurrentThreadId());
+}
+
+} // namespace
