@@ -1,0 +1,36 @@
+// The command line for scheduled and scripted backups. Without arguments the program opens its
+// window; with one of these it does its work on the console it was started from and ends.
+#pragma once
+
+#include "platform/os.h"
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+enum class Mode { Window, Backup, Check, List, Usage, NotUnderstood };
+
+struct Command {
+    Mode mode = Mode::Window;
+    std::wstring file;    // /check's backup file
+    std::wstring problem; // NotUnderstood: the line that names what was not understood
+};
+
+// Switches start with / or -, in any letter case.
+Command ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// Exit codes of the command line.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitNothingToBackUp = 2;
+constexpr int kExitExportFailed = 3;
+constexpr int kExitDiffers = 4;
+constexpr int kExitUnreadable = 5;
+
+// Runs a mode other than Window and gives its exit code.
+int RunCommand(platform::Os& os, const Command& command);
+
+std::wstring UsageText();
+
+} // namespace app

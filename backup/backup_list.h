@@ -1,0 +1,31 @@
+// The backups on drive C:, as the Backups window and the command line list them.
+#pragma once
+
+#include "platform/os.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace backup {
+
+// The run numbers of the folders C:\Larkspool<digits>, newest first. The number is the text as
+// it stands ("007" stays "007") and sorts by its value (as 7).
+std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
+
+struct BackupDetails {
+    std::wstring created;              // as its date stamp has it; empty without one
+    std::optional<std::uint64_t> size; // of the .reg file, in bytes; none without one
+    std::size_t values = 0;
+    std::size_t keys = 0;
+    std::wstring state; // "same as now", "differs from now", "unreadable: ...", "no backup file"
+};
+
+// What one backup holds, compared with the add-on's key as it is now.
+BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber, const platform::RegistryTree& now);
+
+// "Date Created: 12-08-2026\r\nTime Created: 3:04:05 PM\r\n" gives "12-08-2026 3:04:05 PM".
+std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp);
+
+} // namespace backup

@@ -1,0 +1,23 @@
+// How a comparison reads: a summary line and one line per difference, for the Backups window's
+// compare and the command line's check.
+#pragma once
+
+#include "backup/compare.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace backup {
+
+// "3 added, 1 removed, 2 changed", or "No differences".
+std::wstring SummaryLine(const std::vector<Difference>& differences);
+
+// "changed  \CustomNames  carol@example.org  "Carol" -> "Carol (choir)"": the key path below
+// `root`, the value name ("(Default)" for the empty name), the data before and after.
+std::wstring DifferenceLine(const Difference& difference, std::wstring_view root);
+
+// Strings as quoted text, dword and qword as decimal numbers, anything else as hex bytes.
+std::wstring DataText(const platform::RegistryValue& value);
+
+} // namespace backup

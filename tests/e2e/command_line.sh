@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The command line of scheduled and scripted backups, with the real registry tool: exit codes,
+# printed lines, folders and the counter; a /backup beside the open window.
+source "$(dirname "$0")/lib.sh"
+
+seed_key() {
+    wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+    wine reg add "$ADDON_KEY" /v Version /d "2.0" /f >/dev/null
+    for i in 1 2 3; do
+        wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
+    done
+}
+larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
+    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
+    CODE=${PIPESTATUS[0]}
+}
+
+seed_key
+wipe_backups
+set_counter 5
+larkspool /backup
+equals "/backup: exit code" "0" "$CODE"
+equals "/backup: the line" "C:\\Larkspool5\\Larkspool5.reg: $(kilobytes "$(stat -c %s "$DRIVE_C/Larkspool5/Larkspool5.reg")") kb, 4 values in 2 keys, checked" "$OUT"
+check "/backup: the date stamp" test -f "$DRIVE_C/Larkspool5/Date Created.txt"
+equals "/backup: the counter moved as for a run with one export" "7" "$(counter)"
+check "no window was made" eval "! probe window 'LarkSpool.' | grep -q found=1"
+
+larkspool -BACKUP
+equals "a second /backup: exit code" "0" "$CODE"
+check "a second /backup fills the next folder" test -f "$DRIVE_C/Larkspool7/Larkspool7.reg"
+
+# /check of a good file, after a change of the key, and of a truncated file.
+larkspool /check 'C:\Larkspool5\Larkspool5.reg'
+equals "/check of a good file" "0:No differences" "$CODE:$OUT"
+wine reg add "$ADDON_KEY\\CustomNames" /v "friend2@example.org" /d "Best friend" /f >/dev/null
+larkspool /Check 'C:\Larkspool5\Larkspool5.reg'
+equals "/check after a change" "4" "$CODE"
+equals "/check names the change" "0 added, 0 removed, 1 changed
+changed  \\CustomNames  friend2@example.org  \"Friend number 2\" -> \"Best friend\"" "$OUT"
+head -c 300 "$DRIVE_C/Larkspool5/Larkspool5.reg" >"$DRIVE_C/truncated.reg"
+larkspool /check 'C:\truncated.reg'
+equals "/check of a truncated file" "5" "$CODE"
+check "/check says it is unreadable: $OUT" eval "echo '$OUT' | grep -q 'unreadable: line'"
+rm -f "$DRIVE_C/truncated.reg"
+
+# /list: newest first, with the state of each against the key now.
+mkdir "$DRIVE_C/Larkspool9"
+larkspool /list
+equals "/list: exit code" "0" "$CODE"
+equals "/list: the numbers, newest first" "9 7 5" "$(echo "$OUT" | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+equals "/list: the states" "no backup file|differs from now|differs from now" "$(echo "$OUT" | cut -f6 | tr '\n' '|' | sed 's/|$//')"
+equals "/list: values and keys" "4 2" "$(echo "$OUT" | sed -n 2p | cut -f4,5 | tr '\t' ' ')"
+rmdir "$DRIVE_C/Larkspool9"
+
+larkspool /restore
+equals "an unknown switch: exit code" "1" "$CODE"
+equals "an unknown switch is named first" "Not understood: /restore" "$(echo "$OUT" | head -n 1)"
+larkspool /?
+equals "/?: exit code" "0" "$CODE"
+check "/? shows the usage" eval "echo '$OUT' | grep -q '/backup'"
+
+# Without the key: exit code 2 and no folder.
+wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+set_counter 20
+larkspool /backup
+equals "/backup without the key" "2:Nothing to back up: HKCU\\Software\\Zephrix\\Wrenlet2 does not exist" "$CODE:$OUT"
+check "no folder is left" test ! -e "$DRIVE_C/Larkspool20"
+seed_key
+
+# The window exporting and a /backup at the same moment never share a folder; both check out.
+wipe_backups
+set_counter 30
+start_app
+click_at 224 120 # Export Custom Names
+larkspool /backup
+equals "/backup beside the window: exit code" "0" "$CODE"
+check "the window and /backup filled two folders" eval "[ \$(ls -d \"$DRIVE_C\"/Larkspool* | wc -l) -eq 2 ]"
+for _ in $(seq 20); do
+    LABEL=$(window "LarkSpool." && text_at 8 80 345 14)
+    echo "$LABEL" | grep -q -i checked && break
+    sleep 0.5
+done
+check "the window's backup checked too: $LABEL" eval "echo '$LABEL' | grep -q -i checked"
+click_at 312 120
+wait_ended 5
+
+finish

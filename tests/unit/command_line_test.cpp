@@ -1,0 +1,281 @@
+#include "app/command_line.h"
+#include "backup/backup_list.h"
+#include "backup/backup_paths.h"
+#include "backup/compare_text.h"
+#include "fake_os.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using app::Mode;
+
+TEST(CommandLine, Parsing)
+{
+    struct Case {
+        std::vector<std::wstring> arguments;
+        Mode mode;
+        std::wstring file;
+        std::wstring problem;
+    };
+    const Case cases[] = {
+        {{}, Mode::Window, L"", L""},
+        {{L"/backup"}, Mode::Backup, L"", L""},
+        {{L"-backup"}, Mode::Backup, L"", L""},
+        {{L"/BackUp"}, Mode::Backup, L"", L""},
+        {{L"-LIST"}, Mode::List, L"", L""},
+        {{L"/?"}, Mode::Usage, L"", L""},
+        {{L"-?"}, Mode::Usage, L"", L""},
+        {{L"/check", L"C:\\Larkspool5\\Larkspool5.reg"}, Mode::Check, L"C:\\Larkspool5\\Larkspool5.reg", L""},
+        {{L"-Check", L"my file.reg"}, Mode::Check, L"my file.reg", L""},
+        {{L"/check"}, Mode::NotUnderstood, L"", L"The switch /check needs the backup file to check."},
+        {{L"/backup", L"now"}, Mode::NotUnderstood, L"", L"Not understood: now"},
+        {{L"/check", L"a.reg", L"b.reg"}, Mode::NotUnderstood, L"", L"Not understood: b.reg"},
+        {{L"/restore"}, Mode::NotUnderstood, L"", L"Not understood: /restore"},
+        {{L"backup"}, Mode::NotUnderstood, L"", L"Not understood: backup"},
+        {{L"/"}, Mode::NotUnderstood, L"", L"Not understood: /"},
+        {{L""}, Mode::NotUnderstood, L"", L"Not understood: "},
+    };
+    for (const Case& c : cases) {
+        const app::Command command = app::ParseCommandLine(c.arguments);
+        SCOPED_TRACE(c.arguments.empty() ? std::string("(none)")
+                                         : std::string(c.arguments[0].begin(), c.arguments[0].end()));
+        EXPECT_EQ(command.mode, c.mode);
+        EXPECT_EQ(command.file, c.file);
+        EXPECT_EQ(command.problem, c.problem);
+    }
+}
+
+platform::RegistryValue Sz(const wchar_t* name, const wchar_t* text)
+{
+    platform::RegistryValue value{.name = name, .type = platform::kRegSz, .data = {}};
+    for (const wchar_t* c = text;; ++c) {
+        value.data.push_back(static_cast<std::uint8_t>(*c & 0xFF));
+        value.data.push_back(static_cast<std::uint8_t>(*c >> 8));
+        if (*c == 0) {
+            return value;
+        }
+    }
+}
+
+const std::string kBackup = "REGEDIT4\r\n\r\n"
+                            "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]\r\n"
+                            "\"Version\"=\"2.0\"\r\n\r\n"
+                            "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n"
+                            "\"alice@example.org\"=\"Alice\"\r\n\r\n";
+
+platform::RegistryTree AddOnKey()
+{
+    return {{.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2", .values = {Sz(L"Version", L"2.0")}},
+            {.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames",
+             .values = {Sz(L"alice@example.org", L"Alice")}}};
+}
+
+// A machine on which the registry tool writes `written` and ends with `exitCode`.
+struct Machine {
+    fake::Os os;
+    std::string written = kBackup;
+    std::uint32_t exitCode = 0;
+
+    Machine()
+    {
+        os.settings[L"lsBundle\\TimesRun\\1"] = L"7";
+        os.addOnTree = AddOnKey();
+        // The tool ends while the command line waits for it.
+        os.onSleep = [this] {
+            if (!*os.lastExit) {
+                const auto shell = os.CallsNamed(L"Shell");
+                const std::wstring folder = shell.back().substr(shell.back().find(L"\"C:\\Larkspool") + 1);
+                if (!written.empty()) {
+                    os.files[fake::Lower(folder.substr(0, folder.find(L'"')))] = written;
+                }
+                *os.lastExit = exitCode;
+            }
+        };
+    }
+    int Run(std::vector<std::wstring> arguments) { return app::RunCommand(os, app::ParseCommandLine(arguments)); }
+};
+
+TEST(CommandLine, BackupOfTheKeyIsChecked)
+{
+    Machine machine;
+    EXPECT_EQ(machine.Run({L"/backup"}), app::kExitOk);
+    EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{L"C:\\Larkspool7\\Larkspool7.reg: " +
+                                                             backup::FormatKilobytes(kBackup.size(), L".") +
+                                                             L" kb, 2 values in 2 keys, checked"}));
+    EXPECT_EQ(machine.os.folders.count(L"c:\\larkspool7"), 1u);
+    EXPECT_EQ(machine.os.files.count(L"c:\\larkspool7\\date created.txt"), 1u);
+    // A start, one export and an exit: 7 is used, 9 is stored.
+    EXPECT_EQ(machine.os.Setting(), L"9");
+    EXPECT_TRUE(machine.os.messages.empty()) << "nothing waits for a click";
+}
+
+TEST(CommandLine, BackupOutcomesAndTheirExitCodes)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Machine&)> arrange;
+        int exitCode;
+        std::wstring printed;
+    };
+    const Case cases[] = {
+        {"the key does not exist",
+         [](Machine& m) {
+             m.os.registryKeys.clear();
+             m.exitCode = 1;
+             m.written = "";
+         },
+         app::kExitNothingToBackUp, L"Nothing to back up: HKCU\\Software\\Zephrix\\Wrenlet2 does not exist"},
+        {"the tool fails", [](Machine& m) { m.exitCode = 5; }, app::kExitExportFailed,
+         L"C:\\Larkspool7\\Larkspool7.reg: Export failed: reg.exe ended with code 5"},
+        {"the key changed meanwhile", [](Machine& m) { m.os.addOnTree[1].values.push_back(Sz(L"bob", L"B")); },
+         app::kExitDiffers, L"C:\\Larkspool7\\Larkspool7.reg: Backup differs from the registry: 1 value missing"},
+        {"half a file", [](Machine& m) { m.written = kBackup.substr(0, kBackup.find("Alice")); }, app::kExitDiffers,
+         L"C:\\Larkspool7\\Larkspool7.reg: Backup unreadable: line 7: unterminated string"},
+        {"no registry tool", [](Machine& m) { m.os.files.clear(); }, app::kExitExportFailed,
+         L"Nothing was backed up: the registry tool reg.exe is neither in C:\\windows\\system32 nor in D:\\Tools"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Machine machine;
+        c.arrange(machine);
+        EXPECT_EQ(machine.Run({L"-BACKUP"}), c.exitCode);
+        ASSERT_EQ(machine.os.printed.size(), 1u);
+        EXPECT_EQ(machine.os.printed[0], c.printed);
+        EXPECT_TRUE(machine.os.messages.empty());
+    }
+}
+
+TEST(CommandLine, BackupWithoutTheKeyLeavesNoFolder)
+{
+    Machine machine;
+    machine.os.registryKeys.clear();
+    machine.exitCode = 1;
+    machine.written = "";
+    machine.Run({L"/backup"});
+    EXPECT_TRUE(machine.os.folders.empty());
+}
+
+// The window of another run took the folder meanwhile: the next free one is used.
+TEST(CommandLine, BackupNeverUsesAFolderThatExists)
+{
+    Machine machine;
+    machine.os.folders = {L"c:\\larkspool7"};
+    EXPECT_EQ(machine.Run({L"/backup"}), app::kExitOk);
+    EXPECT_EQ(machine.os.printed.at(0).rfind(L"C:\\Larkspool8\\Larkspool8.reg: ", 0), 0u);
+    EXPECT_EQ(machine.os.Setting(), L"10");
+}
+
+TEST(CommandLine, CheckOfAFile)
+{
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::function<void(platform::RegistryTree&)> change;
+        int exitCode;
+        std::vector<std::wstring> printed;
+    };
+    const Case cases[] = {
+        {"same", kBackup, [](auto&) {}, app::kExitOk, {L"No differences"}},
+        {"a name changed and one added",
+         kBackup,
+         [](auto& key) {
+             key[1].values[0] = Sz(L"alice@example.org", L"Alice (work)");
+             key[1].values.push_back(Sz(L"", L"x"));
+         },
+         app::kExitDiffers,
+         {L"1 added, 0 removed, 1 changed", L"added    \\CustomNames  (Default)  (none) -> \"x\"",
+          L"changed  \\CustomNames  alice@example.org  \"Alice\" -> \"Alice (work)\""}},
+        {"truncated",
+         kBackup.substr(0, 30),
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: unreadable: line 3: key without a closing ']'"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Machine machine;
+        machine.os.files[L"c:\\b.reg"] = c.bytes;
+        c.change(machine.os.addOnTree);
+        EXPECT_EQ(machine.Run({L"/check", L"C:\\b.reg"}), c.exitCode);
+        EXPECT_EQ(machine.os.printed, c.printed);
+    }
+    Machine machine;
+    EXPECT_EQ(machine.Run({L"/check", L"C:\\missing.reg"}), app::kExitUnreadable);
+}
+
+TEST(CommandLine, ListOfBackupsNewestFirst)
+{
+    Machine machine;
+    fake::Os& os = machine.os;
+    os.folders = {L"c:\\larkspool5", L"c:\\larkspool007", L"c:\\larkspool12", L"c:\\larkspool5x",
+                  L"c:\\larkspool",  L"c:\\windows",      L"c:\\larkspool3"};
+    os.files[L"c:\\larkspool5\\larkspool5.reg"] = kBackup;
+    os.files[L"c:\\larkspool5\\date created.txt"] = "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n";
+    os.files[L"c:\\larkspool007\\larkspool007.reg"] =
+        kBackup.substr(0, kBackup.find("[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\"));
+    os.files[L"c:\\larkspool12\\larkspool12.reg"] = "REGEDIT4\r\n[HKEY_CURRENT_USER\r\n";
+    EXPECT_EQ(machine.Run({L"/list"}), app::kExitOk);
+    const std::wstring size = backup::FormatKilobytes(kBackup.size(), L".");
+    EXPECT_EQ(
+        os.printed,
+        (std::vector<std::wstring>{
+            L"12\t\t.03 kb\t0\t0\tunreadable: line 2: key without a closing ']'",
+            L"007\t\t" + backup::FormatKilobytes(os.files.at(L"c:\\larkspool007\\larkspool007.reg").size(), L".") +
+                L" kb\t1\t1\tdiffers from now",
+            L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now",
+            L"3\t\t\t0\t0\tno backup file",
+        }));
+}
+
+TEST(CommandLine, UsageAndArgumentsNotUnderstood)
+{
+    Machine machine;
+    EXPECT_EQ(machine.Run({L"/?"}), app::kExitOk);
+    EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{app::UsageText()}));
+    machine.os.printed.clear();
+    EXPECT_EQ(machine.Run({L"/frobnicate"}), app::kExitUsage);
+    EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{L"Not understood: /frobnicate", app::UsageText()}));
+}
+
+TEST(CompareText, DataOfEachType)
+{
+    struct Case {
+        platform::RegistryValue value;
+        std::wstring text;
+    };
+    const Case cases[] = {
+        {Sz(L"a", L"Alice"), L"\"Alice\""},
+        {{.name = L"a", .type = platform::kRegSz, .data = {'h', 0, 'i', 0}}, L"\"hi\""},
+        {{.name = L"d", .type = platform::kRegDword, .data = {0x2a, 0, 0, 0}}, L"42"},
+        {{.name = L"q", .type = platform::kRegQword, .data = {0, 0, 0, 0, 1, 0, 0, 0}}, L"4294967296"},
+        {{.name = L"b", .type = platform::kRegBinary, .data = {0x01, 0xab, 0xff}}, L"01 ab ff"},
+        {{.name = L"b", .type = platform::kRegBinary, .data = {}}, L"(no data)"},
+        {{.name = L"d", .type = platform::kRegDword, .data = {1, 2}}, L"01 02"},
+        {{.name = L"m", .type = platform::kRegMultiSz, .data = {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}}, L"\"a\", \"b\""},
+        {{.name = L"n", .type = 0x1234, .data = {7}}, L"07"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(backup::DataText(c.value), c.text);
+    }
+}
+
+TEST(CompareText, LinesNameTheKeyBelowTheRoot)
+{
+    const std::wstring root = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2";
+    const backup::Difference removedKey{
+        .change = backup::Change::Removed, .key = root + L"\\Groups", .before = {}, .after = {}};
+    EXPECT_EQ(backup::DifferenceLine(removedKey, root), L"removed  \\Groups  (key)");
+    const backup::Difference atRoot{.change = backup::Change::Removed,
+                                    .key = L"hkey_current_user\\software\\zephrix\\wrenlet2",
+                                    .before = Sz(L"Version", L"2.0"),
+                                    .after = {}};
+    EXPECT_EQ(backup::DifferenceLine(atRoot, root), L"removed  \\  Version  \"2.0\" -> (none)");
+    const backup::Difference elsewhere{
+        .change = backup::Change::Added, .key = L"HKEY_CURRENT_USER\\Software\\Other", .before = {}, .after = {}};
+    EXPECT_EQ(backup::DifferenceLine(elsewhere, root), L"added    HKEY_CURRENT_USER\\Software\\Other  (key)");
+}
+
+} // namespace
