@@ -1,0 +1,193 @@
+// The comparison of two key trees. Each side is first merged into one entry per key and value,
+// keyed by the folded name, so that the registry's own case-insensitivity decides what matches
+// and the sorted maps give the order of the result.
+#include "backup/compare.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <span>
+
+namespace backup {
+namespace {
+
+// The registry's upper-casing of the letters its names most often hold; a fixed table rather than
+// towupper, whose answer depends on the C library's locale.
+std::uint32_t Folded(std::uint32_t c)
+{
+    if (c < 0x80) {
+        return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+    }
+    if (c >= 0xE0 && c <= 0xFE) {
+        return c == 0xF7 ? c : c - 0x20;
+    }
+    if (c == 0xFF) {
+        return 0x178;
+    }
+    if (c >= 0x100 && c <= 0x17F) {
+        // Dotted and dotless i, kra, n preceded by apostrophe and long s have no simple partner.
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) {
+            return c;
+        }
+        const bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        const bool isLower = oddIsUpper ? c % 2 == 0 : c % 2 == 1;
+        return isLower ? c - 1 : c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9) {
+        return c == 0x3C2 ? 0x3A3 : c - 0x20; // final sigma is a sigma too
+    }
+    if (c >= 0x430 && c <= 0x44F) {
+        return c - 0x20;
+    }
+    if (c >= 0x450 && c <= 0x45F) {
+        return c - 0x50;
+    }
+    return c;
+}
+
+wchar_t Folded(wchar_t c)
+{
+    return static_cast<wchar_t>(Folded(static_cast<std::uint32_t>(c)));
+}
+
+std::wstring Folded(std::wstring_view name)
+{
+    std::wstring folded(name);
+    std::ranges::transform(folded, folded.begin(), [](wchar_t c) { return Folded(c); });
+    return folded;
+}
+
+struct MergedKey {
+    std::wstring path; // as its first section spells it
+    std::map<std::wstring, platform::RegistryValue> values;
+};
+using MergedTree = std::map<std::wstring, MergedKey>;
+
+MergedTree Merged(const platform::RegistryTree& tree)
+{
+    MergedTree merged;
+    for (const platform::RegistryKey& key : tree) {
+        if (key.deleted) {
+            continue;
+        }
+        auto [entry, inserted] = merged.try_emplace(Folded(key.path));
+        if (inserted) {
+            entry->second.path = key.path;
+        }
+        for (const platform::RegistryValue& value : key.values) {
+            if (!value.deleted) {
+                entry->second.values.insert_or_assign(Folded(value.name), value);
+            }
+        }
+    }
+    return merged;
+}
+
+std::span<const std::uint8_t> ComparedData(const platform::RegistryValue& value)
+{
+    std::span<const std::uint8_t> data = value.data;
+    const bool isString = value.type == platform::kRegSz || value.type == platform::kRegExpandSz;
+    if (isString && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 1] == 0 &&
+        data[data.size() - 2] == 0) {
+        data = data.first(data.size() - 2);
+    }
+    return data;
+}
+
+bool SameValue(const platform::RegistryValue& a, const platform::RegistryValue& b)
+{
+    return a.type == b.type && std::ranges::equal(ComparedData(a), ComparedData(b));
+}
+
+// Walks two sorted maps side by side, calling the three handlers for entries of one side only
+// and for entries of both.
+template <typename Map, typename OnlyBefore, typename OnlyAfter, typename Both>
+void Walk(const Map& before, const Map& after, OnlyBefore onlyBefore, OnlyAfter onlyAfter, Both both)
+{
+    auto b = before.begin();
+    auto a = after.begin();
+    while (b != before.end() || a != after.end()) {
+        if (a == after.end() || (b != before.end() && b->first < a->first)) {
+            onlyBefore((b++)->second);
+        } else if (b == before.end() || a->first < b->first) {
+            onlyAfter((a++)->second);
+        } else {
+            both((b++)->second, (a++)->second);
+        }
+    }
+}
+
+void AddWholeKey(std::vector<Difference>& out, Change change, const MergedKey& key)
+{
+    out.push_back({change, key.path, std::nullopt, std::nullopt});
+    for (const auto& entry : key.values) {
+        Difference& value = out.emplace_back(Difference{change, key.path, std::nullopt, std::nullopt});
+        (change == Change::Removed ? value.before : value.after) = entry.second;
+    }
+}
+
+} // namespace
+
+bool SameName(std::wstring_view a, std::wstring_view b)
+{
+    return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });
+}
+
+std::vector<Difference> CompareTrees(const platform::RegistryTree& before, const platform::RegistryTree& after)
+{
+    std::vector<Difference> out;
+    Walk(
+        Merged(before), Merged(after), [&out](const MergedKey& key) { AddWholeKey(out, Change::Removed, key); },
+        [&out](const MergedKey& key) { AddWholeKey(out, Change::Added, key); },
+        [&out](const MergedKey& keyBefore, const MergedKey& keyAfter) {
+            Walk(
+                keyBefore.values, keyAfter.values,
+                [&](const platform::RegistryValue& value) {
+                    out.push_back({Change::Removed, keyBefore.path, value, std::nullopt});
+                },
+                [&](const platform::RegistryValue& value) {
+                    out.push_back({Change::Added, keyAfter.path, std::nullopt, value});
+                },
+                [&](const platform::RegistryValue& valueBefore, const platform::RegistryValue& valueAfter) {
+                    if (!SameValue(valueBefore, valueAfter)) {
+                        out.push_back({Change::Changed, keyAfter.path, valueBefore, valueAfter});
+                    }
+                });
+        });
+    return out;
+}
+
+std::size_t CountValues(const platform::RegistryTree& tree)
+{
+    std::size_t count = 0;
+    for (const auto& entry : Merged(tree)) {
+        count += entry.second.values.size();
+    }
+    return count;
+}
+
+std::size_t CountKeys(const platform::RegistryTree& tree)
+{
+    return Merged(tree).size();
+}
+
+DifferenceCounts Count(const std::vector<Difference>& differences)
+{
+    DifferenceCounts counts;
+    for (const Difference& difference : differences) {
+        switch (difference.change) {
+        case Change::Added:
+            ++counts.added;
+            break;
+        case Change::Removed:
+            ++counts.removed;
+            break;
+        case Change::Changed:
+            ++counts.changed;
+            break;
+        }
+    }
+    return counts;
+}
+
+} // namespace backup
