@@ -7,6 +7,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <deque>
 #include <map>
 
@@ -21,6 +22,9 @@ constexpr int kIconResource = 1;
 constexpr UINT kFirstChildId = 100;
 constexpr UINT kFirstMenuCommand = 1000;
 constexpr int kTwipsPerInch = 1440;
+constexpr wchar_t kDialogFace[] = L"MS Shell Dlg";
+constexpr wchar_t kClassicFace[] = L"MS Sans Serif";
+constexpr wchar_t kClassicTwinFace[] = L"Microsoft Sans Serif";
 
 COLORREF Resolve(Color color)
 {
@@ -108,7 +112,41 @@ Bitmap LoadPicture(HINSTANCE instance, int resource, SIZE& size)
     return bitmap;
 }
 
+bool Installed(HDC dc, const wchar_t* face)
+{
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    std::wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    ::EnumFontFamiliesExW(
+        dc, &wanted,
+        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM note) -> int {
+            *reinterpret_cast<bool*>(note) = true;
+            return 0;
+        },
+        reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
 } // namespace
+
+// Runtime code under way. A window unloaded meanwhile is freed only when the outermost such call
+// returns: until then one of its handlers may still be running.
+class Win32Runtime::Busy {
+public:
+    explicit Busy(Win32Runtime& runtime) noexcept : runtime_(runtime) { ++runtime_.busy_; }
+    ~Busy()
+    {
+        if (--runtime_.busy_ == 0) {
+            runtime_.FreeUnloaded();
+        }
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Win32Runtime& runtime_;
+};
 
 // One loaded form's window. Handlers change the form's data; Sync brings the window up to date.
 class FormWindow {
@@ -122,8 +160,8 @@ public:
     bool modal = false;
     bool shown = false;
 
-    HWND hwnd() const noexcept { return hwnd_; }
-    bool alive() const noexcept { return hwnd_ != nullptr; }
+    HWND hwnd() const noexcept { return window_.get(); }
+    bool alive() const noexcept { return static_cast<bool>(window_); }
     void Sync();
     void Center();
     void FocusFirst();
@@ -143,7 +181,9 @@ private:
     float Twips(int pixels) const { return static_cast<float>(pixels) * kTwipsPerInch / static_cast<float>(dpi_); }
     SIZE ClientPixels() const { return {Pixels(form.layout().clientWidth), Pixels(form.layout().clientHeight)}; }
     SIZE OuterPixels() const;
-    void CreateFont();
+    Font CreateFont() const;
+    Icon LoadIcon(int width, int height) const;
+    void SetIcons();
     void CreateChildren(HINSTANCE instance);
     void CreateMenus();
     void CreateToolTips();
@@ -159,12 +199,15 @@ private:
     void OnDpiChanged(UINT dpi, const RECT& suggested);
 
     Win32Runtime& runtime_;
-    HWND hwnd_ = nullptr;
+    HINSTANCE instance_;
     UINT dpi_ = 96;
     Font font_;
+    Icon bigIcon_;
+    Icon smallIcon_;
     std::vector<HWND> children_; // by control; null for windowless controls
-    HWND toolTip_ = nullptr;
+    HWND focus_ = nullptr;       // the control that had the focus when the window was left
     std::deque<std::wstring> toolTipTexts_;
+    Window toolTip_;
     std::map<std::wstring, Menu> menus_;
     std::vector<std::wstring> menuCommands_; // item names by command
     Bitmap picture_;
@@ -173,22 +216,29 @@ private:
     std::vector<Control> shown_; // what the window shows now
     std::wstring shownCaption_;
     int pressed_ = -1;
+    // Last, so destroyed first, also when the constructor fails: the window's messages still find
+    // everything they use, and the window takes its pointer to this object with it.
+    Window window_;
 };
 
 FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance)
-    : form(shownForm), runtime_(runtime), shown_(shownForm.layout().controls)
+    : form(shownForm), runtime_(runtime), instance_(instance), shown_(shownForm.layout().controls)
 {
     const bool tool = form.layout().frame == Frame::SizableToolWindow;
     const DWORD style = (tool ? WS_CAPTION | WS_SYSMENU | WS_THICKFRAME : WS_OVERLAPPEDWINDOW) | WS_CLIPCHILDREN;
     const DWORD exStyle = tool ? WS_EX_TOOLWINDOW : 0;
-    hwnd_ = ::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                              100, 100, nullptr, nullptr, instance, this);
-    if (hwnd_ == nullptr) {
+    // Proc takes the window into window_ as it is created.
+    if (::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                          100, 100, nullptr, nullptr, instance, this) == nullptr) {
         ThrowLastError(L"Creating the window", form.layout().name);
     }
     shownCaption_ = form.layout().caption;
-    dpi_ = ::GetDpiForWindow(hwnd_);
-    CreateFont();
+    dpi_ = ::GetDpiForWindow(hwnd());
+    font_ = CreateFont();
+    SetIcons();
+    CreateChildren(instance);
+    CreateMenus();
+    CreateToolTips();
     // The forms here carry at most one picture.
     const auto& controls = form.layout().controls;
     const auto picture = std::find_if(controls.begin(), controls.end(), [](const Control& control) {
@@ -197,38 +247,53 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     if (picture != controls.end()) {
         picture_ = LoadPicture(instance, picture->picture, pictureSize_);
     }
-    CreateChildren(instance);
-    CreateMenus();
-    CreateToolTips();
     const SIZE outer = OuterPixels();
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-FormWindow::~FormWindow()
-{
-    if (hwnd_ != nullptr) {
-        ::DestroyWindow(hwnd_);
-    }
-}
+FormWindow::~FormWindow() = default;
 
 SIZE FormWindow::OuterPixels() const
 {
     const SIZE client = ClientPixels();
     RECT rect{0, 0, client.cx, client.cy};
-    ::AdjustWindowRectExForDpi(&rect, static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
-                               static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)), dpi_);
+    ::AdjustWindowRectExForDpi(&rect, static_cast<DWORD>(::GetWindowLongPtrW(hwnd(), GWL_STYLE)), FALSE,
+                               static_cast<DWORD>(::GetWindowLongPtrW(hwnd(), GWL_EXSTYLE)), dpi_);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-// The platform's default dialog font, 8 points, at the window's DPI.
-void FormWindow::CreateFont()
+// The dialog font, 8 points, at the window's DPI.
+Font FormWindow::CreateFont() const
 {
-    font_.reset(::CreateFontW(-::MulDiv(8, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                              DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg"));
-    if (!font_) {
+    Font font(::CreateFontW(-::MulDiv(8, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH | FF_DONTCARE, runtime_.FontFace().c_str()));
+    if (!font) {
         ThrowLastError(L"Creating the font for", form.layout().name);
     }
+    return font;
+}
+
+// Not shared: drawn for this size, and destroyed by the window that uses it.
+Icon FormWindow::LoadIcon(int width, int height) const
+{
+    return Icon(static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, width, height, LR_DEFAULTCOLOR)));
+}
+
+// The title bar's and the task bar's icons at the window's DPI. The old ones go only once the
+// window holds the new ones.
+void FormWindow::SetIcons()
+{
+    Icon big = LoadIcon(::GetSystemMetricsForDpi(SM_CXICON, dpi_), ::GetSystemMetricsForDpi(SM_CYICON, dpi_));
+    Icon little = LoadIcon(::GetSystemMetricsForDpi(SM_CXSMICON, dpi_), ::GetSystemMetricsForDpi(SM_CYSMICON, dpi_));
+    if (!big || !little) {
+        return; // the class's icons stay
+    }
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(little.get()));
+    bigIcon_ = std::move(big);
+    smallIcon_ = std::move(little);
 }
 
 void FormWindow::CreateChildren(HINSTANCE instance)
@@ -258,7 +323,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             continue;
         }
         HWND child =
-            ::CreateWindowExW(exStyle, windowClass, control.caption.c_str(), style, 0, 0, 0, 0, hwnd_,
+            ::CreateWindowExW(exStyle, windowClass, control.caption.c_str(), style, 0, 0, 0, 0, hwnd(),
                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstChildId + i)), instance, nullptr);
         if (child == nullptr) {
             ThrowLastError(L"Creating the control", control.name);
@@ -315,18 +380,18 @@ void FormWindow::CreateToolTips()
         if (controls[i].toolTip.empty()) {
             continue;
         }
-        if (toolTip_ == nullptr) {
+        if (!toolTip_) {
             // Not owned by the form: under Wine an owned topmost tooltip keeps its owner out of
             // the topmost band. The form destroys it itself.
-            toolTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
-                                         nullptr, nullptr, nullptr, nullptr);
-            if (toolTip_ == nullptr) {
+            toolTip_.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
+                                             0, nullptr, nullptr, nullptr, nullptr));
+            if (!toolTip_) {
                 ThrowLastError(L"Creating the tooltips of", form.layout().name);
             }
         }
         TOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE; // understood by every version of the common controls
-        tool.hwnd = hwnd_;
+        tool.hwnd = hwnd();
         toolTipTexts_.push_back(controls[i].toolTip); // the tooltip control wants writable text
         tool.lpszText = toolTipTexts_.back().data();
         if (children_[i] != nullptr) {
@@ -337,7 +402,7 @@ void FormWindow::CreateToolTips()
             tool.uId = i;
             tool.rect = PixelRect(controls[i]);
         }
-        ::SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        ::SendMessageW(toolTip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
 }
 
@@ -346,7 +411,7 @@ RECT FormWindow::PixelRect(const Control& control) const
     RECT rect{Pixels(control.left), Pixels(control.top), Pixels(control.left + control.width),
               Pixels(control.top + control.height)};
     if (control.kind == ControlKind::Label && control.autoSize) {
-        WindowDc dc(hwnd_);
+        WindowDc dc(hwnd());
         const Selection font(dc.get(), font_.get());
         RECT text{0, 0, 0, 0};
         ::DrawTextW(dc.get(), control.caption.c_str(), static_cast<int>(control.caption.size()), &text,
@@ -360,7 +425,7 @@ RECT FormWindow::PixelRect(const Control& control) const
 void FormWindow::Center()
 {
     RECT window{};
-    ::GetWindowRect(hwnd_, &window);
+    ::GetWindowRect(hwnd(), &window);
     HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info{};
     info.cbSize = sizeof info;
@@ -369,13 +434,13 @@ void FormWindow::Center()
     const LONG height = window.bottom - window.top;
     const LONG x = info.rcMonitor.left + (info.rcMonitor.right - info.rcMonitor.left - width) / 2;
     const LONG y = info.rcMonitor.top + (info.rcMonitor.bottom - info.rcMonitor.top - height) / 2;
-    ::SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The focus goes to the control with the lowest tab index that takes it.
 void FormWindow::FocusFirst()
 {
-    HWND first = ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    HWND first = ::GetNextDlgTabItem(hwnd(), nullptr, FALSE);
     if (first != nullptr) {
         ::SetFocus(first);
     }
@@ -383,11 +448,11 @@ void FormWindow::FocusFirst()
 
 void FormWindow::Sync()
 {
-    if (hwnd_ == nullptr) {
+    if (!alive()) {
         return;
     }
     if (form.Caption != shownCaption_) {
-        ::SetWindowTextW(hwnd_, form.Caption.c_str());
+        ::SetWindowTextW(hwnd(), form.Caption.c_str());
         shownCaption_ = form.Caption;
     }
     const auto& controls = form.controls();
@@ -399,15 +464,15 @@ void FormWindow::Sync()
                 now.foreColor != before.foreColor || now.visible != before.visible) {
                 const RECT oldRect = PixelRect(before);
                 const RECT newRect = PixelRect(now);
-                ::InvalidateRect(hwnd_, &oldRect, TRUE);
-                ::InvalidateRect(hwnd_, &newRect, TRUE);
+                ::InvalidateRect(hwnd(), &oldRect, TRUE);
+                ::InvalidateRect(hwnd(), &newRect, TRUE);
             }
         } else if (now.kind == ControlKind::Timer) {
             const UINT_PTR id = i + 1;
             if (now.enabled && now.interval > 0 && (!before.enabled || now.interval != before.interval)) {
-                ::SetTimer(hwnd_, id, static_cast<UINT>(now.interval), nullptr);
+                ::SetTimer(hwnd(), id, static_cast<UINT>(now.interval), nullptr);
             } else if (!now.enabled && before.enabled) {
-                ::KillTimer(hwnd_, id);
+                ::KillTimer(hwnd(), id);
             }
         } else if (HWND child = children_[i]; child != nullptr) {
             if (now.caption != before.caption) {
@@ -453,8 +518,13 @@ int FormWindow::HitTest(POINT point) const
     return -1;
 }
 
+// A message without a control window (Enter and Esc through the dialog manager) is about no
+// control, though the windowless controls have null entries.
 int FormWindow::ChildIndex(HWND child) const
 {
+    if (child == nullptr) {
+        return -1;
+    }
     const auto found = std::find(children_.begin(), children_.end(), child);
     return found == children_.end() ? -1 : static_cast<int>(found - children_.begin());
 }
@@ -553,24 +623,27 @@ void FormWindow::OnActivate(WPARAM wParam)
 void FormWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
 {
     dpi_ = dpi;
-    CreateFont();
+    // The controls use the old font until they are given the new one.
+    Font old = std::exchange(font_, CreateFont());
     PlaceChildren();
-    if (toolTip_ != nullptr) {
+    old.reset();
+    SetIcons();
+    if (toolTip_) {
         const auto& controls = form.controls();
         for (std::size_t i = 0; i < controls.size(); ++i) {
             if (!controls[i].toolTip.empty() && children_[i] == nullptr) {
                 TOOLINFOW tool{};
                 tool.cbSize = TTTOOLINFOW_V2_SIZE;
-                tool.hwnd = hwnd_;
+                tool.hwnd = hwnd();
                 tool.uId = i;
                 tool.rect = PixelRect(controls[i]);
-                ::SendMessageW(toolTip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+                ::SendMessageW(toolTip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
             }
         }
     }
-    ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+    ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                    suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    ::InvalidateRect(hwnd_, nullptr, TRUE);
+    ::InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 LRESULT CALLBACK FormWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept
@@ -578,13 +651,14 @@ LRESULT CALLBACK FormWindow::Proc(HWND window, UINT message, WPARAM wParam, LPAR
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<FormWindow*>(create->lpCreateParams)->hwnd_ = window;
+        static_cast<FormWindow*>(create->lpCreateParams)->window_.reset(window);
     }
     auto* self = reinterpret_cast<FormWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self == nullptr) {
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
     try {
+        const Win32Runtime::Busy busy(self->runtime_);
         return self->Handle(message, wParam, lParam);
     } catch (...) {
         // Handlers report their own failures; this is the runtime failing.
@@ -604,6 +678,7 @@ LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, 
         return ::CallWindowProcW(original, child, message, wParam, lParam);
     }
     try {
+        const Win32Runtime::Busy busy(self->runtime_);
         return self->HandleChild(child, original, message, wParam, lParam);
     } catch (...) {
         ::FatalAppExitW(0, L"LarkSpool failed inside the window runtime.");
@@ -633,12 +708,12 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_ERASEBKGND: {
         RECT client{};
-        ::GetClientRect(hwnd_, &client);
+        ::GetClientRect(hwnd(), &client);
         ::FillRect(reinterpret_cast<HDC>(wParam), &client, BrushFor(form.layout().backColor));
         return 1;
     }
     case WM_PAINT: {
-        const PaintDc dc(hwnd_);
+        const PaintDc dc(hwnd());
         Paint(dc.get());
         return 0;
     }
@@ -656,7 +731,7 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         const int hit = HitTest(point);
         if (message == WM_LBUTTONDOWN) {
             pressed_ = hit;
-            ::SetCapture(hwnd_);
+            ::SetCapture(hwnd());
         }
         EventArgs args = MouseArgs(message, wParam, lParam);
         Dispatch(hit < 0 ? L"Form" : form.controls()[static_cast<std::size_t>(hit)].name, L"MouseDown", args);
@@ -673,10 +748,10 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == hwnd_) {
+        if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == hwnd()) {
             POINT point{};
             ::GetCursorPos(&point);
-            ::ScreenToClient(hwnd_, &point);
+            ::ScreenToClient(hwnd(), &point);
             const int hit = HitTest(point);
             const bool cross = hit >= 0 && form.controls()[static_cast<std::size_t>(hit)].crossCursor;
             ::SetCursor(::LoadCursorW(nullptr, cross ? IDC_CROSS : IDC_ARROW));
@@ -721,9 +796,23 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
-    case WM_ACTIVATE:
+    case WM_ACTIVATE: {
         OnActivate(wParam);
-        return 0;
+        if (!alive()) {
+            return 0;
+        }
+        const bool active = LOWORD(wParam) != WA_INACTIVE;
+        if (!active) {
+            HWND focus = ::GetFocus();
+            focus_ = focus != nullptr && ::IsChild(hwnd(), focus) ? focus : nullptr;
+        }
+        // The default gives the focus to the window itself; the control that had it gets it back.
+        const LRESULT result = ::DefWindowProcW(hwnd(), message, wParam, lParam);
+        if (active && HIWORD(wParam) == 0 && focus_ != nullptr && ::IsChild(hwnd(), focus_)) {
+            ::SetFocus(focus_);
+        }
+        return result;
+    }
     case WM_SIZE:
         if (shown) {
             Dispatch(L"Form", L"Resize");
@@ -732,30 +821,37 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends once this returns, whatever the form's Unload decides.
+        if (wParam != FALSE) {
+            EventArgs args;
+            Dispatch(L"Form", L"Unload", args);
+        }
+        return 0;
     case WM_CLOSE: {
         EventArgs args;
         Dispatch(L"Form", L"Unload", args);
-        if (hwnd_ != nullptr && args.cancel == 0) {
+        if (alive() && args.cancel == 0) {
             runtime_.Unload(form);
         }
         return 0;
     }
     case WM_DESTROY:
-        for (std::size_t i = 0; i < form.controls().size(); ++i) {
-            ::KillTimer(hwnd_, i + 1);
+        for (std::size_t i = 0; i < shown_.size(); ++i) {
+            ::KillTimer(hwnd(), i + 1);
         }
-        if (toolTip_ != nullptr) {
-            ::DestroyWindow(std::exchange(toolTip_, nullptr));
-        }
+        toolTip_.reset();
         break;
     case WM_NCDESTROY:
-        ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        hwnd_ = nullptr;
+        ::SetWindowLongPtrW(hwnd(), GWLP_USERDATA, 0);
+        window_.release();
         return 0;
     default:
         break;
     }
-    return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+    return ::DefWindowProcW(hwnd(), message, wParam, lParam);
 }
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
@@ -787,6 +883,7 @@ Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
 
 Win32Runtime::~Win32Runtime()
 {
+    CloseAll();
     windows_.clear();
     if (comStarted_) {
         ::CoUninitialize();
@@ -812,10 +909,10 @@ void Win32Runtime::EnableOthers(const FormWindow& except, bool enable)
 
 void Win32Runtime::Show(Form& form, int modal)
 {
+    const Busy busy(*this);
     FormWindow* window = Find(form);
     if (window == nullptr || !window->alive()) {
-        // Each showing loads the form anew from its layout. Windows that were unloaded stay
-        // allocated: one of their handlers may still be on the stack.
+        // Each showing loads the form anew from its layout.
         windows_.push_back(std::make_unique<FormWindow>(*this, form, instance_));
         window = windows_.back().get();
         form.Load();
@@ -853,6 +950,7 @@ void Win32Runtime::Show(Form& form, int modal)
 
 void Win32Runtime::Unload(Form& form)
 {
+    const Busy busy(*this);
     FormWindow* window = Find(form);
     if (window == nullptr || !window->alive()) {
         return;
@@ -874,6 +972,7 @@ void Win32Runtime::Unload(Form& form)
 
 void Win32Runtime::PopupMenu(Form& form, const std::wstring& menu)
 {
+    const Busy busy(*this);
     FormWindow* window = Find(form);
     if (window == nullptr || !window->alive()) {
         return;
@@ -906,11 +1005,47 @@ int Win32Runtime::Run(Form& startup)
             ::DispatchMessageW(&message);
         }
     }
+    CloseAll();
     return static_cast<int>(message.wParam);
+}
+
+// Newest first, so that each window goes before the ones it was shown above.
+void Win32Runtime::CloseAll()
+{
+    const Busy busy(*this);
+    for (std::size_t i = windows_.size(); i-- > 0;) {
+        if (i < windows_.size() && windows_[i]->alive()) {
+            ::DestroyWindow(windows_[i]->hwnd());
+        }
+    }
+}
+
+void Win32Runtime::FreeUnloaded()
+{
+    const auto dead =
+        std::stable_partition(windows_.begin(), windows_.end(), [](const auto& window) { return window->alive(); });
+    // Moved out first: freeing a window must not meet the list half changed.
+    std::vector<std::unique_ptr<FormWindow>> unloaded(std::make_move_iterator(dead),
+                                                      std::make_move_iterator(windows_.end()));
+    windows_.erase(dead, windows_.end());
+}
+
+// The layouts were made with "MS Sans Serif". Windows maps "MS Shell Dlg" to its TrueType twin,
+// "Microsoft Sans Serif". Wine has no such twin and maps it to its wider Tahoma, but has the
+// classic font itself.
+const std::wstring& Win32Runtime::FontFace()
+{
+    if (fontFace_.empty()) {
+        const WindowDc screen(nullptr);
+        const bool classicOnly = !Installed(screen.get(), kClassicTwinFace) && Installed(screen.get(), kClassicFace);
+        fontFace_ = classicOnly ? kClassicFace : kDialogFace;
+    }
+    return fontFace_;
 }
 
 void Win32Runtime::SyncAll()
 {
+    const Busy busy(*this);
     for (const auto& window : windows_) {
         window->Sync();
     }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,6 +26,7 @@ public:
     void Unload(Form& form) override;
     void PopupMenu(Form& form, const std::wstring& menu) override;
     WindowHandle hWnd(const Form& form) override;
+    // Destroys every window before it returns: the forms they show belong to the caller.
     int Run(Form& startup) override;
 
     // Brings every loaded window up to date with its form's data.
@@ -33,16 +35,27 @@ public:
     RECT ControlRect(const Form& form, std::wstring_view control);
     // Runs pending messages without waiting, for tests of the layer.
     static void PumpMessages();
+    // How many windows' states the runtime holds, shown or unloaded and not yet freed.
+    std::size_t WindowCount() const noexcept { return windows_.size(); }
+    // The face of the forms' font, looked up once.
+    const std::wstring& FontFace();
 
     // The form that was last active among the program's own windows.
     const Form* lastActive = nullptr;
 
 private:
+    friend class FormWindow;
+    class Busy;
+
     FormWindow* Find(const Form& form) const;
     void EnableOthers(const FormWindow& except, bool enable);
+    void CloseAll();
+    void FreeUnloaded();
 
     HINSTANCE instance_;
     bool comStarted_ = false; // COM decodes the pictures
+    int busy_ = 0;            // runtime calls and window messages under way
+    std::wstring fontFace_;
     std::vector<std::unique_ptr<FormWindow>> windows_;
 };
 
