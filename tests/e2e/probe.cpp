@@ -6,6 +6,9 @@
 //   probe checkbox TEXT state of the check box in that window
 //   probe menu          whether a popup menu is open
 //   probe run LINE      starts a command line, waits for it and prints the seconds it took
+//   probe quit TEXT CODE  posts WM_QUIT with the exit code to the thread of that window
+//   probe endsession TEXT tells that window that the session ends, as a log-off does, and prints
+//                         its answer to the question whether it may end
 // Output is one "key=value" per line, for the shell.
 #include <windows.h>
 
@@ -105,6 +108,27 @@ int wmain(int argc, wchar_t** argv)
         }
         return 1;
     }
+    if (argc >= 4 && std::wcscmp(argv[1], L"quit") == 0) {
+        HWND window = Find(argv[2]);
+        const DWORD thread = window != nullptr ? ::GetWindowThreadProcessId(window, nullptr) : 0;
+        if (thread == 0 || !::PostThreadMessageW(thread, WM_QUIT, static_cast<WPARAM>(_wtoi(argv[3])), 0)) {
+            return 1;
+        }
+        return 0;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"endsession") == 0) {
+        HWND window = Find(argv[2]);
+        if (window == nullptr) {
+            return 1;
+        }
+        DWORD_PTR mayEnd = 0;
+        ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &mayEnd);
+        std::printf("query=%d\n", mayEnd != 0 ? 1 : 0);
+        std::fflush(stdout);
+        // The program may end while it handles this: no answer comes then.
+        ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, nullptr);
+        return 0;
+    }
     if (argc >= 3 && std::wcscmp(argv[1], L"window") == 0) {
         HWND window = Find(argv[2]);
         if (window == nullptr) {
@@ -127,6 +151,7 @@ int wmain(int argc, wchar_t** argv)
         PrintTitle("title", window);
         return 0;
     }
-    std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS\n");
+    std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS | checkbox TEXT | menu | "
+                         "run LINE | quit TEXT CODE | endsession TEXT\n");
     return 2;
 }
