@@ -1,4 +1,5 @@
-# Shared by scripts/run and scripts/test: installs what is missing, builds, prepares Wine.
+# Shared by the scripts and the end-to-end tests: installs what is missing, builds, prepares Wine,
+# finds this prefix's processes.
 # shellcheck shell=bash
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -43,29 +44,69 @@ prepare_prefix() {
 }
 
 # An X server of our own, for machines without a display and for every test run, with a window
-# manager: it keeps topmost windows above the others, as a desktop does.
+# manager: it keeps topmost windows above the others, as a desktop does. Says on stderr and fails
+# when the server does not come up.
 start_xvfb() {
-    local display
+    local display log
     for display in $(seq 90 120); do
         [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] && continue
-        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        log=$(mktemp)
+        Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$log" 2>&1 &
         XVFB_PID=$!
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$display" ] && break
+        for _ in $(seq 100); do
+            if [ -S "/tmp/.X11-unix/X$display" ] || ! kill -0 "$XVFB_PID" 2>/dev/null; then
+                break
+            fi
             sleep 0.1
         done
-        export DISPLAY=":$display"
-        openbox --sm-disable >/dev/null 2>&1 &
-        WM_PID=$!
-        sleep 0.5
-        return 0
+        if [ -S "/tmp/.X11-unix/X$display" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
+            rm -f "$log"
+            export DISPLAY=":$display"
+            openbox --sm-disable >/dev/null 2>&1 &
+            WM_PID=$!
+            sleep 0.5
+            return 0
+        fi
+        if ! kill -0 "$XVFB_PID" 2>/dev/null && [ -e "/tmp/.X$display-lock" ]; then
+            rm -f "$log" # another server took this number meanwhile: try the next one
+            XVFB_PID=""
+            continue
+        fi
+        if kill -0 "$XVFB_PID" 2>/dev/null; then
+            echo "The X server did not come up: Xvfb :$display made no socket /tmp/.X11-unix/X$display in 10 s" >&2
+            kill "$XVFB_PID" 2>/dev/null
+        else
+            echo "The X server did not come up: Xvfb :$display ended at once" >&2
+        fi
+        sed 's/^/    Xvfb: /' "$log" >&2
+        rm -f "$log"
+        XVFB_PID=""
+        return 1
     done
-    echo "No free X display number" >&2
+    echo "No free X display number between :90 and :120" >&2
     return 1
 }
 
 stop_xvfb() {
     [ -n "${WM_PID:-}" ] && kill "$WM_PID" 2>/dev/null
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+    WM_PID="" XVFB_PID=""
+    return 0
+}
+
+# PIDs of the processes of this $WINEPREFIX (by the environment they started with) whose command
+# line, its arguments joined by blanks as pgrep -f sees it, matches an extended regular expression:
+# processes of other prefixes and other users are never touched. No fork per process, so it can be
+# polled.
+prefix_pids() {
+    local environ pid args cmdline IFS=$' \t\n' # joins with blanks, splits grep's lines
+    for environ in $(grep -lsxzF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ); do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        mapfile -d '' -t args 2>/dev/null <"/proc/$pid/cmdline" || continue
+        cmdline="${args[*]}"
+        cmdline="${cmdline%"${cmdline##*[! ]}"}" # Wine pads its command lines with empty arguments
+        [[ "$cmdline" =~ $1 ]] && echo "$pid"
+    done
     return 0
 }

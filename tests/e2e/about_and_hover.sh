@@ -39,7 +39,7 @@ screen
 cp "$ARTIFACTS/.screen.png" "$ARTIFACTS/popup-menu.png"
 xdotool mousemove_relative 20 8 click 1
 check "Open Containing Folder starts the file browser on C:\\" eventually running 'C:.windows.*explorer\.exe C:\\$'
-pkill -f 'explorer\.exe C:\\$'
+end_matching 'C:.windows.*explorer\.exe C:\\$'
 window "LarkSpool."
 click_at 120 144 # left: toggles, no menu
 equals "left click ticks the box" "checked=1" "$(probe checkbox "LarkSpool.")"

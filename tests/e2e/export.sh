@@ -109,7 +109,7 @@ equals "folder opening ticked" "checked=1" "$(probe checkbox "LarkSpool.")"
 click_at 224 120
 check "backup from a program folder with a blank" wait_for_backup "$DRIVE_C/Larkspool11/Larkspool11.reg"
 check "the folder opens in the system's file browser" eventually running 'C:.windows.*explorer\.exe C:\\LarkSpool11$'
-pkill -f 'explorer\.exe C:\\LarkSpool11$'
+end_matching 'C:.windows.*explorer\.exe C:\\LarkSpool11$'
 check "no planted program ever ran" test ! -e "$DRIVE_C/planted-program-ran.txt"
 click_at 312 120
 wait_ended 5

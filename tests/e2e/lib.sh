@@ -2,6 +2,7 @@
 # driven with the real mouse, checked through the registry, the files and the screen's pixels.
 # shellcheck shell=bash
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh" # prefix_pids
 
 EXE="$1"
 PROBE="$2"
@@ -46,7 +47,16 @@ eventually() { # a command that must succeed within three seconds
 }
 
 in_front() { probe foreground | grep -q -F "$1"; }
-running() { pgrep -f "$1" >/dev/null; } # a process whose command line matches the pattern
+# Processes the program starts itself are looked for, and ended, only in this run's prefix.
+running() { [ -n "$(prefix_pids "$1")" ]; } # a process whose command line matches the pattern
+end_matching() { # ends the processes whose command line matches the pattern
+    local pids
+    mapfile -t pids < <(prefix_pids "$1")
+    [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null
+    return 0
+}
+
+trap stop_app EXIT # also when a test script ends early
 
 finish() {
     stop_app

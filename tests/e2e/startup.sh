@@ -41,8 +41,9 @@ click_at 20 20
 check "notepad is in front" eventually in_front "Notepad"
 window "LarkSpool."
 equals "still topmost" "1" "$topmost"
+# "wine notepad" is start.exe, which runs notepad.exe as a process of its own.
+end_matching 'C:.windows.*notepad\.exe$'
 kill "$NOTEPAD" 2>/dev/null
-wine taskkill /f /im notepad.exe >/dev/null 2>&1
 
 # The close button of the title bar does what Exit does: one did_backup, then the end.
 click_at $((width - 14)) -10
