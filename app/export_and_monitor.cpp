@@ -89,9 +89,11 @@ void Form1::Timer1_Timer()
     }
     backupSize = backup::FormatKilobytes(length, os.DecimalSeparator());
     label2.caption = sizeCaptionPrefix_ + backupSize + L" kb";
-    // Only a file that was read back and found equal to the key is called checked.
-    if (const backup::ExportRun* watched = WatchedExport();
-        watched != nullptr && watched->state() == backup::ExportRun::State::Checked) {
+    // Only a file that was read back and found equal to the key is called checked, and only
+    // while it is as long as it was then.
+    if (const backup::ExportRun* watched = WatchedExport(); watched != nullptr &&
+                                                            watched->state() == backup::ExportRun::State::Checked &&
+                                                            watched->bytesChecked() == length) {
         label2.caption += L" (" + backup::CountOf(watched->valuesChecked(), L"value", L"values") + L" checked)";
     }
     label2.visible = true;

@@ -21,7 +21,9 @@ CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platfo
 {
     CheckResult result;
     try {
-        const RegFile backup = ReadRegFile(os.ReadFileBytes(file));
+        const std::vector<std::uint8_t> bytes = os.ReadFileBytes(file);
+        result.bytes = bytes.size();
+        const RegFile backup = ReadRegFile(bytes);
         result.values = CountValues(backup.keys);
         result.keys = CountKeys(backup.keys);
         result.differences = CompareTrees(backup.keys, live);

@@ -5,6 +5,7 @@
 #include "platform/os.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct CheckResult {
     Outcome outcome = Outcome::Unreadable;
     std::size_t values = 0;              // in the file
     std::size_t keys = 0;                // in the file
+    std::uint64_t bytes = 0;             // the length of the file as it was read
     std::vector<Difference> differences; // what changed since: from the file (before) to the key (after)
     std::wstring problem;                // unreadable: "line 12: why", or the system's words
 };

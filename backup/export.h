@@ -47,6 +47,8 @@ public:
     // Checked: the backup's values, all found in the key.
     std::size_t valuesChecked() const noexcept { return check_.values; }
     std::size_t keysChecked() const noexcept { return check_.keys; }
+    // Checked: the file's length when it was read back.
+    std::uint64_t bytesChecked() const noexcept { return check_.bytes; }
     // Failed: why, in the size label's words.
     const std::wstring& failure() const noexcept { return failure_; }
     // Why it failed. NothingToBackUp: the key does not exist, and the folder made for it is gone again.

@@ -181,6 +181,15 @@ TEST_F(Checked, BackupEqualToTheKeyIsCalledChecked)
     EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
 }
 
+// A file changed after its check is no longer the file that was checked.
+TEST_F(Checked, FileChangedSinceItsCheckIsNotCalledChecked)
+{
+    Exported(kBackup);
+    os.files[file] += std::string(3000, '\0');
+    program.Tick();
+    EXPECT_EQ(label().caption, Size());
+}
+
 // The window tells "checked" only once the check, which runs off its thread, has ended.
 TEST_F(Checked, NothingIsCalledCheckedBeforeTheCheckEnds)
 {
