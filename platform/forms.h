@@ -20,7 +20,18 @@ using Color = std::uint32_t;
 constexpr Color vbWindowBackground = 0x80000005;
 constexpr Color vbWindowText = 0x80000008;
 
-enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture };
+enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture, ListView };
+
+// How a control follows the window's size (bits; none: it keeps its place and size).
+constexpr int kAnchorWidth = 1;  // its right edge keeps its distance to the window's right edge
+constexpr int kAnchorHeight = 2; // its bottom edge keeps its distance to the window's bottom edge
+constexpr int kAnchorBottom = 4; // it moves down and up with the window's bottom edge
+
+// A column of a list view: its heading and width in twips.
+struct ListColumn {
+    std::wstring caption{};
+    int width = 0;
+};
 
 struct Control {
     std::wstring name{};
@@ -42,6 +53,13 @@ struct Control {
     bool enabled = true; // timer
     int interval = 0;    // timer, milliseconds
     int picture = 0;     // picture: resource number of the JPEG
+    bool readOnly = false; // text box
+    int anchor = 0;        // kAnchor... bits
+    // List view: report style, one text per column in each row; the selected rows ascending.
+    std::vector<ListColumn> columns{};
+    std::vector<std::vector<std::wstring>> rows{};
+    std::vector<std::size_t> selected{};
+    bool multiSelect = false;
 };
 
 struct MenuItem {
@@ -65,11 +83,17 @@ struct Layout {
 
 // Mouse events carry the button (1 left, 2 right, 4 middle), the shift state and the position
 // in twips; Unload carries the cancel argument.
+// Form_KeyDown carries the key: Enter, Esc and F5, wherever the focus is in the window.
+constexpr int vbKeyReturn = 13;
+constexpr int vbKeyEscape = 27;
+constexpr int vbKeyF5 = 116;
+
 struct EventArgs {
     int button = 0;
     int shift = 0;
     float x = 0, y = 0;
     int cancel = 0;
+    int keyCode = 0;
 };
 
 class Form;
