@@ -85,6 +85,11 @@ public:
     // A key under HKCU with all its subkeys and values, paths in full (HKEY_CURRENT_USER\...);
     // nothing when the key does not exist. Safe to call from a job's thread.
     virtual std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) = 0;
+    // Removes a key under HKCU with everything below it; nothing happens when it does not exist.
+    virtual void DeleteRegistryTree(const std::wstring& key) = 0;
+    // Creates the keys of the tree (paths in full, under HKEY_CURRENT_USER) and sets their values
+    // as they stand, type and bytes unchanged. Deletion entries are not written.
+    virtual void WriteRegistryTree(const RegistryTree& tree) = 0;
 
     // Starts a command line with a window style and returns at once.
     virtual std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) = 0;
@@ -132,6 +137,8 @@ public:
                               unsigned flags) = 0;
 
     virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
+    // A question with Yes and No, No the default; true for Yes.
+    virtual bool Ask(const std::wstring& text) = 0;
     // Stops the program at once with the exit code: no further event runs.
     [[noreturn]] virtual void End(int exitCode = kExitNormal) = 0;
 };

@@ -235,6 +235,46 @@ std::optional<RegistryTree> Win32Os::ReadRegistryTree(const std::wstring& key)
     return tree;
 }
 
+void Win32Os::DeleteRegistryTree(const std::wstring& key)
+{
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_CURRENT_USER, BelowCurrentUser(key).c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        throw Failure(L"Deleting the registry key", key, ErrorText(status));
+    }
+    // RegDeleteTree empties the key; the key itself goes last.
+    const LSTATUS gone = ::RegDeleteKeyW(HKEY_CURRENT_USER, BelowCurrentUser(key).c_str());
+    if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) {
+        throw Failure(L"Deleting the registry key", key, ErrorText(gone));
+    }
+}
+
+void Win32Os::WriteRegistryTree(const RegistryTree& tree)
+{
+    for (const RegistryKey& key : tree) {
+        if (key.deleted) {
+            continue;
+        }
+        HKEY created = nullptr;
+        LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, BelowCurrentUser(key.path).c_str(), 0, nullptr, 0,
+                                           KEY_SET_VALUE, nullptr, &created, nullptr);
+        const Key owner(created);
+        if (status != ERROR_SUCCESS) {
+            throw Failure(L"Creating the registry key", key.path, ErrorText(status));
+        }
+        for (const RegistryValue& value : key.values) {
+            if (value.deleted) {
+                continue;
+            }
+            status = ::RegSetValueExW(created, value.name.c_str(), 0, value.type, value.data.data(),
+                                      static_cast<DWORD>(value.data.size()));
+            if (status != ERROR_SUCCESS) {
+                throw Failure(L"Writing the value \"" + value.name + L"\" of the registry key", key.path,
+                              ErrorText(status));
+            }
+        }
+    }
+}
+
 std::unique_ptr<Process> Win32Os::Shell(const std::wstring& commandLine, int windowStyle)
 {
     STARTUPINFOW startup{};
@@ -549,6 +589,12 @@ void Win32Os::Print(const std::wstring& line)
     std::string bytes(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     ::WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+bool Win32Os::Ask(const std::wstring& text)
+{
+    return ::MessageBoxW(::GetActiveWindow(), text.c_str(), L"LarkSpool",
+                         MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION | MB_TOPMOST | MB_SETFOREGROUND) == IDYES;
 }
 
 void Win32Os::End(int exitCode)

@@ -20,6 +20,8 @@ public:
                      const std::wstring& value) override;
     bool RegistryKeyExists(const std::wstring& key) override;
     std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) override;
+    void DeleteRegistryTree(const std::wstring& key) override;
+    void WriteRegistryTree(const RegistryTree& tree) override;
     std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -42,6 +44,7 @@ public:
     bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
+    bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
 
 private:

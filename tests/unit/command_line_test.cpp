@@ -3,6 +3,7 @@
 #include "backup/backup_paths.h"
 #include "backup/compare_text.h"
 #include "fake_os.h"
+#include "registry_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -48,17 +49,7 @@ TEST(CommandLine, Parsing)
     }
 }
 
-platform::RegistryValue Sz(const wchar_t* name, const wchar_t* text)
-{
-    platform::RegistryValue value{.name = name, .type = platform::kRegSz, .data = {}};
-    for (const wchar_t* c = text;; ++c) {
-        value.data.push_back(static_cast<std::uint8_t>(*c & 0xFF));
-        value.data.push_back(static_cast<std::uint8_t>(*c >> 8));
-        if (*c == 0) {
-            return value;
-        }
-    }
-}
+using samples::Sz;
 
 const std::string kBackup = "REGEDIT4\r\n\r\n"
                             "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]\r\n"

@@ -39,6 +39,9 @@ void Os::Call(const std::wstring& name, const std::wstring& argument)
 {
     calls.push_back(name + L" " + argument);
     if (name == failing && failingAfter-- <= 0) {
+        if (failingOnce) {
+            failing.clear();
+        }
         throw platform::Failure(name, argument, L"The device is not ready.");
     }
 }
@@ -91,6 +94,38 @@ std::optional<platform::RegistryTree> Os::ReadRegistryTree(const std::wstring& k
         return std::nullopt;
     }
     return addOnTree;
+}
+
+// The fake registry holds the add-on's key alone, as addOnTree.
+void Os::DeleteRegistryTree(const std::wstring& key)
+{
+    Call(L"DeleteRegistryTree", key);
+    registryKeys.erase(Lower(key));
+    addOnTree.clear();
+}
+
+void Os::WriteRegistryTree(const platform::RegistryTree& tree)
+{
+    Call(L"WriteRegistryTree", tree.empty() ? L"" : tree.front().path);
+    platform::RegistryTree written = tree;
+    if (onWrite) {
+        onWrite(written);
+    }
+    registryKeys.insert(L"hkcu\\software\\zephrix\\wrenlet2");
+    for (const platform::RegistryKey& key : written) {
+        auto found = std::find_if(addOnTree.begin(), addOnTree.end(),
+                                  [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(key.path); });
+        if (found == addOnTree.end()) {
+            addOnTree.push_back({.path = key.path, .values = {}});
+            found = addOnTree.end() - 1;
+        }
+        for (const platform::RegistryValue& value : key.values) {
+            std::erase_if(found->values,
+                          [&](const platform::RegistryValue& v) { return Lower(v.name) == Lower(value.name); });
+            found->values.push_back(value);
+            found->values.back().line = 0;
+        }
+    }
 }
 
 std::unique_ptr<platform::Process> Os::Shell(const std::wstring& commandLine, int windowStyle)
@@ -251,6 +286,13 @@ void Os::RunJobs()
     for (auto jobs = std::exchange(heldJobs, {}); auto& job : jobs) {
         job();
     }
+}
+
+bool Os::Ask(const std::wstring& text)
+{
+    Call(L"Ask", text);
+    questions.push_back(text);
+    return answer;
 }
 
 std::wstring Os::DateText()

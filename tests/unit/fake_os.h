@@ -32,6 +32,7 @@ public:
     // The operation (by name) that fails from now on, after succeeding this many more times.
     std::wstring failing;
     int failingAfter = 0;
+    bool failingOnce = false; // the operation fails once, then works again
 
     std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
@@ -54,6 +55,10 @@ public:
     std::vector<WindowPosCall> windowPos;
     std::vector<std::wstring> messages;
     std::vector<std::wstring> printed;
+    std::vector<std::wstring> questions;
+    bool answer = true; // Yes
+    // Changes what WriteRegistryTree writes, as a registry that loses or garbles something.
+    std::function<void(platform::RegistryTree&)> onWrite;
     // Called at each Sleep, as time passing: a test lets the registry tool end there.
     std::function<void()> onSleep;
     // Exit code of the last process started; nothing while it runs.
@@ -68,6 +73,8 @@ public:
                      const std::wstring& value) override;
     bool RegistryKeyExists(const std::wstring& key) override;
     std::optional<platform::RegistryTree> ReadRegistryTree(const std::wstring& key) override;
+    void DeleteRegistryTree(const std::wstring& key) override;
+    void WriteRegistryTree(const platform::RegistryTree& tree) override;
     std::unique_ptr<platform::Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -90,6 +97,7 @@ public:
     bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
+    bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
 
 private:

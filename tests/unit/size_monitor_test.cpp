@@ -1,5 +1,6 @@
 #include "backup/backup_paths.h"
 #include "program.h"
+#include "registry_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -131,31 +132,10 @@ TEST_F(Monitor, MissingKeyKeepsAFolderThatHoldsMore)
     EXPECT_EQ(os.files.count(file), 1u);
 }
 
-platform::RegistryValue Sz(const wchar_t* name, const wchar_t* text)
-{
-    platform::RegistryValue value{.name = name, .type = platform::kRegSz, .data = {}};
-    for (const wchar_t* c = text;; ++c) {
-        value.data.push_back(static_cast<std::uint8_t>(*c & 0xFF));
-        value.data.push_back(static_cast<std::uint8_t>(*c >> 8));
-        if (*c == 0) {
-            return value;
-        }
-    }
-}
+using samples::AddOnKey;
+using samples::Sz;
 
-constexpr char kBackup[] = "REGEDIT4\r\n\r\n"
-                           "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]\r\n"
-                           "\"Version\"=\"2.0\"\r\n\r\n"
-                           "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n"
-                           "\"alice@example.org\"=\"Alice\"\r\n"
-                           "\"bob@example.org\"=\"Bobby\"\r\n\r\n";
-
-platform::RegistryTree AddOnKey()
-{
-    return {{.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2", .values = {Sz(L"Version", L"2.0")}},
-            {.path = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames",
-             .values = {Sz(L"alice@example.org", L"Alice"), Sz(L"bob@example.org", L"Bobby")}}};
-}
+const std::string kBackup = samples::Regedit4(AddOnKey());
 
 struct Checked : Monitor {
     void SetUp() override

@@ -125,6 +125,25 @@ TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
 }
 
+// What a restore does: the key removed as a whole, then a tree written back; read back equal.
+TEST(Registry, TreeWrittenBackReadsTheSame)
+{
+    Seed();
+    Win32Os os;
+    const std::optional<platform::RegistryTree> before = os.ReadRegistryTree(kFullKey);
+    ASSERT_TRUE(before);
+    os.DeleteRegistryTree(kFullKey);
+    EXPECT_FALSE(os.ReadRegistryTree(kFullKey));
+    os.DeleteRegistryTree(kFullKey); // nothing there: no failure
+    os.WriteRegistryTree(*before);
+    const std::optional<platform::RegistryTree> after = os.ReadRegistryTree(kFullKey);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(Describe(backup::CompareTrees(*before, *after)), L"");
+    EXPECT_EQ(backup::CountKeys(*after), 5u);
+    EXPECT_THROW(os.WriteRegistryTree({{.path = L"HKEY_LOCAL_MACHINE\\Software\\X", .values = {}}}), platform::Failure);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+}
+
 TEST(Registry, MissingKeyReadsAsNothing)
 {
     Win32Os os;

@@ -1,0 +1,255 @@
+#include "backup/backup_paths.h"
+#include "backup/compare.h"
+#include "backup/export.h"
+#include "backup/restore.h"
+#include "fake_os.h"
+#include "registry_samples.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using samples::Sz;
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// Backup 5 holds an older list; the key has changed since: a name added, one changed, one gone.
+struct Restoring : ::testing::Test {
+    fake::Os os;
+    platform::RegistryTree old = samples::AddOnKey();
+    std::unique_ptr<backup::ExportRun> safety;
+    int safetyBackups = 0;
+
+    void SetUp() override
+    {
+        os.addOnTree = samples::AddOnKey();
+        os.addOnTree[1].values[0] = Sz(L"alice@example.org", L"Alice (work)");
+        os.addOnTree[1].values[1] = Sz(L"carol@example.org", L"Carol");
+        os.folders = {L"c:\\larkspool5"};
+        os.files[L"c:\\larkspool5\\larkspool5.reg"] = samples::Regedit4(old);
+        // The registry tool exports the key as it stands when it ends.
+        os.onSleep = [this] {
+            if (safety && !*os.lastExit) {
+                os.files[fake::Lower(backup::BackupFile(safety->runNumber()))] = samples::Regedit4(os.addOnTree);
+                *os.lastExit = 0;
+            }
+        };
+    }
+    backup::ExportRun* SafetyBackup()
+    {
+        ++safetyBackups;
+        safety = backup::StartBackup(os, L"C:\\windows\\system32\\reg.exe", L"9");
+        return safety.get();
+    }
+    backup::RestoreOutcome Restore()
+    {
+        return backup::Restore(os, L"5", L"12-07-2026 3:04:05 PM", [this] { return SafetyBackup(); });
+    }
+    bool KeyIs(const platform::RegistryTree& tree) const { return backup::CompareTrees(tree, os.addOnTree).empty(); }
+};
+
+TEST_F(Restoring, KeyBecomesTheBackupExactlyAndTheListBeforeIsKept)
+{
+    const platform::RegistryTree before = os.addOnTree;
+    const backup::RestoreOutcome outcome = Restore();
+    EXPECT_TRUE(outcome.restored);
+    EXPECT_EQ(outcome.message,
+              L"Backup 5 restored: 3 values in 2 keys, checked. The list as it was before is backup 9.");
+    EXPECT_TRUE(KeyIs(old)) << "carol, added since, is gone";
+    ASSERT_EQ(os.questions.size(), 1u);
+    EXPECT_NE(os.questions[0].find(L"backup 5 of 12-07-2026 3:04:05 PM"), std::wstring::npos);
+    EXPECT_NE(os.questions[0].find(L"1 added, 1 removed, 1 changed"), std::wstring::npos);
+    EXPECT_NE(os.questions[0].find(L"Close the messenger first"), std::wstring::npos);
+    EXPECT_EQ(os.files.at(L"c:\\larkspool9\\larkspool9.reg"), samples::Regedit4(before));
+    // Asked before anything changed; the safety backup checked before the key was touched.
+    std::vector<std::wstring> order;
+    for (const std::wstring& call : os.calls) {
+        for (const wchar_t* step : {L"Ask", L"MakeNewDir", L"ReadFileBytes C:\\Larkspool9", L"DeleteRegistryTree",
+                                    L"WriteRegistryTree", L"ReadRegistryTree"}) {
+            if (call.rfind(step, 0) == 0 && (order.empty() || order.back() != step)) {
+                order.emplace_back(step);
+            }
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"ReadRegistryTree", L"Ask", L"MakeNewDir", L"ReadRegistryTree",
+                                                L"ReadFileBytes C:\\Larkspool9", L"DeleteRegistryTree",
+                                                L"WriteRegistryTree", L"ReadRegistryTree"}));
+}
+
+TEST_F(Restoring, NoChangesWhenTheUserSaysNo)
+{
+    os.answer = false;
+    const platform::RegistryTree before = os.addOnTree;
+    EXPECT_FALSE(Restore().restored);
+    EXPECT_TRUE(KeyIs(before));
+    EXPECT_EQ(safetyBackups, 0);
+}
+
+TEST_F(Restoring, WithoutTheKeyThereIsNothingToKeep)
+{
+    os.registryKeys.clear();
+    os.addOnTree.clear();
+    const backup::RestoreOutcome outcome = Restore();
+    EXPECT_TRUE(outcome.restored);
+    EXPECT_EQ(safetyBackups, 0);
+    EXPECT_EQ(outcome.message, L"Backup 5 restored: 3 values in 2 keys, checked. There was no list before.");
+    EXPECT_TRUE(KeyIs(old));
+}
+
+// A file in C:\ may have been planted to make the registry start a program: it is refused and
+// nothing changes, whatever way it names another key.
+TEST_F(Restoring, FileThatWritesElsewhereOrDeletesIsRefused)
+{
+    struct Case {
+        std::string section;
+        std::string value;
+        std::wstring why;
+    };
+    const Case cases[] = {
+        {"[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]", "\"x\"=\"C:\\\\evil.exe\"",
+         L"line 10: it writes to HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, outside"},
+        {"[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\..\\..\\Microsoft\\Windows\\CurrentVersion\\Run]",
+         "\"x\"=\"y\"", L"line 10: it writes to HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\..\\..\\Microsoft"},
+        {"[HKEY_LOCAL_MACHINE\\Software\\Zephrix\\Wrenlet2]", "\"x\"=\"y\"",
+         L"line 10: it writes to HKEY_LOCAL_MACHINE\\Software\\Zephrix\\Wrenlet2, outside"},
+        {"[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2Evil]", "\"x\"=\"y\"", L"line 10: it writes to"},
+        {"[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\\\Sub]", "\"x\"=\"y\"", L"line 10: it writes to"},
+        {"[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\.]", "\"x\"=\"y\"", L"line 10: it writes to"},
+        {"[-HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]", "",
+         L"line 10: it deletes the key HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames."},
+        {"[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]", "\"Version\"=-",
+         L"line 11: it deletes the value \"Version\"."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.section + " " + c.value);
+        Restoring::SetUp();
+        os.calls.clear();
+        const platform::RegistryTree before = os.addOnTree;
+        os.files[L"c:\\larkspool5\\larkspool5.reg"] = samples::Regedit4(old) + c.section + "\r\n" + c.value + "\r\n";
+        const backup::RestoreOutcome outcome = Restore();
+        EXPECT_FALSE(outcome.restored);
+        EXPECT_NE(outcome.message.find(L"Backup 5 is not restored: " + c.why), std::wstring::npos)
+            << Narrow(outcome.message);
+        EXPECT_NE(outcome.message.find(L"Nothing was changed."), std::wstring::npos);
+        EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+        EXPECT_TRUE(os.CallsNamed(L"DeleteRegistryTree").empty());
+        EXPECT_TRUE(KeyIs(before));
+    }
+}
+
+TEST_F(Restoring, UnreadableBackupIsRefused)
+{
+    os.files[L"c:\\larkspool5\\larkspool5.reg"] = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER";
+    const backup::RestoreOutcome outcome = Restore();
+    EXPECT_NE(outcome.message.find(L"cannot be read: line 3: "), std::wstring::npos) << Narrow(outcome.message);
+    EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+}
+
+TEST_F(Restoring, SafetyBackupThatFailsStopsBeforeAnyChange)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Restoring&)> arrange;
+        std::wstring why;
+    };
+    const Case cases[] = {
+        {"the tool fails", [](Restoring& r) { r.os.onSleep = [&r] { *r.os.lastExit = 1; }; },
+         L"did not check out: Export failed: reg.exe ended with code 1"},
+        {"the file differs",
+         [](Restoring& r) {
+             r.os.onSleep = [&r] {
+                 r.os.files[L"c:\\larkspool9\\larkspool9.reg"] = samples::Regedit4(r.old);
+                 *r.os.lastExit = 0;
+             };
+         },
+         L"did not check out: Backup differs from the registry"},
+        {"no backup could start", [](Restoring& r) { r.os.failing = L"Shell"; }, L"The device is not ready."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Restoring::SetUp();
+        safety.reset();
+        const platform::RegistryTree before = os.addOnTree;
+        c.arrange(*this);
+        backup::RestoreOutcome outcome;
+        try {
+            outcome = Restore();
+        } catch (const platform::Failure& failure) {
+            outcome.message = failure.text(); // the window's dispatcher tells this one
+        }
+        EXPECT_FALSE(outcome.restored);
+        EXPECT_NE(outcome.message.find(c.why), std::wstring::npos) << Narrow(outcome.message);
+        EXPECT_TRUE(os.CallsNamed(L"DeleteRegistryTree").empty());
+        EXPECT_TRUE(KeyIs(before));
+    }
+}
+
+// Whatever fails once the key is touched, the list from before is put back from its backup.
+TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Restoring&)> arrange;
+        std::wstring why;
+    };
+    const Case cases[] = {
+        {"removing the key fails",
+         [](Restoring& r) {
+             r.os.failing = L"DeleteRegistryTree";
+             r.os.failingOnce = true;
+         },
+         L"\"HKCU\\Software\\Zephrix\\Wrenlet2\" failed:\nThe device is not ready."},
+        {"writing fails",
+         [](Restoring& r) {
+             r.os.failing = L"WriteRegistryTree";
+             r.os.failingOnce = true;
+         },
+         L"failed:\nThe device is not ready."},
+        {"the key reads back different",
+         [](Restoring& r) {
+             r.os.onWrite = [&r](platform::RegistryTree& tree) {
+                 tree[1].values.pop_back();
+                 r.os.onWrite = nullptr;
+             };
+         },
+         L"the key read back differs from it (0 added, 1 removed, 0 changed)"},
+        {"reading back fails",
+         [](Restoring& r) {
+             r.os.failing = L"ReadRegistryTree";
+             r.os.failingAfter = 2; // the question's and the safety backup's reads work
+             r.os.failingOnce = true;
+         },
+         L"The device is not ready."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Restoring::SetUp();
+        safety.reset();
+        const platform::RegistryTree before = os.addOnTree;
+        c.arrange(*this);
+        const backup::RestoreOutcome outcome = Restore();
+        EXPECT_FALSE(outcome.restored);
+        EXPECT_EQ(outcome.message.rfind(L"Backup 5 was not restored: ", 0), 0u) << Narrow(outcome.message);
+        EXPECT_NE(outcome.message.find(c.why), std::wstring::npos) << Narrow(outcome.message);
+        EXPECT_NE(outcome.message.find(L"The list as it was before is back (backup 9)."), std::wstring::npos)
+            << Narrow(outcome.message);
+        EXPECT_TRUE(KeyIs(before));
+    }
+}
+
+TEST_F(Restoring, PuttingBackThatFailsTooNamesTheBackupToDoubleClick)
+{
+    os.failing = L"WriteRegistryTree";
+    const backup::RestoreOutcome outcome = Restore();
+    EXPECT_FALSE(outcome.restored);
+    EXPECT_NE(outcome.message.find(L"Putting the previous list back failed too"), std::wstring::npos);
+    EXPECT_NE(outcome.message.find(L"C:\\Larkspool9\\Larkspool9.reg: double-click that file"), std::wstring::npos)
+        << Narrow(outcome.message);
+}
+
+} // namespace
