@@ -1,0 +1,492 @@
+#include "platform/win32/form_window.h"
+
+#include "platform/win32/os_win32.h"
+#include "platform/win32/picture.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace platform::win32 {
+
+FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance)
+    : form(shownForm), runtime_(runtime), instance_(instance), shown_(shownForm.layout().controls)
+{
+    const bool tool = form.layout().frame == Frame::SizableToolWindow;
+    const DWORD style = (tool ? WS_CAPTION | WS_SYSMENU | WS_THICKFRAME : WS_OVERLAPPEDWINDOW) | WS_CLIPCHILDREN;
+    const DWORD exStyle = tool ? WS_EX_TOOLWINDOW : 0;
+    // Proc takes the window into window_ as it is created.
+    if (::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                          100, 100, nullptr, nullptr, instance, this) == nullptr) {
+        ThrowLastError(L"Creating the window", form.layout().name);
+    }
+    shownCaption_ = form.layout().caption;
+    dpi_ = ::GetDpiForWindow(hwnd());
+    font_ = CreateFont();
+    SetIcons();
+    CreateChildren(instance);
+    CreateMenus();
+    CreateToolTips();
+    // The forms here carry at most one picture.
+    const auto& controls = form.layout().controls;
+    const auto picture = std::find_if(controls.begin(), controls.end(), [](const Control& control) {
+        return control.kind == ControlKind::Picture && control.picture != 0;
+    });
+    if (picture != controls.end()) {
+        picture_ = LoadPicture(instance, picture->picture, pictureSize_);
+    }
+    const SIZE outer = OuterPixels();
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+FormWindow::~FormWindow() = default;
+
+SIZE FormWindow::OuterPixels() const
+{
+    const SIZE client = ClientPixels();
+    RECT rect{0, 0, client.cx, client.cy};
+    ::AdjustWindowRectExForDpi(&rect, static_cast<DWORD>(::GetWindowLongPtrW(hwnd(), GWL_STYLE)), FALSE,
+                               static_cast<DWORD>(::GetWindowLongPtrW(hwnd(), GWL_EXSTYLE)), dpi_);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+// The dialog font, 8 points, at the window's DPI.
+Font FormWindow::CreateFont() const
+{
+    Font font(::CreateFontW(-::MulDiv(8, static_cast<int>(dpi_), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                            DEFAULT_PITCH | FF_DONTCARE, runtime_.FontFace().c_str()));
+    if (!font) {
+        ThrowLastError(L"Creating the font for", form.layout().name);
+    }
+    return font;
+}
+
+// Not shared: drawn for this size, and destroyed by the window that uses it.
+Icon FormWindow::LoadIcon(int width, int height) const
+{
+    return Icon(static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, width, height, LR_DEFAULTCOLOR)));
+}
+
+// The title bar's and the task bar's icons at the window's DPI. The old ones go only once the
+// window holds the new ones.
+void FormWindow::SetIcons()
+{
+    Icon big = LoadIcon(::GetSystemMetricsForDpi(SM_CXICON, dpi_), ::GetSystemMetricsForDpi(SM_CYICON, dpi_));
+    Icon little = LoadIcon(::GetSystemMetricsForDpi(SM_CXSMICON, dpi_), ::GetSystemMetricsForDpi(SM_CYSMICON, dpi_));
+    if (!big || !little) {
+        return; // the class's icons stay
+    }
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(little.get()));
+    bigIcon_ = std::move(big);
+    smallIcon_ = std::move(little);
+}
+
+void FormWindow::CreateMenus()
+{
+    for (const MenuItem& item : form.layout().menus) {
+        if (item.parent.empty()) {
+            menus_[item.name] = Menu(::CreatePopupMenu());
+            continue;
+        }
+        const UINT command = kFirstMenuCommand + static_cast<UINT>(menuCommands_.size());
+        menuCommands_.push_back(item.name);
+        if (!::AppendMenuW(menus_.at(item.parent).get(), MF_STRING, command, item.caption.c_str())) {
+            ThrowLastError(L"Creating the menu item", item.name);
+        }
+    }
+}
+
+HMENU FormWindow::MenuFor(const std::wstring& menu) const
+{
+    return menus_.at(menu).get();
+}
+
+void FormWindow::CreateToolTips()
+{
+    const auto& controls = form.layout().controls;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (controls[i].toolTip.empty()) {
+            continue;
+        }
+        if (!toolTip_) {
+            // Not owned by the form: under Wine an owned topmost tooltip keeps its owner out of
+            // the topmost band. The form destroys it itself.
+            toolTip_.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,
+                                             0, nullptr, nullptr, nullptr, nullptr));
+            if (!toolTip_) {
+                ThrowLastError(L"Creating the tooltips of", form.layout().name);
+            }
+        }
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE; // understood by every version of the common controls
+        tool.hwnd = hwnd();
+        toolTipTexts_.push_back(controls[i].toolTip); // the tooltip control wants writable text
+        tool.lpszText = toolTipTexts_.back().data();
+        if (children_[i] != nullptr) {
+            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.uId = reinterpret_cast<UINT_PTR>(children_[i]);
+        } else {
+            tool.uFlags = TTF_SUBCLASS;
+            tool.uId = i;
+            tool.rect = PixelRect(controls[i]);
+        }
+        ::SendMessageW(toolTip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+RECT FormWindow::PixelRect(const Control& control) const
+{
+    RECT rect{Pixels(control.left), Pixels(control.top), Pixels(control.left + control.width),
+              Pixels(control.top + control.height)};
+    if (control.kind == ControlKind::Label && control.autoSize) {
+        WindowDc dc(hwnd());
+        const Selection font(dc.get(), font_.get());
+        RECT text{0, 0, 0, 0};
+        ::DrawTextW(dc.get(), control.caption.c_str(), static_cast<int>(control.caption.size()), &text,
+                    DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        rect.right = rect.left + text.right;
+        rect.bottom = rect.top + text.bottom;
+    }
+    return rect;
+}
+
+void FormWindow::Center()
+{
+    RECT window{};
+    ::GetWindowRect(hwnd(), &window);
+    HMONITOR monitor = ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoW(monitor, &info);
+    const LONG width = window.right - window.left;
+    const LONG height = window.bottom - window.top;
+    const LONG x = info.rcMonitor.left + (info.rcMonitor.right - info.rcMonitor.left - width) / 2;
+    const LONG y = info.rcMonitor.top + (info.rcMonitor.bottom - info.rcMonitor.top - height) / 2;
+    ::SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The focus goes to the control with the lowest tab index that takes it.
+void FormWindow::FocusFirst()
+{
+    HWND first = ::GetNextDlgTabItem(hwnd(), nullptr, FALSE);
+    if (first != nullptr) {
+        ::SetFocus(first);
+    }
+}
+
+void FormWindow::Sync()
+{
+    if (!alive()) {
+        return;
+    }
+    if (form.Caption != shownCaption_) {
+        ::SetWindowTextW(hwnd(), form.Caption.c_str());
+        shownCaption_ = form.Caption;
+    }
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const Control& now = controls[i];
+        const Control& before = shown_[i];
+        if (IsWindowless(now)) {
+            if (now.caption != before.caption || now.backColor != before.backColor ||
+                now.foreColor != before.foreColor || now.visible != before.visible) {
+                const RECT oldRect = PixelRect(before);
+                const RECT newRect = PixelRect(now);
+                ::InvalidateRect(hwnd(), &oldRect, TRUE);
+                ::InvalidateRect(hwnd(), &newRect, TRUE);
+            }
+        } else if (now.kind == ControlKind::Timer) {
+            const UINT_PTR id = i + 1;
+            if (now.enabled && now.interval > 0 && (!before.enabled || now.interval != before.interval)) {
+                ::SetTimer(hwnd(), id, static_cast<UINT>(now.interval), nullptr);
+            } else if (!now.enabled && before.enabled) {
+                ::KillTimer(hwnd(), id);
+            }
+        } else if (HWND child = children_[i]; child != nullptr) {
+            if (now.caption != before.caption) {
+                ::SetWindowTextW(child, now.caption.c_str());
+            }
+            if (now.value != before.value) {
+                ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(now.value), 0);
+            }
+            if (now.visible != before.visible) {
+                ::ShowWindow(child, now.visible ? SW_SHOWNA : SW_HIDE);
+            }
+            if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
+                ::InvalidateRect(child, nullptr, TRUE);
+            }
+        }
+    }
+    shown_ = controls;
+}
+
+void FormWindow::Dispatch(std::wstring_view control, std::wstring_view event, EventArgs& args)
+{
+    form.Fire(control, event, args);
+    runtime_.SyncAll();
+}
+
+void FormWindow::Dispatch(std::wstring_view control, std::wstring_view event)
+{
+    EventArgs args;
+    Dispatch(control, event, args);
+}
+
+int FormWindow::HitTest(POINT point) const
+{
+    const auto& controls = form.controls();
+    for (std::size_t i = controls.size(); i-- > 0;) {
+        if (IsWindowless(controls[i]) && controls[i].visible) {
+            const RECT rect = PixelRect(controls[i]);
+            if (::PtInRect(&rect, point)) {
+                return static_cast<int>(i);
+            }
+        }
+    }
+    return -1;
+}
+
+// A message without a control window (Enter and Esc through the dialog manager) is about no
+// control, though the windowless controls have null entries.
+int FormWindow::ChildIndex(HWND child) const
+{
+    if (child == nullptr) {
+        return -1;
+    }
+    const auto found = std::find(children_.begin(), children_.end(), child);
+    return found == children_.end() ? -1 : static_cast<int>(found - children_.begin());
+}
+
+// Mouse-move events carry the buttons held down, mouse-down events the button pressed.
+EventArgs FormWindow::MouseArgs(UINT message, WPARAM wParam, LPARAM lParam) const
+{
+    EventArgs args;
+    if (message == WM_MOUSEMOVE) {
+        args.button = ((wParam & MK_LBUTTON) != 0 ? 1 : 0) | ((wParam & MK_RBUTTON) != 0 ? 2 : 0) |
+                      ((wParam & MK_MBUTTON) != 0 ? 4 : 0);
+    } else {
+        args.button = message == WM_LBUTTONDOWN ? 1 : message == WM_RBUTTONDOWN ? 2 : 4;
+    }
+    args.shift = ((wParam & MK_SHIFT) != 0 ? 1 : 0) | ((wParam & MK_CONTROL) != 0 ? 2 : 0) |
+                 (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
+    args.x = Twips(static_cast<short>(LOWORD(lParam)));
+    args.y = Twips(static_cast<short>(HIWORD(lParam)));
+    return args;
+}
+
+// Form_Activate runs when the window becomes the program's active window after another of the
+// program's windows (or for the first time), not when the user comes back from another program.
+void FormWindow::OnActivate(WPARAM wParam)
+{
+    if (LOWORD(wParam) == WA_INACTIVE || !shown) {
+        return;
+    }
+    if (runtime_.lastActive == &form) {
+        return;
+    }
+    runtime_.lastActive = &form;
+    Dispatch(L"Form", L"Activate");
+}
+
+void FormWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
+{
+    dpi_ = dpi;
+    // The controls use the old font until they are given the new one.
+    Font old = std::exchange(font_, CreateFont());
+    PlaceChildren();
+    old.reset();
+    SetIcons();
+    if (toolTip_) {
+        const auto& controls = form.controls();
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            if (!controls[i].toolTip.empty() && children_[i] == nullptr) {
+                TOOLINFOW tool{};
+                tool.cbSize = TTTOOLINFOW_V2_SIZE;
+                tool.hwnd = hwnd();
+                tool.uId = i;
+                tool.rect = PixelRect(controls[i]);
+                ::SendMessageW(toolTip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+            }
+        }
+    }
+    ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+LRESULT CALLBACK FormWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept
+{
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        static_cast<FormWindow*>(create->lpCreateParams)->window_.reset(window);
+    }
+    auto* self = reinterpret_cast<FormWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    try {
+        const Win32Runtime::Busy busy(self->runtime_);
+        return self->Handle(message, wParam, lParam);
+    } catch (...) {
+        // Handlers report their own failures; this is the runtime failing.
+        ::FatalAppExitW(0, L"LarkSpool failed inside the window runtime.");
+        return 0;
+    }
+}
+
+LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ERASEBKGND: {
+        RECT client{};
+        ::GetClientRect(hwnd(), &client);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &client, BrushFor(form.layout().backColor));
+        return 1;
+    }
+    case WM_PAINT: {
+        const PaintDc dc(hwnd());
+        Paint(dc.get());
+        return 0;
+    }
+    case WM_MOUSEMOVE: {
+        const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const int hit = HitTest(point);
+        EventArgs args = MouseArgs(message, wParam, lParam);
+        Dispatch(hit < 0 ? L"Form" : form.controls()[static_cast<std::size_t>(hit)].name, L"MouseMove", args);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
+        const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const int hit = HitTest(point);
+        if (message == WM_LBUTTONDOWN) {
+            pressed_ = hit;
+            ::SetCapture(hwnd());
+        }
+        EventArgs args = MouseArgs(message, wParam, lParam);
+        Dispatch(hit < 0 ? L"Form" : form.controls()[static_cast<std::size_t>(hit)].name, L"MouseDown", args);
+        return 0;
+    }
+    case WM_LBUTTONUP: {
+        const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        const int pressed = std::exchange(pressed_, -1);
+        ::ReleaseCapture();
+        // A click is a press and a release on the same control.
+        if (pressed >= 0 && HitTest(point) == pressed) {
+            Dispatch(form.controls()[static_cast<std::size_t>(pressed)].name, L"Click");
+        }
+        return 0;
+    }
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && reinterpret_cast<HWND>(wParam) == hwnd()) {
+            POINT point{};
+            ::GetCursorPos(&point);
+            ::ScreenToClient(hwnd(), &point);
+            const int hit = HitTest(point);
+            const bool cross = hit >= 0 && form.controls()[static_cast<std::size_t>(hit)].crossCursor;
+            ::SetCursor(::LoadCursorW(nullptr, cross ? IDC_CROSS : IDC_ARROW));
+            return TRUE;
+        }
+        break;
+    case WM_COMMAND: {
+        const UINT id = LOWORD(wParam);
+        if (lParam == 0 && HIWORD(wParam) == 0 && id >= kFirstMenuCommand &&
+            id < kFirstMenuCommand + menuCommands_.size()) {
+            Dispatch(menuCommands_[id - kFirstMenuCommand], L"Click");
+            return 0;
+        }
+        const int index = ChildIndex(reinterpret_cast<HWND>(lParam));
+        if (index >= 0) {
+            Control& control = form.controls()[static_cast<std::size_t>(index)];
+            if (control.kind == ControlKind::CheckBox && HIWORD(wParam) == BN_CLICKED) {
+                control.value = static_cast<int>(::SendMessageW(children_[index], BM_GETCHECK, 0, 0));
+                shown_[static_cast<std::size_t>(index)].value = control.value;
+                Dispatch(control.name, L"Click");
+            } else if (control.kind == ControlKind::TextBox && HIWORD(wParam) == EN_CHANGE) {
+                const int length = ::GetWindowTextLengthW(children_[index]);
+                std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+                ::GetWindowTextW(children_[index], text.data(), length + 1);
+                text.resize(static_cast<std::size_t>(length));
+                control.caption = text;
+                shown_[static_cast<std::size_t>(index)].caption = text;
+            }
+            return 0;
+        }
+        break;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+        return ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_TIMER: {
+        const std::size_t index = wParam - 1;
+        const auto& controls = form.controls();
+        if (index < controls.size() && controls[index].kind == ControlKind::Timer && controls[index].enabled) {
+            Dispatch(controls[index].name, L"Timer");
+        }
+        return 0;
+    }
+    case WM_ACTIVATE: {
+        OnActivate(wParam);
+        if (!alive()) {
+            return 0;
+        }
+        const bool active = LOWORD(wParam) != WA_INACTIVE;
+        if (!active) {
+            HWND focus = ::GetFocus();
+            focus_ = focus != nullptr && ::IsChild(hwnd(), focus) ? focus : nullptr;
+        }
+        // The default gives the focus to the window itself; the control that had it gets it back.
+        const LRESULT result = ::DefWindowProcW(hwnd(), message, wParam, lParam);
+        if (active && HIWORD(wParam) == 0 && focus_ != nullptr && ::IsChild(hwnd(), focus_)) {
+            ::SetFocus(focus_);
+        }
+        return result;
+    }
+    case WM_SIZE:
+        if (shown) {
+            Dispatch(L"Form", L"Resize");
+        }
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        // The session ends once this returns, whatever the form's Unload decides.
+        if (wParam != FALSE) {
+            EventArgs args;
+            Dispatch(L"Form", L"Unload", args);
+        }
+        return 0;
+    case WM_CLOSE: {
+        EventArgs args;
+        Dispatch(L"Form", L"Unload", args);
+        if (alive() && args.cancel == 0) {
+            runtime_.Unload(form);
+        }
+        return 0;
+    }
+    case WM_DESTROY:
+        for (std::size_t i = 0; i < shown_.size(); ++i) {
+            ::KillTimer(hwnd(), i + 1);
+        }
+        toolTip_.reset();
+        break;
+    case WM_NCDESTROY:
+        ::SetWindowLongPtrW(hwnd(), GWLP_USERDATA, 0);
+        window_.release();
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(hwnd(), message, wParam, lParam);
+}
+
+} // namespace platform::win32

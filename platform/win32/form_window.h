@@ -1,0 +1,121 @@
+// One loaded form's window and what its parts share: the runtime's own header, not for the forms.
+#pragma once
+
+#include "platform/win32/forms_win32.h"
+#include "platform/win32/handles.h"
+
+#include <deque>
+#include <map>
+
+namespace platform::win32 {
+
+inline constexpr wchar_t kWindowClass[] = L"LarkSpoolForm";
+inline constexpr wchar_t kFormProperty[] = L"LarkSpool.FormWindow";
+inline constexpr wchar_t kChildProcProperty[] = L"LarkSpool.ChildProc";
+inline constexpr int kIconResource = 1;
+inline constexpr UINT kFirstChildId = 100;
+inline constexpr UINT kFirstMenuCommand = 1000;
+inline constexpr int kTwipsPerInch = 1440;
+
+inline COLORREF Resolve(Color color)
+{
+    return (color & 0x80000000u) != 0 ? ::GetSysColor(static_cast<int>(color & 0xFFu)) : color;
+}
+
+inline bool IsWindowless(const Control& control)
+{
+    return control.kind == ControlKind::Label || control.kind == ControlKind::Picture;
+}
+
+// Runtime code under way. A window unloaded meanwhile is freed only when the outermost such call
+// returns: until then one of its handlers may still be running.
+class Win32Runtime::Busy {
+public:
+    explicit Busy(Win32Runtime& runtime) noexcept : runtime_(runtime) { ++runtime_.busy_; }
+    ~Busy()
+    {
+        if (--runtime_.busy_ == 0) {
+            runtime_.FreeUnloaded();
+        }
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Win32Runtime& runtime_;
+};
+
+// One loaded form's window. Handlers change the form's data; Sync brings the window up to date.
+class FormWindow {
+public:
+    FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance);
+    ~FormWindow();
+    FormWindow(const FormWindow&) = delete;
+    FormWindow& operator=(const FormWindow&) = delete;
+
+    Form& form;
+    bool modal = false;
+    bool shown = false;
+
+    HWND hwnd() const noexcept { return window_.get(); }
+    bool alive() const noexcept { return static_cast<bool>(window_); }
+    void Sync();
+    void Center();
+    void FocusFirst();
+    RECT PixelRect(const Control& control) const;
+    void Dispatch(std::wstring_view control, std::wstring_view event, EventArgs& args);
+    void Dispatch(std::wstring_view control, std::wstring_view event);
+    HMENU MenuFor(const std::wstring& menu) const;
+
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+
+private:
+    static LRESULT CALLBACK ChildProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam);
+
+    int Pixels(int twips) const { return ::MulDiv(twips, static_cast<int>(dpi_), kTwipsPerInch); }
+    float Twips(int pixels) const { return static_cast<float>(pixels) * kTwipsPerInch / static_cast<float>(dpi_); }
+    SIZE ClientPixels() const { return {Pixels(form.layout().clientWidth), Pixels(form.layout().clientHeight)}; }
+    SIZE OuterPixels() const;
+    Font CreateFont() const;
+    Icon LoadIcon(int width, int height) const;
+    void SetIcons();
+    void CreateChildren(HINSTANCE instance);
+    void CreateMenus();
+    void CreateToolTips();
+    void PlaceChildren();
+    void Paint(HDC dc);
+    void PaintLabel(HDC dc, const Control& label);
+    int HitTest(POINT point) const;
+    int ChildIndex(HWND child) const;
+    EventArgs MouseArgs(UINT message, WPARAM wParam, LPARAM lParam) const;
+    HBRUSH BrushFor(Color color);
+    LRESULT ControlColor(HDC dc, HWND child);
+    void OnActivate(WPARAM wParam);
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
+
+    Win32Runtime& runtime_;
+    HINSTANCE instance_;
+    UINT dpi_ = 96;
+    Font font_;
+    Icon bigIcon_;
+    Icon smallIcon_;
+    std::vector<HWND> children_; // by control; null for windowless controls
+    HWND focus_ = nullptr;       // the control that had the focus when the window was left
+    std::deque<std::wstring> toolTipTexts_;
+    Window toolTip_;
+    std::map<std::wstring, Menu> menus_;
+    std::vector<std::wstring> menuCommands_; // item names by command
+    Bitmap picture_;
+    SIZE pictureSize_{};
+    std::map<Color, Brush> brushes_;
+    std::vector<Control> shown_; // what the window shows now
+    std::wstring shownCaption_;
+    int pressed_ = -1;
+    // Last, so destroyed first, also when the constructor fails: the window's messages still find
+    // everything they use, and the window takes its pointer to this object with it.
+    Window window_;
+};
+
+} // namespace platform::win32

@@ -1,0 +1,89 @@
+#include "platform/win32/picture.h"
+
+#include "platform/forms.h"
+#include "platform/win32/os_win32.h"
+
+#include <wincodec.h>
+
+namespace platform::win32 {
+
+namespace {
+
+// Holds one COM interface and releases it.
+template <typename T> class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr()
+    {
+        if (p_ != nullptr) {
+            p_->Release();
+        }
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T* operator->() const noexcept { return p_; }
+    T* get() const noexcept { return p_; }
+    T** put() noexcept { return &p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+void Check(HRESULT result, const wchar_t* operation)
+{
+    if (FAILED(result)) {
+        throw Failure(operation, L"the picture", ErrorText(static_cast<DWORD>(result)));
+    }
+}
+
+} // namespace
+
+Bitmap LoadPicture(HINSTANCE instance, int resource, SIZE& size)
+{
+    HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(10)); // RT_RCDATA
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(instance, found) : nullptr;
+    if (loaded == nullptr) {
+        ThrowLastError(L"Loading", L"the picture resource");
+    }
+    auto* data = static_cast<BYTE*>(::LockResource(loaded));
+    const DWORD length = ::SizeofResource(instance, found);
+
+    ComPtr<IWICImagingFactory> factory;
+    Check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                             reinterpret_cast<void**>(factory.put())),
+          L"Starting the decoder for");
+    ComPtr<IWICStream> stream;
+    Check(factory->CreateStream(stream.put()), L"Reading");
+    Check(stream->InitializeFromMemory(data, length), L"Reading");
+    ComPtr<IWICBitmapDecoder> decoder;
+    Check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put()),
+          L"Decoding");
+    ComPtr<IWICBitmapFrameDecode> frame;
+    Check(decoder->GetFrame(0, frame.put()), L"Decoding");
+    ComPtr<IWICFormatConverter> converter;
+    Check(factory->CreateFormatConverter(converter.put()), L"Converting");
+    Check(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                WICBitmapPaletteTypeCustom),
+          L"Converting");
+    UINT width = 0;
+    UINT height = 0;
+    Check(converter->GetSize(&width, &height), L"Measuring");
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = static_cast<LONG>(width);
+    info.bmiHeader.biHeight = -static_cast<LONG>(height); // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    Bitmap bitmap(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap) {
+        ThrowLastError(L"Creating", L"the picture's bitmap");
+    }
+    Check(converter->CopyPixels(nullptr, width * 4, width * height * 4, static_cast<BYTE*>(bits)), L"Copying");
+    size = {static_cast<LONG>(width), static_cast<LONG>(height)};
+    return bitmap;
+}
+
+} // namespace platform::win32
