@@ -80,6 +80,7 @@ platform::Layout Form1::Layout()
 
     Control cmdExport = CommandLabel(L"cmdExport", L"Export Custom Names", 2520, 1695, 1);
     cmdExport.backColor = 0x00FFFFFF;
+    cmdExport.toolTip = L"Right-click for your backups.";
 
     layout.controls = {chkOpen,
                        timer1,
@@ -91,7 +92,8 @@ platform::Layout Form1::Layout()
                        CommandLabel(L"cmdExit", L"Exit", 4320, 735, 2),
                        cmdExport};
     layout.menus = {{.name = L"mnu1", .caption = L"", .parent = L"", .visible = false},
-                    {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true}};
+                    {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true},
+                    {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true}};
     return layout;
 }
 
@@ -109,7 +111,12 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"Form_MouseMove", [this](EventArgs&) { Form_MouseMove(); });
     On(L"Label1_MouseMove", [this](EventArgs&) { Label1_MouseMove(); });
     On(L"chkOpen_MouseDown", [this](const EventArgs& args) { chkOpen_MouseDown(args); });
+    // A right-click anywhere on the window offers the same menu as on the check box.
+    for (const wchar_t* control : {L"Form", L"Label1", L"Label2", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit"}) {
+        On(std::wstring(control) + L"_MouseDown", [this](const EventArgs& args) { chkOpen_MouseDown(args); });
+    }
     On(L"mn2_Click", [this](EventArgs&) { mn2_Click(); });
+    On(L"mn3_Click", [this](EventArgs&) { mn3_Click(); });
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
 }

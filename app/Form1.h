@@ -6,6 +6,7 @@
 #include "platform/forms.h"
 #include "ui/clsOnTop.h"
 #include "ui/frmAbout.h"
+#include "ui/frmBackups.h"
 
 #include <cstdint>
 #include <memory>
@@ -49,11 +50,15 @@ private:
     void ResetCommandLabels();
     void chkOpen_MouseDown(const platform::EventArgs& args);
     void mn2_Click();
+    void mn3_Click();
     void Image1_Click();
     void cmdAbout_Click();
 
     // Backup export.
     void cmdExport_Click();
+    // What a click on "Export Custom Names" does; the export's run, or none when no registry tool
+    // could be found (the user has been told).
+    backup::ExportRun* ExportAsClicked();
     void WriteDateStamp();
     void OpenBackupFolder();
 
@@ -70,6 +75,7 @@ private:
     bool backupDone_ = false;
 
     std::unique_ptr<ui::frmAbout> about_;
+    std::unique_ptr<ui::frmBackups> backups_;
     // This run's exports whose outcome is still to be told, or that the caption names.
     std::vector<std::unique_ptr<backup::ExportRun>> exports_;
 };

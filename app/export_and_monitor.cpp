@@ -11,12 +11,17 @@
 
 void Form1::cmdExport_Click()
 {
+    ExportAsClicked();
+}
+
+backup::ExportRun* Form1::ExportAsClicked()
+{
     const std::wstring registryTool = backup::FindRegistryTool(os);
     if (registryTool.empty()) {
         os.MsgBox(L"Nothing was backed up: the registry tool reg.exe is neither in\n" + os.SystemPath() +
                       L"\nnor in\n" + os.AppPath(),
                   platform::MessageKind::Error);
-        return;
+        return nullptr;
     }
     std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, timesRun_);
     if (run->runNumber() != timesRun_) {
@@ -37,6 +42,7 @@ void Form1::cmdExport_Click()
     OpenBackupFolder();
     RefreshRunCount();
     backupDone_ = true;
+    return exports_.back().get();
 }
 
 // Taken just after the tool started, not when it has finished.

@@ -1,5 +1,6 @@
-// The main window's command labels light up under the mouse; the check box's popup menu opens
-// drive C:, the picture opens the add-on's web site and "About" shows the About window.
+// The main window's command labels light up under the mouse; a right-click offers the popup menu,
+// which opens drive C: or the Backups window; the picture opens the add-on's web site and
+// "About" shows the About window.
 #include "app/Form1.h"
 #include "backup/backup_paths.h"
 #include "ui/command_label.h"
@@ -58,6 +59,14 @@ void Form1::mn2_Click()
 void Form1::Image1_Click()
 {
     os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), kWebSite), platform::vbMinimizedFocus);
+}
+
+void Form1::mn3_Click()
+{
+    if (!backups_) {
+        backups_ = std::make_unique<ui::frmBackups>(os, runtime, [this] { return ExportAsClicked(); });
+    }
+    backups_->Show(1);
 }
 
 void Form1::cmdAbout_Click()

@@ -333,6 +333,7 @@ void Os::End(int exitCode)
 void Runtime::Show(platform::Form& form, int modal)
 {
     calls.push_back(L"Show " + form.layout().name + L" " + std::to_wstring(modal));
+    shown = &form;
     form.Load();
     form.Fire(L"Form", L"Resize");
     form.Fire(L"Form", L"Activate");

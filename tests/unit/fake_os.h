@@ -109,6 +109,8 @@ public:
     std::vector<std::wstring> calls; // "Show frmAbout 1", "PopupMenu mnu1", "Unload frmAbout"
     // The menu item that the user picks when a popup menu opens; empty: the menu is dismissed.
     std::wstring popupChoice;
+    // The form shown last.
+    platform::Form* shown = nullptr;
 
     void Show(platform::Form& form, int modal) override;
     void Unload(platform::Form& form) override;

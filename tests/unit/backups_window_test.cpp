@@ -1,0 +1,193 @@
+#include "backup/backup_paths.h"
+#include "program.h"
+#include "registry_samples.h"
+#include "ui/frmBackups.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using samples::Sz;
+
+// Three backups on C: "010", an old list written with a leading zero, which sorts as 10, above
+// 7, which holds the list now, and 5, whose file is gone.
+struct BackupsWindow : ::testing::Test {
+    fake::Os os;
+    Program program{os};
+    platform::Form* window = nullptr;
+
+    void SetUp() override
+    {
+        os.settings[L"lsBundle\\TimesRun\\1"] = L"20";
+        os.addOnTree = samples::AddOnKey();
+        Backup(L"7", samples::AddOnKey(), "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n");
+        platform::RegistryTree older = samples::AddOnKey();
+        older[1].values.pop_back();
+        older[1].values[0] = Sz(L"alice@example.org", L"Alice (old)");
+        Backup(L"010", older, "");
+        os.folders.insert(L"c:\\larkspool5");
+        os.folders.insert(L"c:\\larkspool5x");
+        program.Start();
+    }
+    void Backup(const std::wstring& number, const platform::RegistryTree& tree, const std::string& stamp)
+    {
+        os.folders.insert(fake::Lower(backup::BackupFolder(number)));
+        os.files[fake::Lower(backup::BackupFile(number))] = samples::Regedit4(tree);
+        if (!stamp.empty()) {
+            os.files[fake::Lower(backup::DateStampFile(number))] = stamp;
+        }
+    }
+    // A right-click on the main window's background, then "Backups...".
+    platform::Form& Open()
+    {
+        program.runtime.popupChoice = L"mn3";
+        platform::EventArgs args;
+        args.button = 2;
+        program.form->Fire(L"Form", L"MouseDown", args);
+        window = program.runtime.shown;
+        EXPECT_EQ(window->layout().name, L"frmBackups");
+        return *window;
+    }
+    platform::Control& List() { return (*window)[L"lstBackups"]; }
+    const std::wstring& Text() { return (*window)[L"txtCompare"].caption; }
+    void Tick() { window->Fire(L"tmrWork", L"Timer"); }
+    void Select(std::vector<std::size_t> rows) { List().selected = std::move(rows); }
+    void Key(int code)
+    {
+        platform::EventArgs args;
+        args.keyCode = code;
+        window->Fire(L"Form", L"KeyDown", args);
+    }
+};
+
+TEST_F(BackupsWindow, RightClickAnywhereOffersBothItems)
+{
+    for (const wchar_t* control :
+         {L"Form", L"Label1", L"Label2", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit", L"chkOpen"}) {
+        program.runtime.calls.clear();
+        platform::EventArgs args;
+        args.button = 2;
+        program.form->Fire(control, L"MouseDown", args);
+        EXPECT_EQ(program.runtime.calls, (std::vector<std::wstring>{L"PopupMenu mnu1"}))
+            << std::string(control, control + std::wcslen(control));
+    }
+    const auto& menus = Form1::Layout().menus;
+    ASSERT_EQ(menus.size(), 3u);
+    EXPECT_EQ(menus[2].caption, L"Backups...");
+    EXPECT_EQ(menus[2].parent, L"mnu1");
+    EXPECT_EQ(program[L"cmdExport"].toolTip, L"Right-click for your backups.");
+}
+
+TEST_F(BackupsWindow, RowsNewestFirstWithWhatEachFileHolds)
+{
+    Open();
+    EXPECT_EQ(program.runtime.calls.back(), L"Show frmBackups 1");
+    const std::wstring size7 = backup::FormatKilobytes(os.files.at(L"c:\\larkspool7\\larkspool7.reg").size(), L".");
+    const std::wstring size010 =
+        backup::FormatKilobytes(os.files.at(L"c:\\larkspool010\\larkspool010.reg").size(), L".");
+    EXPECT_EQ(List().rows, (std::vector<std::vector<std::wstring>>{
+                               {L"010", L"", size010 + L" kb", L"2", L"2", L"differs from now"},
+                               {L"7", L"12-07-2026 3:04:05 PM", size7 + L" kb", L"3", L"2", L"same as now"},
+                               {L"5", L"", L"", L"", L"", L"no backup file"},
+                           }));
+}
+
+// The rows come at once from the folder listing; the rest follows as the files are read.
+TEST_F(BackupsWindow, RowsShowAtOnceAndFillInLater)
+{
+    os.holdJobs = true;
+    Open();
+    ASSERT_EQ(List().rows.size(), 3u);
+    EXPECT_EQ(List().rows[1], (std::vector<std::wstring>{L"7", L"", L"", L"", L"", L""}));
+    os.RunJobs();
+    Tick();
+    EXPECT_EQ(List().rows[1][5], L"same as now");
+    // F5 lists again: a folder made meanwhile shows.
+    Backup(L"11", samples::AddOnKey(), "");
+    Key(platform::vbKeyF5);
+    os.RunJobs();
+    Tick();
+    EXPECT_EQ(List().rows.front()[0], L"11");
+}
+
+TEST_F(BackupsWindow, CompareOneWithNowOrTwoWithEachOther)
+{
+    Open();
+    struct Case {
+        std::vector<std::size_t> rows;
+        std::wstring text;
+    };
+    const Case cases[] = {
+        {{1}, L"No differences"},
+        {{0},
+         L"1 added, 0 removed, 1 changed\r\n"
+         L"changed  \\CustomNames  alice@example.org  \"Alice (old)\" -> \"Alice\"\r\n"
+         L"added    \\CustomNames  bob@example.org  (none) -> \"Bobby\""},
+        // From the older backup, 7, to the newer, 010, whatever the lists in them.
+        {{0, 1},
+         L"0 added, 1 removed, 1 changed\r\n"
+         L"changed  \\CustomNames  alice@example.org  \"Alice\" -> \"Alice (old)\"\r\n"
+         L"removed  \\CustomNames  bob@example.org  \"Bobby\" -> (none)"},
+        {{2}, L"Backup 5 cannot be read: The system cannot find the file specified."},
+        {{}, L"Select one backup to compare with the list now, or two to compare with each other."},
+        {{0, 1, 2}, L"Select one backup to compare with the list now, or two to compare with each other."},
+    };
+    for (const Case& c : cases) {
+        Select(c.rows);
+        Key(platform::vbKeyReturn); // Enter compares
+        Tick();
+        EXPECT_EQ(Text(), c.text) << c.rows.size();
+    }
+}
+
+TEST_F(BackupsWindow, LongComparisonShowsASliceAtEachTick)
+{
+    for (int i = 0; i < 5000; ++i) {
+        os.addOnTree[1].values.push_back(Sz(L"friend" + std::to_wstring(i), L"F"));
+    }
+    Open();
+    Select({1});
+    window->Fire(L"cmdCompare", L"Click");
+    const auto lines = [this] { return std::count(Text().begin(), Text().end(), L'\n') + 1; };
+    EXPECT_EQ(lines(), static_cast<long>(1 + ui::frmBackups::kLinesPerTick));
+    Tick();
+    EXPECT_EQ(lines(), static_cast<long>(1 + 2 * ui::frmBackups::kLinesPerTick));
+    Tick();
+    Tick();
+    EXPECT_EQ(lines(), 5001);
+    EXPECT_EQ(Text().rfind(L"5000 added, 0 removed, 0 changed", 0), 0u);
+}
+
+TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
+{
+    Open();
+    os.addOnTree[1].values.push_back(Sz(L"carol@example.org", L"Carol"));
+    // The registry tool exports the key as it stands.
+    os.onSleep = [this] {
+        if (!*os.lastExit) {
+            os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+            *os.lastExit = 0;
+        }
+    };
+    Select({0});
+    window->Fire(L"cmdRestore", L"Click");
+    ASSERT_EQ(os.messages.size(), 1u);
+    EXPECT_EQ(os.messages[0],
+              L"Backup 010 restored: 2 values in 2 keys, checked. The list as it was before is backup 20.");
+    // The safety backup moved the counter and title on as a click would.
+    EXPECT_EQ(program.form->Caption, L"Wrenlet! 2 LarkSpool. (Times Run = 21)");
+    EXPECT_EQ(os.Setting(), L"22");
+    EXPECT_TRUE(program.form->backupDone());
+    // And it is listed now.
+    EXPECT_EQ(List().rows.front()[0], L"20");
+    EXPECT_EQ(List().rows.front()[5], L"differs from now");
+}
+
+TEST_F(BackupsWindow, EscapeCloses)
+{
+    Open();
+    Key(platform::vbKeyEscape);
+    EXPECT_EQ(program.runtime.calls.back(), L"Unload frmBackups");
+}
+
+} // namespace
