@@ -1,0 +1,185 @@
+// Measurements for scripts/benchmark, from outside the program or with its own engine:
+//   measure check FILE          seconds to read a backup back and compare it with the add-on's key
+//   measure pauses TITLE S      the longest the window took to answer a message, over S seconds
+//   measure appears TITLE       seconds until a visible window with the title shows
+//   measure filled TITLE        seconds until the last cell of every row of its list view is filled
+// Output is one "key=value" per line, for the shell.
+#include "backup/backup_paths.h"
+#include "backup/check.h"
+#include "platform/win32/os_win32.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+double Seconds()
+{
+    LARGE_INTEGER frequency{}, now{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+struct Search {
+    const wchar_t* title;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    wchar_t title[256] = L"";
+    ::GetWindowTextW(window, title, 256);
+    if (::IsWindowVisible(window) && std::wcsstr(title, search->title) != nullptr) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND Find(const wchar_t* title)
+{
+    Search search{title, nullptr};
+    ::EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The text of a list view's cell in another process: the item and its buffer must live there.
+class RemoteList {
+public:
+    explicit RemoteList(HWND list) : list_(list)
+    {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(list, &processId);
+        process_ = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        memory_ = static_cast<BYTE*>(
+            ::VirtualAllocEx(process_, nullptr, sizeof(LVITEMW) + kChars * 2, MEM_COMMIT, PAGE_READWRITE));
+    }
+    ~RemoteList()
+    {
+        ::VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+        ::CloseHandle(process_);
+    }
+    RemoteList(const RemoteList&) = delete;
+    RemoteList& operator=(const RemoteList&) = delete;
+
+    int Rows() const { return static_cast<int>(::SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Cell(int row, int column)
+    {
+        LVITEMW item{};
+        item.iSubItem = column;
+        item.cchTextMax = kChars;
+        item.pszText = reinterpret_cast<wchar_t*>(memory_ + sizeof item);
+        SIZE_T moved = 0;
+        ::WriteProcessMemory(process_, memory_, &item, sizeof item, &moved);
+        ::SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(memory_));
+        wchar_t text[kChars] = L"";
+        ::ReadProcessMemory(process_, memory_ + sizeof item, text, sizeof text, &moved);
+        text[kChars - 1] = L'\0';
+        return text;
+    }
+
+private:
+    static constexpr int kChars = 256;
+    HWND list_;
+    HANDLE process_ = nullptr;
+    BYTE* memory_ = nullptr;
+};
+
+int Check(const wchar_t* file)
+{
+    platform::win32::Win32Os os;
+    const double start = Seconds();
+    const backup::CheckResult result = backup::CheckBackup(os, file, backup::kAddOnKey);
+    const double took = Seconds() - start;
+    std::printf("seconds=%.4f\nvalues=%zu\nsame=%d\n", took, result.values,
+                result.outcome == backup::CheckResult::Outcome::Same ? 1 : 0);
+    return 0;
+}
+
+int Pauses(const wchar_t* title, double seconds)
+{
+    HWND window = Find(title);
+    if (window == nullptr) {
+        return 1;
+    }
+    double longest = 0;
+    const double end = Seconds() + seconds;
+    while (Seconds() < end) {
+        const double start = Seconds();
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        longest = std::max(longest, Seconds() - start);
+        ::Sleep(5);
+    }
+    std::printf("longest_pause_ms=%.1f\n", longest * 1000);
+    return 0;
+}
+
+int Appears(const wchar_t* title)
+{
+    const double start = Seconds();
+    while (Find(title) == nullptr) {
+        if (Seconds() - start > 30) {
+            return 1;
+        }
+        ::Sleep(1);
+    }
+    std::printf("seconds=%.4f\n", Seconds() - start);
+    return 0;
+}
+
+int Filled(const wchar_t* title)
+{
+    const double start = Seconds();
+    HWND window = nullptr;
+    HWND list = nullptr;
+    while (list == nullptr && Seconds() - start < 30) {
+        window = Find(title);
+        list = window != nullptr ? ::FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+        ::Sleep(1);
+    }
+    if (list == nullptr) {
+        return 1;
+    }
+    RemoteList remote(list);
+    int rows = 0;
+    for (;;) {
+        rows = remote.Rows();
+        if (rows > 0 && !remote.Cell(rows - 1, 5).empty()) {
+            break;
+        }
+        if (Seconds() - start > 120) {
+            return 1;
+        }
+        ::Sleep(5);
+    }
+    std::printf("seconds=%.4f\nrows=%d\n", Seconds() - start, rows);
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring command = argc >= 2 ? argv[1] : L"";
+    if (command == L"check" && argc >= 3) {
+        return Check(argv[2]);
+    }
+    if (command == L"pauses" && argc >= 4) {
+        return Pauses(argv[2], std::wcstod(argv[3], nullptr));
+    }
+    if (command == L"appears" && argc >= 3) {
+        return Appears(argv[2]);
+    }
+    if (command == L"filled" && argc >= 3) {
+        return Filled(argv[2]);
+    }
+    std::fprintf(stderr, "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE\n");
+    return 2;
+}
