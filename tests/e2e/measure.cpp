@@ -3,6 +3,8 @@
 //   measure pauses TITLE S      the longest the window took to answer a message, over S seconds
 //   measure appears TITLE       seconds until a visible window with the title shows
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
+//   measure rows TITLE          the cells of its list view, a line per row, tab between cells
+//   measure text TITLE          the text of its text box
 // Output is one "key=value" per line, for the shell.
 #include "backup/backup_paths.h"
 #include "backup/check.h"
@@ -163,6 +165,45 @@ int Filled(const wchar_t* title)
     return 0;
 }
 
+HWND Child(const wchar_t* title, const wchar_t* windowClass)
+{
+    HWND window = Find(title);
+    return window != nullptr ? ::FindWindowExW(window, nullptr, windowClass, nullptr) : nullptr;
+}
+
+int Rows(const wchar_t* title)
+{
+    HWND list = Child(title, WC_LISTVIEWW);
+    if (list == nullptr) {
+        return 1;
+    }
+    RemoteList remote(list);
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < remote.Rows(); ++row) {
+        std::wstring line;
+        for (int column = 0; column < columns; ++column) {
+            line += (column == 0 ? L"" : L"\t") + remote.Cell(row, column);
+        }
+        std::printf("%ls\n", line.c_str());
+    }
+    return 0;
+}
+
+int Text(const wchar_t* title)
+{
+    HWND edit = Child(title, L"Edit");
+    if (edit == nullptr) {
+        return 1;
+    }
+    const LRESULT length = ::SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    std::printf("%ls\n", text.c_str());
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -180,6 +221,14 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"filled" && argc >= 3) {
         return Filled(argv[2]);
     }
-    std::fprintf(stderr, "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE\n");
+    if (command == L"rows" && argc >= 3) {
+        return Rows(argv[2]);
+    }
+    if (command == L"text" && argc >= 3) {
+        return Text(argv[2]);
+    }
+    std::fprintf(stderr,
+                 "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | rows TITLE | "
+                 "text TITLE\n");
     return 2;
 }

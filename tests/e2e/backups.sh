@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The Backups window with the real mouse and keyboard: opened from the main window's background,
+# its rows, a comparison, a restore that replaces the key exactly and keeps the list from
+# before, and a planted backup that would write elsewhere, refused.
+source "$(dirname "$0")/lib.sh"
+MEASURE="$5"
+TITLE="LarkSpool Backups"
+RUN_KEY='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+
+name() { wine reg add "$ADDON_KEY\\CustomNames" /v "$1" /d "$2" /f >/dev/null; }
+dump() { wine reg query "$1" /s 2>/dev/null | tr -d '\r' | grep REG_ | sed 's/^ *//' | sort; }
+measure() { wine "$MEASURE" "$@" 2>/dev/null | tr -d '\r'; }
+backup_now() { wine "$EXE" /backup >/dev/null 2>&1; }
+open_backups() { # right-click on the background, then the menu's second item
+    window "LarkSpool."
+    click_at 60 100 3
+    xdotool key Down Down Return
+    probe wait "$TITLE" 10 || return 1
+    sleep 1
+    window "$TITLE"
+}
+select_row() { # n: the list's row, counted from 1, alone selected
+    click_at 100 60 # the first row
+    xdotool key Home
+    for _ in $(seq 2 "$1"); do xdotool key Down; done
+    sleep 0.3
+}
+answer() { # the key for the open message box: y for Yes, Return for OK
+    probe wait "LarkSpool" 10 >/dev/null
+    sleep 0.5
+    xdotool key "$1"
+    sleep 0.5
+}
+
+# Three backups of a changing list: 5 (Alice, Bob), 6 (Carol added), 7 (Bob's name changed).
+wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+wine reg delete "$RUN_KEY" /v LarkSpoolPlanted /f >/dev/null 2>&1
+wipe_backups
+set_counter 5
+name alice@example.org "Alice"
+name bob@example.org "Bob"
+backup_now
+name carol@example.org "Carol"
+backup_now
+name bob@example.org "Bobby"
+backup_now
+equals "three backups made" "9" "$(counter)"
+
+set_counter 20
+start_app
+open_backups
+keep_screenshot backups-window
+equals "the window is above the main window" "1" "$topmost"
+ROWS=$(measure rows "$TITLE")
+equals "rows newest first, with their counts" "7 3 2 same as now|6 3 2 differs from now|5 2 2 differs from now" \
+    "$(echo "$ROWS" | awk -F'\t' '{print $1, $4, $5, $6}' | tr '\n' '|' | sed 's/|$//')"
+check "each row has its date" eval "[ \$(echo \"\$ROWS\" | cut -f2 | grep -c -E '^[0-9]{2}-[0-9]{2}-[0-9]{4} ') -eq 3 ]"
+
+# Compare backup 5 with the key changed since: one added, one removed, one changed.
+name dave@example.org "Dave"
+wine reg delete "$ADDON_KEY\\CustomNames" /v alice@example.org /f >/dev/null
+select_row 3
+click_at 44 16 # Compare
+sleep 1
+equals "compare names what changed since backup 5" "2 added, 1 removed, 1 changed
+removed  \\CustomNames  alice@example.org  \"Alice\" -> (none)
+changed  \\CustomNames  bob@example.org  \"Bob\" -> \"Bobby\"
+added    \\CustomNames  carol@example.org  (none) -> \"Carol\"
+added    \\CustomNames  dave@example.org  (none) -> \"Dave\"" "$(measure text "$TITLE")"
+keep_screenshot backups-compare
+
+# Restore backup 5: afterwards the key is backup 5 exactly; the list before is a new backup.
+BEFORE=$(dump "$ADDON_KEY")
+select_row 3
+click_at 124 16 # Restore
+answer y
+answer Return
+equals "the key is backup 5 exactly" "$(printf 'alice@example.org    REG_SZ    Alice\nbob@example.org    REG_SZ    Bob')" \
+    "$(dump "$ADDON_KEY")"
+SAFETY="$DRIVE_C/Larkspool20/Larkspool20.reg"
+check "a safety backup was made" test -f "$SAFETY"
+wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+wine reg import 'C:\Larkspool20\Larkspool20.reg' >/dev/null 2>&1
+equals "the safety backup holds the list from before" "$BEFORE" "$(dump "$ADDON_KEY")"
+window "LarkSpool."
+equals "title moved on as for one export" "Wrenlet! 2 LarkSpool. (Times Run = 21)" "$title"
+equals "counter moved on as for one export" "22" "$(counter)"
+
+# A planted backup that also writes to the Run key is refused; neither key changes.
+mkdir -p "$DRIVE_C/Larkspool30"
+{
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n"mallory@example.org"="Mallory"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n'
+    printf '"LarkSpoolPlanted"="C:\\\\planted.exe"\r\n'
+} | iconv -f UTF-8 -t UTF-16 >"$DRIVE_C/Larkspool30/Larkspool30.reg"
+ADDON_BEFORE=$(dump "$ADDON_KEY")
+RUN_BEFORE=$(dump "$RUN_KEY")
+window "$TITLE"
+xdotool key F5
+sleep 1
+select_row 1
+click_at 124 16 # Restore
+keep_screenshot backups-refused
+answer Return
+equals "the add-on's key is unchanged" "$ADDON_BEFORE" "$(dump "$ADDON_KEY")"
+equals "the Run key is unchanged" "$RUN_BEFORE" "$(dump "$RUN_KEY")"
+check "nothing was written to the Run key" eval "! dump '$RUN_KEY' | grep -q LarkSpoolPlanted"
+
+window "$TITLE"
+xdotool key Escape
+sleep 0.5
+check "Esc closes the window" eval "! probe window '$TITLE' | grep -q found=1"
+window "LarkSpool."
+click_at 312 120
+wait_ended 5
+
+finish
