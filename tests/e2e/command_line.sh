@@ -3,7 +3,7 @@
 # printed lines, folders and the counter; a /backup beside the open window.
 source "$(dirname "$0")/lib.sh"
 
-seed_key() {
+seed_three_names() { # four values in two keys
     wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
     wine reg add "$ADDON_KEY" /v Version /d "2.0" /f >/dev/null
     for i in 1 2 3; do
@@ -15,7 +15,7 @@ larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
     CODE=${PIPESTATUS[0]}
 }
 
-seed_key
+seed_three_names
 wipe_backups
 set_counter 5
 larkspool /backup
@@ -65,7 +65,7 @@ set_counter 20
 larkspool /backup
 equals "/backup without the key" "2:Nothing to back up: HKCU\\Software\\Zephrix\\Wrenlet2 does not exist" "$CODE:$OUT"
 check "no folder is left" test ! -e "$DRIVE_C/Larkspool20"
-seed_key
+seed_three_names
 
 # The window exporting and a /backup at the same moment never share a folder; both check out.
 wipe_backups

@@ -157,4 +157,26 @@ keep_screenshot() { # name: the last window's picture, kept as a test artefact
     convert "$ARTIFACTS/.screen.png" -crop "${width}x${height}+${left}+${top}" +repage "$ARTIFACTS/$1.png"
 }
 
+# The add-on's key with nine values in three keys: the backups of the tests hold these.
+seed_key() {
+    wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+    wine reg add "$ADDON_KEY" /v Version /d "2.0" /f >/dev/null
+    for i in 1 2 3 4 5 6; do
+        wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
+    done
+    wine reg add "$ADDON_KEY\\CustomNames\\Groups" /v Choir /d "Carol;Dave" /f >/dev/null
+    wine reg add "$ADDON_KEY" /v Flags /t REG_DWORD /d 7 /f >/dev/null
+}
+dump_key() { wine reg query "$ADDON_KEY" /s 2>/dev/null | tr -d '\r' | grep REG_ | sed 's/^ *//' | sort; }
+wait_for_backup() { # path of the .reg file: waits until it exists and has stopped growing
+    local size=-1 now
+    for _ in $(seq 100); do
+        now=$(stat -c %s "$1" 2>/dev/null || echo -1)
+        [ "$now" -gt 0 ] && [ "$now" == "$size" ] && return 0
+        size=$now
+        sleep 0.3
+    done
+    return 1
+}
+
 wipe_backups() { rm -rf "$DRIVE_C"/[Ll]ark[Ss]pool* "$DRIVE_C/planted-program-ran.txt"; }
