@@ -109,8 +109,19 @@ bool Form::HasHandler(std::wstring_view control, std::wstring_view event) const
     return handlers_.find(Join(control, event)) != handlers_.end();
 }
 
+// A handler is named after a control or menu of the layout, or the form itself: a misspelt name
+// would never run, so it stops the form from being built.
 void Form::On(std::wstring_view handlerName, Handler handler)
 {
+    const std::wstring_view owner = handlerName.substr(0, handlerName.find(L'_'));
+    const bool known =
+        owner == L"Form" ||
+        std::any_of(layout_.controls.begin(), layout_.controls.end(),
+                    [&](const Control& c) { return c.name == owner; }) ||
+        std::any_of(layout_.menus.begin(), layout_.menus.end(), [&](const MenuItem& m) { return m.name == owner; });
+    if (!known || owner.size() == handlerName.size()) {
+        throw std::logic_error("no control or menu for the handler " + Narrow(std::wstring(handlerName)));
+    }
     handlers_.emplace(std::wstring(handlerName), std::move(handler));
 }
 

@@ -123,3 +123,29 @@ TEST(MainWindow, FailureInAHandlerIsShownAndEndsTheProgram)
 }
 
 } // namespace
+
+namespace {
+
+class Misspelt : public platform::Form {
+public:
+    Misspelt(platform::Os& system, platform::Runtime& forms, const wchar_t* handler)
+        : Form(system, forms, Form1::Layout())
+    {
+        On(handler, [](platform::EventArgs&) {});
+    }
+};
+
+// A handler whose control the layout lacks would never run: the form cannot be built with it.
+TEST(Forms, HandlerNamesMustNameAControlOfTheLayout)
+{
+    fake::Os os;
+    fake::Runtime runtime;
+    for (const wchar_t* name : {L"cmdExprot_Click", L"Timer2_Timer", L"mn9_Click", L"Form", L"cmdExport"}) {
+        EXPECT_THROW(Misspelt(os, runtime, name), std::logic_error) << std::string(name, name + std::wcslen(name));
+    }
+    for (const wchar_t* name : {L"cmdExport_Click", L"Form_Load", L"mn2_Click", L"Timer1_Timer"}) {
+        EXPECT_NO_THROW(Misspelt(os, runtime, name));
+    }
+}
+
+} // namespace
