@@ -1,4 +1,4 @@
-// The form's real child windows: the check box and the text box.
+// The form's real child windows: the check box, the text box and the list view.
 #include "platform/win32/form_window.h"
 
 #include "platform/win32/os_win32.h"
@@ -7,10 +7,115 @@
 
 namespace platform::win32 {
 
+namespace {
+
+// More changed rows than this are drawn once at the end instead of one by one.
+constexpr std::size_t kFewRows = 8;
+
+// Sets a flag for the time of a change the window's own notifications would report back.
+class Quiet {
+public:
+    explicit Quiet(bool& flag) noexcept : flag_(flag), old_(std::exchange(flag, true)) {}
+    ~Quiet() { flag_ = old_; }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+private:
+    bool& flag_;
+    bool old_;
+};
+
+// Stops a control drawing while it changes much, then draws it once.
+class NoRedraw {
+public:
+    NoRedraw(HWND window, bool active) noexcept : window_(active ? window : nullptr)
+    {
+        if (window_ != nullptr) {
+            ::SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
+        }
+    }
+    ~NoRedraw()
+    {
+        if (window_ != nullptr) {
+            ::SendMessageW(window_, WM_SETREDRAW, TRUE, 0);
+            ::InvalidateRect(window_, nullptr, TRUE);
+        }
+    }
+    NoRedraw(const NoRedraw&) = delete;
+    NoRedraw& operator=(const NoRedraw&) = delete;
+
+private:
+    HWND window_;
+};
+
+// A row may carry fewer texts than the list has columns: the others are empty.
+const std::wstring& Cell(const std::vector<std::wstring>& row, std::size_t column)
+{
+    static const std::wstring empty;
+    return column < row.size() ? row[column] : empty;
+}
+
+void SetCell(HWND list, std::size_t row, std::size_t column, const std::wstring& text)
+{
+    std::wstring writable = text; // the list view wants writable text
+    LVITEMW item{};
+    item.iSubItem = static_cast<int>(column);
+    item.pszText = writable.data();
+    ::SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+}
+
+void InsertRow(HWND list, std::size_t row, const std::vector<std::wstring>& texts, std::size_t columns)
+{
+    std::wstring first = Cell(texts, 0);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(row);
+    item.pszText = first.data();
+    ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    for (std::size_t column = 1; column < columns; ++column) {
+        if (!Cell(texts, column).empty()) {
+            SetCell(list, row, column, Cell(texts, column));
+        }
+    }
+}
+
+void SetSelected(HWND list, std::size_t row, UINT state, UINT mask)
+{
+    LVITEMW item{};
+    item.state = state;
+    item.stateMask = mask;
+    ::SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// The selection as the list holds it, ascending.
+std::vector<std::size_t> ReadSelection(HWND list)
+{
+    std::vector<std::size_t> selected;
+    for (LRESULT item = -1;
+         (item = ::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(item), LVNI_SELECTED)) >= 0;) {
+        selected.push_back(static_cast<std::size_t>(item));
+    }
+    return selected;
+}
+
+void Mark(std::vector<std::size_t>& selected, std::size_t row, bool on)
+{
+    const auto at = std::lower_bound(selected.begin(), selected.end(), row);
+    const bool there = at != selected.end() && *at == row;
+    if (on && !there) {
+        selected.insert(at, row);
+    } else if (!on && there) {
+        selected.erase(at);
+    }
+}
+
+} // namespace
+
 void FormWindow::CreateChildren(HINSTANCE instance)
 {
     const auto& controls = form.layout().controls;
     children_.assign(controls.size(), nullptr);
+    childProcs_.assign(controls.size(), nullptr);
     // Child windows take the focus in the order of their tab index.
     std::vector<std::size_t> order(controls.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
@@ -20,6 +125,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                      [&](std::size_t a, std::size_t b) { return controls[a].tabIndex < controls[b].tabIndex; });
     for (std::size_t i : order) {
         const Control& control = controls[i];
+        anchored_ = anchored_ || control.anchor != 0;
         const wchar_t* windowClass = nullptr;
         DWORD style = WS_CHILD | WS_TABSTOP | (control.visible ? WS_VISIBLE : 0);
         DWORD exStyle = 0;
@@ -28,7 +134,12 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             style |= BS_AUTOCHECKBOX;
         } else if (control.kind == ControlKind::TextBox) {
             windowClass = L"EDIT";
-            style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL;
+            style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL |
+                     (control.readOnly ? ES_READONLY : 0);
+            exStyle = WS_EX_CLIENTEDGE;
+        } else if (control.kind == ControlKind::ListView) {
+            windowClass = WC_LISTVIEWW;
+            style |= LVS_REPORT | LVS_SHOWSELALWAYS | (control.multiSelect ? 0 : LVS_SINGLESEL);
             exStyle = WS_EX_CLIENTEDGE;
         } else {
             continue;
@@ -39,14 +150,29 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         if (child == nullptr) {
             ThrowLastError(L"Creating the control", control.name);
         }
-        ::SetPropW(child, kChildProcProperty,
-                   reinterpret_cast<HANDLE>(
-                       ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc))));
-        ::SetPropW(child, kFormProperty, this);
+        children_[i] = child;
+        ::SetWindowLongPtrW(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        childProcs_[i] = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc)));
         if (control.kind == ControlKind::CheckBox) {
             ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(control.value), 0);
+        } else if (control.kind == ControlKind::TextBox) {
+            ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
+        } else if (control.kind == ControlKind::ListView) {
+            ::SendMessageW(child, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+            for (std::size_t column = 0; column < control.columns.size(); ++column) {
+                std::wstring caption = control.columns[column].caption;
+                LVCOLUMNW heading{};
+                heading.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+                heading.pszText = caption.data();
+                heading.cx = Pixels(control.columns[column].width);
+                heading.iSubItem = static_cast<int>(column);
+                ::SendMessageW(child, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&heading));
+            }
+            SetListColors(child, control);
+            // The window starts empty; shown_ says it shows the layout's rows.
+            SyncList(child, shown_[i], Control{});
         }
-        children_[i] = child;
     }
     PlaceChildren();
 }
@@ -60,18 +186,233 @@ void FormWindow::PlaceChildren()
             ::SetWindowPos(children_[i], nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
             ::SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+            if (controls[i].kind == ControlKind::ListView) {
+                for (std::size_t column = 0; column < controls[i].columns.size(); ++column) {
+                    ::SendMessageW(children_[i], LVM_SETCOLUMNWIDTH, column, Pixels(controls[i].columns[column].width));
+                }
+            }
         }
     }
 }
 
+// Anchored controls follow the client area; the others keep the layout's place.
+void FormWindow::FollowClientSize(SIZE client)
+{
+    if (client.cx == client_.cx && client.cy == client_.cy) {
+        return;
+    }
+    client_ = client;
+    if (!anchored_) {
+        return;
+    }
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        if (children_[i] != nullptr && controls[i].anchor != 0) {
+            const RECT rect = PixelRect(controls[i]);
+            ::SetWindowPos(children_[i], nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    }
+    UpdateToolRects();
+}
+
+void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool captionChanged)
+{
+    if (now.kind == ControlKind::ListView) {
+        SyncList(child, now, before);
+        if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
+            SetListColors(child, now);
+        }
+    } else if (captionChanged) {
+        const Quiet quiet(syncing_);
+        if (now.kind == ControlKind::TextBox) {
+            SyncText(child, now.caption, before.caption);
+        } else {
+            ::SetWindowTextW(child, now.caption.c_str());
+        }
+    }
+    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly) {
+        ::SendMessageW(child, EM_SETREADONLY, now.readOnly ? TRUE : FALSE, 0);
+    }
+    if (now.value != before.value) {
+        ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(now.value), 0);
+    }
+    if (now.visible != before.visible) {
+        ::ShowWindow(child, now.visible ? SW_SHOWNA : SW_HIDE);
+    }
+    if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
+        ::InvalidateRect(child, nullptr, TRUE);
+    }
+}
+
+// A text that grows at its end gets only the new part: a long text is not set anew for each
+// piece. The reader's place and selection stay.
+void FormWindow::SyncText(HWND edit, const std::wstring& now, const std::wstring& before)
+{
+    const bool appended = now.size() > before.size() && now.compare(0, before.size(), before) == 0 &&
+                          static_cast<std::size_t>(::GetWindowTextLengthW(edit)) == before.size();
+    if (!appended) {
+        ::SetWindowTextW(edit, now.c_str());
+        return;
+    }
+    DWORD start = 0;
+    DWORD end = 0;
+    ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    const LRESULT firstLine = ::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+    const NoRedraw noRedraw(edit, ::IsWindowVisible(edit) != FALSE);
+    ::SendMessageW(edit, EM_SETSEL, before.size(), static_cast<LPARAM>(before.size()));
+    ::SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(now.c_str() + before.size()));
+    ::SendMessageW(edit, EM_SETSEL, start, end);
+    const LRESULT scrolled = ::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+    if (scrolled != firstLine) {
+        ::SendMessageW(edit, EM_LINESCROLL, 0, firstLine - scrolled);
+    }
+}
+
+// Rows go and come at the end; of the rows kept, only the cells whose text changed are set.
+void FormWindow::SyncList(HWND list, Control& now, const Control& before)
+{
+    // The selection as the list can show it: ascending, once each, of existing rows.
+    auto& selected = now.selected;
+    std::sort(selected.begin(), selected.end());
+    selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
+    selected.erase(std::lower_bound(selected.begin(), selected.end(), now.rows.size()), selected.end());
+    if (!now.multiSelect && selected.size() > 1) {
+        selected.erase(selected.begin() + 1, selected.end());
+    }
+
+    const Quiet quiet(syncing_);
+    if (now.rows != before.rows) {
+        const std::size_t columns = now.columns.size();
+        const std::size_t kept = std::min(now.rows.size(), before.rows.size());
+        std::size_t changedRows = std::max(now.rows.size(), before.rows.size()) - kept;
+        for (std::size_t row = 0; row < kept && changedRows <= kFewRows; ++row) {
+            changedRows += now.rows[row] != before.rows[row] ? 1 : 0;
+        }
+        const NoRedraw noRedraw(list, changedRows > kFewRows && ::IsWindowVisible(list) != FALSE);
+        if (now.rows.empty()) {
+            ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+        } else {
+            for (std::size_t row = before.rows.size(); row-- > now.rows.size();) {
+                ::SendMessageW(list, LVM_DELETEITEM, row, 0);
+            }
+        }
+        for (std::size_t row = 0; row < kept; ++row) {
+            if (now.rows[row] == before.rows[row]) {
+                continue;
+            }
+            for (std::size_t column = 0; column < columns; ++column) {
+                if (Cell(now.rows[row], column) != Cell(before.rows[row], column)) {
+                    SetCell(list, row, column, Cell(now.rows[row], column));
+                }
+            }
+        }
+        if (now.rows.size() > kept) {
+            ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOINVALIDATEALL);
+            for (std::size_t row = kept; row < now.rows.size(); ++row) {
+                InsertRow(list, row, now.rows[row], columns);
+            }
+        }
+    }
+    if (selected != before.selected) {
+        SyncSelection(list, selected, before.selected);
+    }
+}
+
+// Only the rows whose state differs change; the first selected row takes the focus and is shown.
+void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before)
+{
+    std::vector<std::size_t> off;
+    std::set_difference(before.begin(), before.end(), now.begin(), now.end(), std::back_inserter(off));
+    for (std::size_t row : off) {
+        SetSelected(list, row, 0, LVIS_SELECTED);
+    }
+    std::vector<std::size_t> on;
+    std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(on));
+    for (std::size_t row : on) {
+        SetSelected(list, row, LVIS_SELECTED, LVIS_SELECTED);
+    }
+    if (!now.empty()) {
+        SetSelected(list, now.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+        ::SendMessageW(list, LVM_ENSUREVISIBLE, now.front(), FALSE);
+    }
+}
+
+void FormWindow::SetListColors(HWND list, const Control& control)
+{
+    ::SendMessageW(list, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(Resolve(control.backColor)));
+    ::SendMessageW(list, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(Resolve(control.backColor)));
+    ::SendMessageW(list, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(Resolve(control.foreColor)));
+}
+
+bool FormWindow::OnChildCommand(HWND child, WORD code)
+{
+    const int index = ChildIndex(child);
+    if (index < 0) {
+        return false;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    Control& control = form.controls()[at];
+    if (control.kind == ControlKind::CheckBox && code == BN_CLICKED) {
+        control.value = static_cast<int>(::SendMessageW(child, BM_GETCHECK, 0, 0));
+        shown_[at].value = control.value;
+        Dispatch(control.name, L"Click");
+    } else if (control.kind == ControlKind::TextBox && code == EN_CHANGE && !syncing_) {
+        const int length = ::GetWindowTextLengthW(child);
+        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        ::GetWindowTextW(child, text.data(), length + 1);
+        text.resize(static_cast<std::size_t>(length));
+        control.caption = text;
+        shown_[at].caption = text;
+    }
+    return true;
+}
+
+// The user's selection reaches the data without an event; a double click on a row fires DblClick.
+bool FormWindow::OnNotify(const NMHDR& header)
+{
+    const int index = ChildIndex(header.hwndFrom);
+    if (index < 0 || form.controls()[static_cast<std::size_t>(index)].kind != ControlKind::ListView) {
+        return false;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (header.code == LVN_ITEMCHANGED && !syncing_) {
+        const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
+        if ((change.uChanged & LVIF_STATE) != 0 && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED) != 0) {
+            OnSelectionChanged(at, change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
+        }
+    } else if (header.code == NM_DBLCLK) {
+        if (reinterpret_cast<const NMITEMACTIVATE&>(header).iItem >= 0) {
+            Dispatch(form.controls()[at].name, L"DblClick");
+        }
+    }
+    return true;
+}
+
+void FormWindow::OnSelectionChanged(std::size_t index, int item, bool selected)
+{
+    auto& data = form.controls()[index].selected;
+    auto& mirror = shown_[index].selected;
+    if (item < 0) { // every row at once
+        data = ReadSelection(children_[index]);
+        mirror = data;
+        return;
+    }
+    Mark(data, static_cast<std::size_t>(item), selected);
+    Mark(mirror, static_cast<std::size_t>(item), selected);
+}
+
 LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam) noexcept
 {
-    auto* self = static_cast<FormWindow*>(::GetPropW(child, kFormProperty));
-    auto original = reinterpret_cast<WNDPROC>(::GetPropW(child, kChildProcProperty));
+    auto* self = reinterpret_cast<FormWindow*>(::GetWindowLongPtrW(child, GWLP_USERDATA));
+    const int index = self != nullptr ? self->ChildIndex(child) : -1;
+    if (index < 0) {
+        return ::DefWindowProcW(child, message, wParam, lParam);
+    }
+    WNDPROC original = self->childProcs_[static_cast<std::size_t>(index)];
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        ::RemovePropW(child, kFormProperty);
-        ::RemovePropW(child, kChildProcProperty);
+        ::SetWindowLongPtrW(child, GWLP_USERDATA, 0);
         return ::CallWindowProcW(original, child, message, wParam, lParam);
     }
     try {
@@ -83,18 +424,29 @@ LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, 
     }
 }
 
-// The check box and the text box report mouse moves and presses like the painted controls.
+// The child controls report mouse moves and presses like the painted controls, and F5 as the
+// form's key. Where the form takes keys, Esc (and Enter, but in a text box one can type in) go
+// from a text box to the dialog manager, which gives them to the form as IDCANCEL and IDOK.
 LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const int index = ChildIndex(child);
     if (index >= 0) {
-        const std::wstring& name = form.controls()[static_cast<std::size_t>(index)].name;
+        const Control& control = form.controls()[static_cast<std::size_t>(index)];
         if (message == WM_MOUSEMOVE) {
             EventArgs args = MouseArgs(message, wParam, lParam);
-            Dispatch(name, L"MouseMove", args);
+            Dispatch(control.name, L"MouseMove", args);
         } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
             EventArgs args = MouseArgs(message, wParam, lParam);
-            Dispatch(name, L"MouseDown", args);
+            Dispatch(control.name, L"MouseDown", args);
+        } else if (message == WM_KEYDOWN && wParam == VK_F5 && FireKey(vbKeyF5)) {
+            return 0;
+        } else if (message == WM_GETDLGCODE && control.kind == ControlKind::TextBox) {
+            const auto* key = reinterpret_cast<const MSG*>(lParam);
+            const bool formKey = key != nullptr && key->message == WM_KEYDOWN &&
+                                 (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
+                                 form.HasHandler(L"Form", L"KeyDown");
+            const LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
+            return formKey ? code & ~DLGC_WANTALLKEYS : code;
         }
     }
     return ::CallWindowProcW(original, child, message, wParam, lParam);

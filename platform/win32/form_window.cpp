@@ -9,6 +9,25 @@
 
 namespace platform::win32 {
 
+namespace {
+
+// What the window shows now becomes what it showed. A long text or list is copied only when it
+// changed: it is compared after each event, copying it each time would cost more.
+void Remember(Control& shown, Control& now, bool captionChanged)
+{
+    std::wstring nowCaption = std::move(now.caption);
+    std::wstring shownCaption = std::move(shown.caption);
+    auto nowRows = std::move(now.rows);
+    auto shownRows = std::move(shown.rows);
+    shown = now;
+    now.caption = std::move(nowCaption);
+    now.rows = std::move(nowRows);
+    shown.caption = captionChanged ? now.caption : std::move(shownCaption);
+    shown.rows = shownRows != now.rows ? now.rows : std::move(shownRows);
+}
+
+} // namespace
+
 FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance)
     : form(shownForm), runtime_(runtime), instance_(instance), shown_(shownForm.layout().controls)
 {
@@ -22,6 +41,7 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     }
     shownCaption_ = form.layout().caption;
     dpi_ = ::GetDpiForWindow(hwnd());
+    client_ = ClientPixels();
     font_ = CreateFont();
     SetIcons();
     CreateChildren(instance);
@@ -129,7 +149,7 @@ void FormWindow::CreateToolTips()
             tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
             tool.uId = reinterpret_cast<UINT_PTR>(children_[i]);
         } else {
-            tool.uFlags = TTF_SUBCLASS;
+            tool.uFlags = 0; // Handle passes the mouse on: see there
             tool.uId = i;
             tool.rect = PixelRect(controls[i]);
         }
@@ -149,6 +169,19 @@ RECT FormWindow::PixelRect(const Control& control) const
                     DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         rect.right = rect.left + text.right;
         rect.bottom = rect.top + text.bottom;
+    }
+    if (control.anchor != 0) {
+        // The layout's place plus what the client area has grown since.
+        const SIZE layout = ClientPixels();
+        const LONG grownX = client_.cx - layout.cx;
+        const LONG grownY = client_.cy - layout.cy;
+        LONG width = rect.right - rect.left;
+        LONG height = rect.bottom - rect.top;
+        width += (control.anchor & kAnchorWidth) != 0 ? grownX : 0;
+        height += (control.anchor & kAnchorHeight) != 0 ? grownY : 0;
+        rect.top += (control.anchor & kAnchorBottom) != 0 ? grownY : 0;
+        rect.right = rect.left + std::max(width, LONG{0});
+        rect.bottom = rect.top + std::max(height, LONG{0});
     }
     return rect;
 }
@@ -186,13 +219,14 @@ void FormWindow::Sync()
         ::SetWindowTextW(hwnd(), form.Caption.c_str());
         shownCaption_ = form.Caption;
     }
-    const auto& controls = form.controls();
+    auto& controls = form.controls();
     for (std::size_t i = 0; i < controls.size(); ++i) {
-        const Control& now = controls[i];
-        const Control& before = shown_[i];
+        Control& now = controls[i];
+        Control& before = shown_[i];
+        const bool captionChanged = now.caption != before.caption;
         if (IsWindowless(now)) {
-            if (now.caption != before.caption || now.backColor != before.backColor ||
-                now.foreColor != before.foreColor || now.visible != before.visible) {
+            if (captionChanged || now.backColor != before.backColor || now.foreColor != before.foreColor ||
+                now.visible != before.visible) {
                 const RECT oldRect = PixelRect(before);
                 const RECT newRect = PixelRect(now);
                 ::InvalidateRect(hwnd(), &oldRect, TRUE);
@@ -206,21 +240,10 @@ void FormWindow::Sync()
                 ::KillTimer(hwnd(), id);
             }
         } else if (HWND child = children_[i]; child != nullptr) {
-            if (now.caption != before.caption) {
-                ::SetWindowTextW(child, now.caption.c_str());
-            }
-            if (now.value != before.value) {
-                ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(now.value), 0);
-            }
-            if (now.visible != before.visible) {
-                ::ShowWindow(child, now.visible ? SW_SHOWNA : SW_HIDE);
-            }
-            if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
-                ::InvalidateRect(child, nullptr, TRUE);
-            }
+            SyncChild(child, now, before, captionChanged);
         }
+        Remember(before, now, captionChanged);
     }
-    shown_ = controls;
 }
 
 void FormWindow::Dispatch(std::wstring_view control, std::wstring_view event, EventArgs& args)
@@ -299,22 +322,48 @@ void FormWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
     PlaceChildren();
     old.reset();
     SetIcons();
-    if (toolTip_) {
-        const auto& controls = form.controls();
-        for (std::size_t i = 0; i < controls.size(); ++i) {
-            if (!controls[i].toolTip.empty() && children_[i] == nullptr) {
-                TOOLINFOW tool{};
-                tool.cbSize = TTTOOLINFOW_V2_SIZE;
-                tool.hwnd = hwnd();
-                tool.uId = i;
-                tool.rect = PixelRect(controls[i]);
-                ::SendMessageW(toolTip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
-            }
-        }
-    }
+    UpdateToolRects();
     ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                    suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The layout's pixels changed: anchored controls are placed anew even if the client area kept
+    // its size.
+    RECT client{};
+    ::GetClientRect(hwnd(), &client);
+    client_ = {};
+    FollowClientSize({client.right, client.bottom});
     ::InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+// The windowless controls' tooltips cover them where they are now.
+void FormWindow::UpdateToolRects()
+{
+    if (!toolTip_) {
+        return;
+    }
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (!controls[i].toolTip.empty() && children_[i] == nullptr) {
+            TOOLINFOW tool{};
+            tool.cbSize = TTTOOLINFOW_V2_SIZE;
+            tool.hwnd = hwnd();
+            tool.uId = i;
+            tool.rect = PixelRect(controls[i]);
+            ::SendMessageW(toolTip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+        }
+    }
+}
+
+bool FormWindow::FireKey(int keyCode)
+{
+    if (!form.HasHandler(L"Form", L"KeyDown")) {
+        return false;
+    }
+    EventArgs args;
+    args.keyCode = keyCode;
+    args.shift = (::GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (::GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+                 (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
+    Dispatch(L"Form", L"KeyDown", args);
+    return true;
 }
 
 LRESULT CALLBACK FormWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept
@@ -340,6 +389,15 @@ LRESULT CALLBACK FormWindow::Proc(HWND window, UINT message, WPARAM wParam, LPAR
 
 LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // What the tooltips' own subclass would pass on; that subclass would look the window's
+    // properties up for every message, which under Wine asks the server each time.
+    const bool mouse = message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP ||
+                       message == WM_MBUTTONDOWN || message == WM_MBUTTONUP || message == WM_RBUTTONDOWN ||
+                       message == WM_RBUTTONUP;
+    if (mouse && toolTip_) {
+        MSG relayed{hwnd(), message, wParam, lParam, 0, {}};
+        ::SendMessageW(toolTip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+    }
     switch (message) {
     case WM_ERASEBKGND: {
         RECT client{};
@@ -400,25 +458,26 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             Dispatch(menuCommands_[id - kFirstMenuCommand], L"Click");
             return 0;
         }
-        const int index = ChildIndex(reinterpret_cast<HWND>(lParam));
-        if (index >= 0) {
-            Control& control = form.controls()[static_cast<std::size_t>(index)];
-            if (control.kind == ControlKind::CheckBox && HIWORD(wParam) == BN_CLICKED) {
-                control.value = static_cast<int>(::SendMessageW(children_[index], BM_GETCHECK, 0, 0));
-                shown_[static_cast<std::size_t>(index)].value = control.value;
-                Dispatch(control.name, L"Click");
-            } else if (control.kind == ControlKind::TextBox && HIWORD(wParam) == EN_CHANGE) {
-                const int length = ::GetWindowTextLengthW(children_[index]);
-                std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-                ::GetWindowTextW(children_[index], text.data(), length + 1);
-                text.resize(static_cast<std::size_t>(length));
-                control.caption = text;
-                shown_[static_cast<std::size_t>(index)].caption = text;
-            }
+        // Enter and Esc through the dialog manager, with no control window.
+        if (lParam == 0 && HIWORD(wParam) == BN_CLICKED && (id == IDOK || id == IDCANCEL) &&
+            FireKey(id == IDOK ? vbKeyReturn : vbKeyEscape)) {
+            return 0;
+        }
+        if (OnChildCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam))) {
             return 0;
         }
         break;
     }
+    case WM_NOTIFY:
+        if (OnNotify(*reinterpret_cast<const NMHDR*>(lParam))) {
+            return 0;
+        }
+        break;
+    case WM_KEYDOWN:
+        if (wParam == VK_F5 && FireKey(vbKeyF5)) {
+            return 0;
+        }
+        break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
@@ -449,6 +508,9 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         return result;
     }
     case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED) {
+            FollowClientSize({LOWORD(lParam), HIWORD(lParam)});
+        }
         if (shown) {
             Dispatch(L"Form", L"Resize");
         }

@@ -4,14 +4,14 @@
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/handles.h"
 
+#include <commctrl.h>
+
 #include <deque>
 #include <map>
 
 namespace platform::win32 {
 
 inline constexpr wchar_t kWindowClass[] = L"LarkSpoolForm";
-inline constexpr wchar_t kFormProperty[] = L"LarkSpool.FormWindow";
-inline constexpr wchar_t kChildProcProperty[] = L"LarkSpool.ChildProc";
 inline constexpr int kIconResource = 1;
 inline constexpr UINT kFirstChildId = 100;
 inline constexpr UINT kFirstMenuCommand = 1000;
@@ -73,6 +73,12 @@ private:
     static LRESULT CALLBACK ChildProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam);
+    // A child control's WM_COMMAND and WM_NOTIFY; false when they are about no control of the form.
+    bool OnChildCommand(HWND child, WORD code);
+    bool OnNotify(const NMHDR& header);
+    void OnSelectionChanged(std::size_t index, int item, bool selected);
+    // Fires Form_KeyDown when the form handles it; false when it does not.
+    bool FireKey(int keyCode);
 
     int Pixels(int twips) const { return ::MulDiv(twips, static_cast<int>(dpi_), kTwipsPerInch); }
     float Twips(int pixels) const { return static_cast<float>(pixels) * kTwipsPerInch / static_cast<float>(dpi_); }
@@ -85,6 +91,13 @@ private:
     void CreateMenus();
     void CreateToolTips();
     void PlaceChildren();
+    void FollowClientSize(SIZE client);
+    void UpdateToolRects();
+    void SyncChild(HWND child, Control& now, const Control& before, bool captionChanged);
+    void SyncText(HWND edit, const std::wstring& now, const std::wstring& before);
+    void SyncList(HWND list, Control& now, const Control& before);
+    void SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before);
+    void SetListColors(HWND list, const Control& control);
     void Paint(HDC dc);
     void PaintLabel(HDC dc, const Control& label);
     int HitTest(POINT point) const;
@@ -102,7 +115,10 @@ private:
     Icon bigIcon_;
     Icon smallIcon_;
     std::vector<HWND> children_; // by control; null for windowless controls
-    HWND focus_ = nullptr;       // the control that had the focus when the window was left
+    // The child windows' own procedures. Not in window properties: under Wine each property
+    // look-up asks the server, which a list filled with thousands of rows would feel.
+    std::vector<WNDPROC> childProcs_;
+    HWND focus_ = nullptr; // the control that had the focus when the window was left
     std::deque<std::wstring> toolTipTexts_;
     Window toolTip_;
     std::map<std::wstring, Menu> menus_;
@@ -111,6 +127,9 @@ private:
     SIZE pictureSize_{};
     std::map<Color, Brush> brushes_;
     std::vector<Control> shown_; // what the window shows now
+    SIZE client_{};              // the client area's size now, in pixels
+    bool anchored_ = false;      // some control follows the window's size
+    bool syncing_ = false;       // the controls' notifications echo Sync's own changes
     std::wstring shownCaption_;
     int pressed_ = -1;
     // Last, so destroyed first, also when the constructor fails: the window's messages still find

@@ -33,6 +33,17 @@ bool Installed(HDC dc, const wchar_t* face)
     return found;
 }
 
+// Keys go through the dialog manager of the active window: Tab moves the focus, Enter and Esc
+// reach the form.
+void Deliver(MSG& message)
+{
+    HWND active = ::GetActiveWindow();
+    if (active == nullptr || !::IsDialogMessageW(active, &message)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
 } // namespace
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
@@ -180,11 +191,7 @@ int Win32Runtime::Run(Form& startup)
     Show(startup, 0);
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        HWND active = ::GetActiveWindow();
-        if (active == nullptr || !::IsDialogMessageW(active, &message)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
+        Deliver(message);
     }
     CloseAll();
     return static_cast<int>(message.wParam);
@@ -245,8 +252,7 @@ void Win32Runtime::PumpMessages()
 {
     MSG message{};
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        Deliver(message);
     }
 }
 

@@ -1,5 +1,5 @@
 // The forms runtime on Win32: one top-level window per loaded form, labels and pictures painted
-// by the form itself, real child windows for the check box and the text box.
+// by the form itself, real child windows for the check box, the text box and the list view.
 #pragma once
 
 #include "platform/forms.h"
@@ -33,7 +33,7 @@ public:
     void SyncAll();
     // Where a control lies in its window's client area, in pixels.
     RECT ControlRect(const Form& form, std::wstring_view control);
-    // Runs pending messages without waiting, for tests of the layer.
+    // Runs pending messages without waiting, as the program's loop does, for tests of the layer.
     static void PumpMessages();
     // How many windows' states the runtime holds, shown or unloaded and not yet freed.
     std::size_t WindowCount() const noexcept { return windows_.size(); }
