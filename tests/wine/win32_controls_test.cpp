@@ -1,0 +1,617 @@
+// The forms runtime's list view, read-only text box, anchored controls and the window's keys
+// under Wine.
+#include "app/Form1.h"
+#include "platform/win32/forms_win32.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/os_win32.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Control;
+using platform::ControlKind;
+using platform::win32::Win32Runtime;
+
+HWND AsHwnd(platform::WindowHandle handle)
+{
+    return reinterpret_cast<HWND>(handle);
+}
+
+RECT ChildRect(HWND parent, HWND child)
+{
+    RECT rect{};
+    ::GetWindowRect(child, &rect);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Show(const RECT& rect)
+{
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) + "," +
+           std::to_string(rect.bottom);
+}
+
+std::wstring Cell(int row, int column)
+{
+    return L"r" + std::to_wstring(row) + L"c" + std::to_wstring(column);
+}
+
+std::vector<std::wstring> Row(int row)
+{
+    return {Cell(row, 0), Cell(row, 1), Cell(row, 2)};
+}
+
+// At 96 DPI a pixel is 15 twips: the client area is 400 x 300 pixels.
+platform::Layout BackupsLayout(bool multiSelect = true)
+{
+    platform::Layout layout;
+    layout.name = L"TestBackups";
+    layout.caption = L"Backups test";
+    layout.clientWidth = 6000;
+    layout.clientHeight = 4500;
+    Control list{.name = L"List1", .kind = ControlKind::ListView, .left = 120, .top = 120, .width = 4500};
+    list.height = 2400;
+    list.tabIndex = 0;
+    list.anchor = platform::kAnchorWidth | platform::kAnchorHeight;
+    list.columns = {{L"Name", 1500}, {L"Size", 900}, {L"Date", 1200}};
+    list.multiSelect = multiSelect;
+    Control text{.name = L"Text1", .kind = ControlKind::TextBox, .left = 120, .top = 2640, .width = 4500};
+    text.height = 1200;
+    text.tabIndex = 1;
+    text.readOnly = true;
+    text.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+    Control check{.name = L"Check1", .kind = ControlKind::CheckBox, .caption = L"Check", .left = 4800, .top = 120};
+    check.width = 1050;
+    check.height = 255;
+    check.tabIndex = 2;
+    Control refresh{.name = L"lblRefresh", .caption = L"Refresh", .left = 120, .top = 4080, .width = 1050};
+    refresh.height = 255;
+    refresh.anchor = platform::kAnchorBottom;
+    refresh.toolTip = L"Reads the list again";
+    Control tall{.name = L"lblTall", .caption = L"Tall", .left = 4800, .top = 600, .width = 900, .height = 1500};
+    tall.anchor = platform::kAnchorHeight;
+    Control timer{.name = L"Timer1", .kind = ControlKind::Timer};
+    layout.controls = {list, text, check, refresh, tall, timer};
+    return layout;
+}
+
+// Records the events it gets; a tick of its timer appends the next slice of lines to the text.
+class BackupsForm : public platform::Form {
+public:
+    BackupsForm(platform::Os& system, platform::Runtime& forms, platform::Layout layout)
+        : Form(system, forms, std::move(layout))
+    {
+        On(L"Form_KeyDown", [this](platform::EventArgs& args) {
+            keys.push_back(args.keyCode);
+            if (onKey) {
+                onKey(args.keyCode);
+            }
+        });
+        On(L"List1_DblClick", [this](platform::EventArgs&) { events.emplace_back(L"List1_DblClick"); });
+        On(L"lblRefresh_Click", [this](platform::EventArgs&) { events.emplace_back(L"lblRefresh_Click"); });
+        On(L"Form_Load", [this](platform::EventArgs&) {
+            if (onLoad) {
+                onLoad();
+            }
+        });
+        On(L"Timer1_Timer", [this](platform::EventArgs&) {
+            if (onTick) {
+                onTick();
+            }
+        });
+    }
+    std::vector<int> keys;
+    std::vector<std::wstring> events;
+    std::function<void()> onLoad;
+    std::function<void()> onTick;
+    std::function<void(int)> onKey;
+};
+
+struct Controls : ::testing::Test {
+    platform::win32::Win32Os os;
+    Win32Runtime runtime{::GetModuleHandleW(nullptr)};
+};
+
+HWND ListOf(HWND window)
+{
+    return ::FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr);
+}
+
+std::wstring ItemText(HWND list, int row, int column)
+{
+    wchar_t text[64] = L"";
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 64;
+    ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::vector<std::size_t> WindowSelection(HWND list)
+{
+    std::vector<std::size_t> selected;
+    for (LRESULT item = -1;
+         (item = ::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(item), LVNI_SELECTED)) >= 0;) {
+        selected.push_back(static_cast<std::size_t>(item));
+    }
+    return selected;
+}
+
+// Counts the messages sent to one window while it lives.
+struct MessageCount {
+    HWND window = nullptr;
+    std::map<UINT, int> count;
+    std::vector<WPARAM> redraw; // WM_SETREDRAW's arguments in order
+} counted;
+
+LRESULT CALLBACK CountMessages(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->hwnd == counted.window) {
+        ++counted.count[call->message];
+        if (call->message == WM_SETREDRAW) {
+            counted.redraw.push_back(call->wParam);
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Counts the messages a window gets while the object lives.
+class Watch {
+public:
+    explicit Watch(HWND window)
+        : hook_(::SetWindowsHookExW(WH_CALLWNDPROC, &CountMessages, nullptr, ::GetCurrentThreadId()))
+    {
+        counted = MessageCount{window, {}, {}};
+    }
+    int operator[](UINT message) const { return counted.count[message]; }
+    const std::vector<WPARAM>& redraw() const { return counted.redraw; }
+
+private:
+    platform::win32::Hook hook_;
+};
+
+TEST_F(Controls, TheListViewIsAReportWithTheLayoutsColumns)
+{
+    for (const bool multiSelect : {true, false}) {
+        BackupsForm form(os, runtime, BackupsLayout(multiSelect));
+        runtime.Show(form, 0);
+        HWND window = AsHwnd(form.hWnd());
+        HWND list = ListOf(window);
+        ASSERT_NE(list, nullptr);
+        const LONG_PTR style = ::GetWindowLongPtrW(list, GWL_STYLE);
+        EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+        EXPECT_NE(style & LVS_SHOWSELALWAYS, 0);
+        EXPECT_NE(style & WS_TABSTOP, 0);
+        EXPECT_EQ((style & LVS_SINGLESEL) != 0, !multiSelect);
+        EXPECT_NE(::SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_FULLROWSELECT, 0);
+        auto* header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+        EXPECT_EQ(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 3);
+        const int widths[] = {100, 60, 80};
+        for (int column = 0; column < 3; ++column) {
+            EXPECT_EQ(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), widths[column]);
+        }
+        wchar_t heading[16] = L"";
+        LVCOLUMNW info{};
+        info.mask = LVCF_TEXT;
+        info.pszText = heading;
+        info.cchTextMax = 16;
+        ::SendMessageW(list, LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&info));
+        EXPECT_STREQ(heading, L"Size");
+        HWND check = ::FindWindowExW(window, nullptr, L"BUTTON", nullptr);
+        EXPECT_EQ(::SendMessageW(list, WM_GETFONT, 0, 0), ::SendMessageW(check, WM_GETFONT, 0, 0)) << "the form's font";
+        runtime.Unload(form);
+    }
+}
+
+// A list filled bit by bit gets only the new rows; a changed cell is set alone.
+TEST_F(Controls, TheListViewChangesOnlyWhatChanged)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    runtime.Show(form, 0);
+    HWND list = ListOf(AsHwnd(form.hWnd()));
+    auto& rows = form[L"List1"].rows;
+    for (int row = 0; row < 1000; ++row) {
+        rows.push_back(Row(row));
+        if (row % 100 == 99) {
+            const Watch watch(list);
+            runtime.SyncAll();
+            EXPECT_EQ(watch[LVM_INSERTITEMW], 100) << "after row " << row;
+            EXPECT_EQ(watch[LVM_DELETEITEM] + watch[LVM_DELETEALLITEMS], 0);
+            EXPECT_EQ(watch.redraw(), (std::vector<WPARAM>{FALSE, TRUE})) << "drawn once for 100 rows";
+        }
+    }
+    ASSERT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 1000);
+    EXPECT_EQ(ItemText(list, 999, 2), Cell(999, 2));
+
+    struct Change {
+        int row, column;
+        const wchar_t* text;
+    };
+    const Change changes[] = {{0, 0, L"first"}, {500, 1, L"middle"}, {999, 2, L"last"}};
+    for (const Change& change : changes) {
+        rows[static_cast<std::size_t>(change.row)][static_cast<std::size_t>(change.column)] = change.text;
+    }
+    {
+        const Watch watch(list);
+        runtime.SyncAll();
+        EXPECT_EQ(watch[LVM_SETITEMTEXTW], 3);
+        EXPECT_EQ(watch[LVM_INSERTITEMW] + watch[LVM_DELETEITEM] + watch[LVM_DELETEALLITEMS], 0);
+        EXPECT_TRUE(watch.redraw().empty()) << "a few cells are drawn where they are";
+    }
+    for (const Change& change : changes) {
+        EXPECT_EQ(ItemText(list, change.row, change.column), change.text);
+        const int other = (change.column + 1) % 3;
+        EXPECT_EQ(ItemText(list, change.row, other), Cell(change.row, other));
+    }
+
+    // An event with no change to the list leaves it alone.
+    {
+        const Watch watch(list);
+        runtime.SyncAll();
+        EXPECT_EQ(watch[LVM_SETITEMTEXTW] + watch[LVM_INSERTITEMW] + watch[LVM_DELETEITEM], 0);
+    }
+    // Rows go from the end; a row with fewer texts than columns shows empty cells.
+    rows.resize(990);
+    rows[5] = {L"short"};
+    {
+        const Watch watch(list);
+        runtime.SyncAll();
+        EXPECT_EQ(watch[LVM_DELETEITEM], 10);
+    }
+    EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 990);
+    EXPECT_EQ(ItemText(list, 5, 0), L"short");
+    EXPECT_EQ(ItemText(list, 5, 1), L"");
+    EXPECT_EQ(ItemText(list, 989, 0), Cell(989, 0));
+    rows.clear();
+    runtime.SyncAll();
+    EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
+    runtime.Unload(form);
+}
+
+TEST_F(Controls, TheSelectionGoesBothWays)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    form.onLoad = [&form] {
+        for (int row = 0; row < 1000; ++row) {
+            form[L"List1"].rows.push_back(Row(row));
+        }
+    };
+    runtime.Show(form, 0);
+    HWND list = ListOf(AsHwnd(form.hWnd()));
+    Control& data = form[L"List1"];
+
+    // From the data to the window.
+    const std::vector<std::vector<std::size_t>> selections = {{3, 7, 500}, {7}, {}, {0, 999}};
+    for (const auto& selection : selections) {
+        data.selected = selection;
+        runtime.SyncAll();
+        EXPECT_EQ(WindowSelection(list), selection);
+    }
+    // Rows past the end select nothing and leave the data.
+    data.selected = {5, 2000};
+    runtime.SyncAll();
+    EXPECT_EQ(WindowSelection(list), std::vector<std::size_t>{5});
+    EXPECT_EQ(data.selected, std::vector<std::size_t>{5});
+
+    // From the user to the data, without an event.
+    LVITEMW state{};
+    state.stateMask = LVIS_SELECTED;
+    state.state = LVIS_SELECTED;
+    ::SendMessageW(list, LVM_SETITEMSTATE, 10, reinterpret_cast<LPARAM>(&state));
+    ::SendMessageW(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+    EXPECT_EQ(data.selected, (std::vector<std::size_t>{2, 5, 10}));
+    state.state = 0;
+    ::SendMessageW(list, LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&state));
+    EXPECT_EQ(data.selected, (std::vector<std::size_t>{2, 10}));
+    runtime.SyncAll();
+    EXPECT_EQ(WindowSelection(list), (std::vector<std::size_t>{2, 10})) << "the next event keeps it";
+    ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    EXPECT_TRUE(data.selected.empty());
+    EXPECT_TRUE(form.events.empty());
+
+    // Rows removed take their selection with them.
+    data.selected = {1, 998};
+    runtime.SyncAll();
+    data.rows.resize(500);
+    runtime.SyncAll();
+    EXPECT_EQ(data.selected, std::vector<std::size_t>{1});
+    EXPECT_EQ(WindowSelection(list), std::vector<std::size_t>{1});
+    runtime.Unload(form);
+}
+
+TEST_F(Controls, ADoubleClickOnARowFiresDblClick)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    form.onLoad = [&form] { form[L"List1"].rows = {Row(0), Row(1)}; };
+    runtime.Show(form, 0);
+    HWND list = ListOf(AsHwnd(form.hWnd()));
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    ASSERT_TRUE(::SendMessageW(list, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row)));
+    const LPARAM onRow = MAKELPARAM(row.left + 5, (row.top + row.bottom) / 2);
+    ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, onRow);
+    ::SendMessageW(list, WM_LBUTTONUP, 0, onRow);
+    Win32Runtime::PumpMessages();
+    EXPECT_EQ(form[L"List1"].selected, std::vector<std::size_t>{1}) << "a click selects";
+    ::SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, onRow);
+    ::SendMessageW(list, WM_LBUTTONUP, 0, onRow);
+    Win32Runtime::PumpMessages();
+    EXPECT_EQ(form.events, std::vector<std::wstring>{L"List1_DblClick"});
+
+    // Below the rows: no row, no event.
+    const LPARAM below = MAKELPARAM(row.left + 5, row.bottom + 3 * (row.bottom - row.top));
+    ::SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, below);
+    ::SendMessageW(list, WM_LBUTTONUP, 0, below);
+    Win32Runtime::PumpMessages();
+    EXPECT_EQ(form.events.size(), 1u);
+    runtime.Unload(form);
+}
+
+std::wstring Lines(int first, int count)
+{
+    std::wstring text;
+    wchar_t line[96];
+    for (int i = first; i < first + count; ++i) {
+        std::swprintf(line, 96, L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Names %08d = \"x\"\r\n", i);
+        text += line;
+    }
+    return text;
+}
+
+std::wstring WindowText(HWND window)
+{
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// A text that grows at its end gets only the new part; any other change sets the whole text.
+TEST_F(Controls, AReadOnlyTextBoxTakesAppendedText)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    runtime.Show(form, 0);
+    HWND edit = ::FindWindowExW(AsHwnd(form.hWnd()), nullptr, L"EDIT", nullptr);
+    const LONG_PTR style = ::GetWindowLongPtrW(edit, GWL_STYLE);
+    EXPECT_NE(style & ES_READONLY, 0);
+    EXPECT_NE(style & ES_MULTILINE, 0);
+    EXPECT_NE(style & WS_VSCROLL, 0);
+    EXPECT_GT(::SendMessageW(edit, EM_GETLIMITTEXT, 0, 0), 0x7FFF);
+
+    struct Step {
+        std::wstring text;
+        int setTexts, replaces;
+    };
+    const std::wstring big = Lines(0, 1000); // over 32K characters
+    const Step steps[] = {
+        {L"first line\r\n", 0, 1},
+        {L"first line\r\nsecond\r\n", 0, 1},
+        {L"first line\r\nsecond\r\n" + big, 0, 1},
+        {L"another text\r\n" + big, 1, 0},
+        {L"", 1, 0},
+    };
+    for (const Step& step : steps) {
+        form[L"Text1"].caption = step.text;
+        const Watch watch(edit);
+        runtime.SyncAll();
+        EXPECT_EQ(watch[WM_SETTEXT], step.setTexts) << step.text.size();
+        EXPECT_EQ(watch[EM_REPLACESEL], step.replaces) << step.text.size();
+        EXPECT_EQ(WindowText(edit), step.text);
+        EXPECT_EQ(form[L"Text1"].caption, step.text) << "the box's own change notice does not alter the data";
+    }
+    runtime.Unload(form);
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// 100 000 lines of about 60 characters, 2 000 lines a tick. Wine's edit control itself needs
+// 100 to 200 ms for each such piece (about 55 us a new line plus a share of the lines it holds), so
+// the bound only tells appending from setting the whole text, which takes seconds at the end.
+TEST_F(Controls, AppendingALongTextKeepsEachTickShort)
+{
+    constexpr int kLines = 100000;
+    constexpr int kSlice = 2000;
+    BackupsForm form(os, runtime, BackupsLayout());
+    int next = 0;
+    form.onTick = [&] {
+        form[L"Text1"].caption += Lines(next, kSlice);
+        next += kSlice;
+    };
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    HWND edit = ::FindWindowExW(window, nullptr, L"EDIT", nullptr);
+    const WPARAM timer = 6; // the sixth control's
+    std::vector<double> ticks;
+    std::vector<double> paints;
+    while (next < kLines) {
+        LARGE_INTEGER start{};
+        LARGE_INTEGER handled{};
+        LARGE_INTEGER painted{};
+        ::QueryPerformanceCounter(&start);
+        ::SendMessageW(window, WM_TIMER, timer, 0);
+        ::QueryPerformanceCounter(&handled);
+        ::UpdateWindow(edit);
+        ::QueryPerformanceCounter(&painted);
+        ticks.push_back(Milliseconds(start, handled));
+        paints.push_back(Milliseconds(handled, painted));
+    }
+    std::printf("Appending %d lines, %d a tick: tick 1 %.1f ms (+%.1f ms painting), tick %zu %.1f ms (+%.1f ms "
+                "painting), slowest %.1f ms\n",
+                kLines, kSlice, ticks.front(), paints.front(), ticks.size(), ticks.back(), paints.back(),
+                *std::max_element(ticks.begin(), ticks.end()));
+    EXPECT_EQ(::SendMessageW(edit, EM_GETLINECOUNT, 0, 0), kLines + 1);
+    EXPECT_EQ(static_cast<std::size_t>(::GetWindowTextLengthW(edit)), form[L"Text1"].caption.size());
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        EXPECT_LT(ticks[i] + paints[i], 1000.0) << "tick " << i + 1;
+    }
+    runtime.Unload(form);
+}
+
+// Each anchored control follows the client area's growth; the others keep their place.
+TEST_F(Controls, AnchoredControlsFollowTheWindowsSize)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    struct Expected {
+        const wchar_t* name;
+        RECT layout;
+        RECT grown; // after 100 x 50 pixels more
+    };
+    const Expected expected[] = {
+        {L"List1", {8, 8, 308, 168}, {8, 8, 408, 218}},         // width and height
+        {L"Text1", {8, 176, 308, 256}, {8, 226, 408, 306}},     // width, moves down
+        {L"lblRefresh", {8, 272, 78, 289}, {8, 322, 78, 339}},  // moves down
+        {L"lblTall", {320, 40, 380, 140}, {320, 40, 380, 190}}, // height
+        {L"Check1", {320, 8, 390, 25}, {320, 8, 390, 25}},      // stays
+    };
+    const std::map<std::wstring, HWND> children = {{L"List1", ListOf(window)},
+                                                   {L"Text1", ::FindWindowExW(window, nullptr, L"EDIT", nullptr)},
+                                                   {L"Check1", ::FindWindowExW(window, nullptr, L"BUTTON", nullptr)}};
+    RECT outer{};
+    ::GetWindowRect(window, &outer);
+    for (const int grow : {0, 1, 0}) {
+        ::SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + 100 * grow,
+                       outer.bottom - outer.top + 50 * grow, SWP_NOMOVE | SWP_NOZORDER);
+        RECT client{};
+        ::GetClientRect(window, &client);
+        ASSERT_EQ(client.right, 400 + 100 * grow);
+        ASSERT_EQ(client.bottom, 300 + 50 * grow);
+        for (const Expected& e : expected) {
+            const RECT& want = grow != 0 ? e.grown : e.layout;
+            const RECT rect = runtime.ControlRect(form, e.name);
+            EXPECT_TRUE(::EqualRect(&rect, &want)) << "grow " << grow << " " << Show(rect);
+            if (const auto child = children.find(e.name); child != children.end()) {
+                const RECT real = ChildRect(window, child->second);
+                EXPECT_TRUE(::EqualRect(&real, &want)) << "grow " << grow << " window " << Show(real);
+            }
+        }
+        // The moved label is hit where it is now, and its tooltip covers it there.
+        const RECT refresh = runtime.ControlRect(form, L"lblRefresh");
+        const LPARAM at = MAKELPARAM(refresh.left + 2, refresh.bottom - 2);
+        ::SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        ::SendMessageW(window, WM_LBUTTONUP, 0, at);
+        EXPECT_EQ(form.events, std::vector<std::wstring>{L"lblRefresh_Click"});
+        form.events.clear();
+        HWND tips = nullptr;
+        while ((tips = ::FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) != nullptr &&
+               ::GetWindowThreadProcessId(tips, nullptr) != ::GetCurrentThreadId()) {
+        }
+        ASSERT_NE(tips, nullptr);
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = window;
+        tool.uId = 3; // the label's index
+        ASSERT_TRUE(::SendMessageW(tips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)));
+        EXPECT_TRUE(::EqualRect(&tool.rect, &refresh)) << Show(tool.rect);
+    }
+    runtime.Unload(form);
+}
+
+// Enter, Esc and F5 fire Form_KeyDown wherever the focus is in the window.
+TEST_F(Controls, TheWindowsKeysReachTheForm)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    form.onLoad = [&form] { form[L"List1"].rows = {Row(0), Row(1)}; };
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    ::SetForegroundWindow(window);
+    Win32Runtime::PumpMessages();
+    ASSERT_EQ(::GetActiveWindow(), window);
+    const HWND targets[] = {ListOf(window), ::FindWindowExW(window, nullptr, L"EDIT", nullptr),
+                            ::FindWindowExW(window, nullptr, L"BUTTON", nullptr)};
+    struct Key {
+        WPARAM key;
+        int code;
+    };
+    const Key keys[] = {
+        {VK_RETURN, platform::vbKeyReturn}, {VK_ESCAPE, platform::vbKeyEscape}, {VK_F5, platform::vbKeyF5}};
+    for (HWND target : targets) {
+        ::SetFocus(target);
+        ASSERT_EQ(::GetFocus(), target);
+        for (const Key& key : keys) {
+            form.keys.clear();
+            ::PostMessageW(target, WM_KEYDOWN, key.key, 1);
+            ::PostMessageW(target, WM_KEYUP, key.key, 0xC0000001);
+            Win32Runtime::PumpMessages();
+            EXPECT_EQ(form.keys, std::vector<int>{key.code}) << "key " << key.key << " at window " << target;
+        }
+    }
+    EXPECT_TRUE(::IsWindow(window)) << "Esc in the text box does not close the window";
+    EXPECT_EQ(WindowText(targets[1]), L"") << "Enter types nothing into the read-only box";
+
+    // Tab moves on to the next control.
+    ::SetFocus(targets[0]);
+    ::PostMessageW(targets[0], WM_KEYDOWN, VK_TAB, 1);
+    Win32Runtime::PumpMessages();
+    EXPECT_EQ(::GetFocus(), targets[1]);
+    runtime.Unload(form);
+}
+
+// The main window takes no key of its own: Enter stays the text box's new line.
+TEST_F(Controls, TheMainWindowsKeysAreUnchanged)
+{
+    Form1 form(os, runtime);
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    HWND edit = ::FindWindowExW(window, nullptr, L"EDIT", nullptr);
+    ::SetForegroundWindow(window);
+    ::SetFocus(edit);
+    Win32Runtime::PumpMessages();
+    const std::wstring before = WindowText(edit);
+    for (const WPARAM key : {VK_F5, VK_RETURN}) {
+        ::PostMessageW(edit, WM_KEYDOWN, key, 1);
+        ::PostMessageW(edit, WM_KEYUP, key, 0xC0000001);
+    }
+    Win32Runtime::PumpMessages();
+    EXPECT_TRUE(::IsWindow(window));
+    EXPECT_EQ(WindowText(edit).size(), before.size() + 2) << "Enter made a new line";
+    runtime.Unload(form);
+}
+
+// A modal window has the same controls and keys, and is freed when its own key handler unloads it.
+TEST_F(Controls, AModalWindowTakesKeysAndIsFreed)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    HWND list = nullptr;
+    std::vector<std::size_t> shownSelection;
+    form.onLoad = [&] {
+        form[L"List1"].rows = {Row(0), Row(1), Row(2)};
+        form[L"Timer1"].interval = 10;
+    };
+    form.onTick = [&] {
+        form[L"Timer1"].enabled = false;
+        form[L"List1"].selected = {2};
+        list = ListOf(AsHwnd(form.hWnd()));
+        ::SetFocus(list);
+        ::PostMessageW(list, WM_KEYDOWN, VK_ESCAPE, 1);
+        ::PostMessageW(list, WM_KEYDOWN, VK_F5, 1);
+    };
+    form.onKey = [&](int code) {
+        if (code == platform::vbKeyF5) {
+            shownSelection = WindowSelection(list);
+            runtime.Unload(form);
+        }
+    };
+    runtime.Show(form, 1);
+    EXPECT_EQ(form.keys, (std::vector<int>{platform::vbKeyEscape, platform::vbKeyF5}));
+    EXPECT_EQ(shownSelection, std::vector<std::size_t>{2});
+    EXPECT_FALSE(::IsWindow(list));
+    EXPECT_EQ(runtime.WindowCount(), 0u);
+}
+
+} // namespace
