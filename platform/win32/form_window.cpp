@@ -46,20 +46,27 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     SetIcons();
     CreateChildren(instance);
     CreateMenus();
-    CreateToolTips();
     // The forms here carry at most one picture.
     const auto& controls = form.layout().controls;
     const auto picture = std::find_if(controls.begin(), controls.end(), [](const Control& control) {
         return control.kind == ControlKind::Picture && control.picture != 0;
     });
     if (picture != controls.end()) {
-        picture_ = LoadPicture(instance, picture->picture, pictureSize_);
+        pictureLoad_ = std::make_unique<PictureLoad>(instance, picture->picture);
     }
     const SIZE outer = OuterPixels();
     ::SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 FormWindow::~FormWindow() = default;
+
+void FormWindow::TakePicture()
+{
+    if (pictureLoad_) {
+        const std::unique_ptr<PictureLoad> load = std::move(pictureLoad_);
+        picture_ = load->Take(pictureSize_);
+    }
+}
 
 SIZE FormWindow::OuterPixels() const
 {
@@ -126,6 +133,9 @@ HMENU FormWindow::MenuFor(const std::wstring& menu) const
 
 void FormWindow::CreateToolTips()
 {
+    if (std::exchange(toolTipsMade_, true)) {
+        return;
+    }
     const auto& controls = form.layout().controls;
     for (std::size_t i = 0; i < controls.size(); ++i) {
         if (controls[i].toolTip.empty()) {
@@ -394,6 +404,9 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     const bool mouse = message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP ||
                        message == WM_MBUTTONDOWN || message == WM_MBUTTONUP || message == WM_RBUTTONDOWN ||
                        message == WM_RBUTTONUP;
+    if (mouse) {
+        CreateToolTips();
+    }
     if (mouse && toolTip_) {
         MSG relayed{hwnd(), message, wParam, lParam, 0, {}};
         ::SendMessageW(toolTip_.get(), TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));

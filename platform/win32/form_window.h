@@ -3,6 +3,7 @@
 
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/picture.h"
 
 #include <commctrl.h>
 
@@ -59,6 +60,8 @@ public:
 
     HWND hwnd() const noexcept { return window_.get(); }
     bool alive() const noexcept { return static_cast<bool>(window_); }
+    // Waits for the picture being decoded; throws its failure.
+    void TakePicture();
     void Sync();
     void Center();
     void FocusFirst();
@@ -89,7 +92,10 @@ private:
     void SetIcons();
     void CreateChildren(HINSTANCE instance);
     void CreateMenus();
+    // The tooltips come with the first mouse message: nothing shows them before, and the start
+    // is quicker without them.
     void CreateToolTips();
+    bool toolTipsMade_ = false;
     void PlaceChildren();
     void FollowClientSize(SIZE client);
     void UpdateToolRects();
@@ -125,6 +131,7 @@ private:
     std::vector<std::wstring> menuCommands_; // item names by command
     Bitmap picture_;
     SIZE pictureSize_{};
+    std::unique_ptr<PictureLoad> pictureLoad_; // until the picture is taken
     std::map<Color, Brush> brushes_;
     std::vector<Control> shown_; // what the window shows now
     SIZE client_{};              // the client area's size now, in pixels

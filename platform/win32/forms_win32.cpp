@@ -48,11 +48,6 @@ void Deliver(MSG& message)
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
 {
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(com) && com != RPC_E_CHANGED_MODE) {
-        throw Failure(L"Starting", L"COM", ErrorText(static_cast<DWORD>(com)));
-    }
-    comStarted_ = SUCCEEDED(com);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
     WNDCLASSEXW windowClass{};
@@ -77,9 +72,6 @@ Win32Runtime::~Win32Runtime()
 {
     CloseAll();
     windows_.clear();
-    if (comStarted_) {
-        ::CoUninitialize();
-    }
 }
 
 FormWindow* Win32Runtime::Find(const Form& form) const
@@ -116,6 +108,7 @@ void Win32Runtime::Show(Form& form, int modal)
     }
     window->shown = true;
     ::ShowWindow(window->hwnd(), SW_SHOWNORMAL);
+    window->TakePicture();
     window->FocusFirst();
     window->Dispatch(L"Form", L"Resize");
     if (modal == 0 || !window->alive()) {

@@ -53,8 +53,7 @@ private:
     void FreeUnloaded();
 
     HINSTANCE instance_;
-    bool comStarted_ = false; // COM decodes the pictures
-    int busy_ = 0;            // runtime calls and window messages under way
+    int busy_ = 0; // runtime calls and window messages under way
     std::wstring fontFace_;
     std::vector<std::unique_ptr<FormWindow>> windows_;
 };

@@ -36,25 +36,15 @@ void Check(HRESULT result, const wchar_t* operation)
     }
 }
 
-} // namespace
-
-Bitmap LoadPicture(HINSTANCE instance, int resource, SIZE& size)
+Bitmap Decode(const BYTE* data, DWORD length, SIZE& size)
 {
-    HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(10)); // RT_RCDATA
-    HGLOBAL loaded = found != nullptr ? ::LoadResource(instance, found) : nullptr;
-    if (loaded == nullptr) {
-        ThrowLastError(L"Loading", L"the picture resource");
-    }
-    auto* data = static_cast<BYTE*>(::LockResource(loaded));
-    const DWORD length = ::SizeofResource(instance, found);
-
     ComPtr<IWICImagingFactory> factory;
     Check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                              reinterpret_cast<void**>(factory.put())),
           L"Starting the decoder for");
     ComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.put()), L"Reading");
-    Check(stream->InitializeFromMemory(data, length), L"Reading");
+    Check(stream->InitializeFromMemory(const_cast<BYTE*>(data), length), L"Reading"); // only read
     ComPtr<IWICBitmapDecoder> decoder;
     Check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.put()),
           L"Decoding");
@@ -84,6 +74,50 @@ Bitmap LoadPicture(HINSTANCE instance, int resource, SIZE& size)
     Check(converter->CopyPixels(nullptr, width * 4, width * height * 4, static_cast<BYTE*>(bits)), L"Copying");
     size = {static_cast<LONG>(width), static_cast<LONG>(height)};
     return bitmap;
+}
+
+} // namespace
+
+PictureLoad::PictureLoad(HINSTANCE instance, int resource)
+{
+    HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(10)); // RT_RCDATA
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(instance, found) : nullptr;
+    if (loaded == nullptr) {
+        ThrowLastError(L"Loading", L"the picture resource");
+    }
+    data_ = static_cast<const BYTE*>(::LockResource(loaded));
+    length_ = ::SizeofResource(instance, found);
+    thread_ = std::thread([this] {
+        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        try {
+            Check(com, L"Starting COM for");
+            bitmap_ = Decode(data_, length_, size_);
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        if (SUCCEEDED(com)) {
+            ::CoUninitialize();
+        }
+    });
+}
+
+PictureLoad::~PictureLoad()
+{
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+Bitmap PictureLoad::Take(SIZE& size)
+{
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (failure_) {
+        std::rethrow_exception(failure_);
+    }
+    size = size_;
+    return std::move(bitmap_);
 }
 
 } // namespace platform::win32
