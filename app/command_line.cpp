@@ -110,8 +110,13 @@ int List(platform::Os& os)
         const backup::BackupDetails details = backup::ReadBackupDetails(os, number, now);
         const std::wstring size =
             details.size ? backup::FormatKilobytes(*details.size, os.DecimalSeparator()) + L" kb" : L"";
-        os.Print(number + L"\t" + details.created + L"\t" + size + L"\t" + std::to_wstring(details.values) + L"\t" +
-                 std::to_wstring(details.keys) + L"\t" + details.state);
+        std::wstring line = number;
+        for (const std::wstring& cell :
+             {details.created, size, std::to_wstring(details.values), std::to_wstring(details.keys), details.state}) {
+            line += L"\t";
+            line += cell;
+        }
+        os.Print(line);
     }
     return kExitOk;
 }

@@ -17,7 +17,7 @@ CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const std::w
     return CheckBackup(os, file, now.value_or(platform::RegistryTree{}));
 }
 
-CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platform::RegistryTree& live)
+CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platform::RegistryTree& now)
 {
     CheckResult result;
     try {
@@ -26,7 +26,7 @@ CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platfo
         const RegFile backup = ReadRegFile(bytes);
         result.values = CountValues(backup.keys);
         result.keys = CountKeys(backup.keys);
-        result.differences = CompareTrees(backup.keys, live);
+        result.differences = CompareTrees(backup.keys, now);
         result.outcome = result.differences.empty() ? CheckResult::Outcome::Same : CheckResult::Outcome::Differs;
     } catch (const RegFileError& error) {
         result.problem = error.text();

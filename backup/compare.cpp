@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <numeric>
 #include <span>
 
 namespace backup {
@@ -159,11 +160,9 @@ std::vector<Difference> CompareTrees(const platform::RegistryTree& before, const
 
 std::size_t CountValues(const platform::RegistryTree& tree)
 {
-    std::size_t count = 0;
-    for (const auto& entry : Merged(tree)) {
-        count += entry.second.values.size();
-    }
-    return count;
+    const auto merged = Merged(tree);
+    return std::accumulate(merged.begin(), merged.end(), std::size_t{0},
+                           [](std::size_t count, const auto& entry) { return count + entry.second.values.size(); });
 }
 
 std::size_t CountKeys(const platform::RegistryTree& tree)

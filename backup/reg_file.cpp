@@ -3,6 +3,7 @@
 // read line by line; every step is one pass, so any input takes linear time.
 #include "backup/reg_file.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <utility>
@@ -138,11 +139,8 @@ std::u32string Decode(std::span<const std::uint8_t> bytes)
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         return DecodeUtf8(bytes.subspan(3));
     }
-    std::u32string text;
-    text.reserve(bytes.size());
-    for (const std::uint8_t byte : bytes) {
-        text.push_back(FromCp1252(byte));
-    }
+    std::u32string text(bytes.size(), U'\0');
+    std::transform(bytes.begin(), bytes.end(), text.begin(), FromCp1252);
     return text;
 }
 
@@ -312,10 +310,7 @@ private:
     {
         rest_.remove_prefix(1);
         std::u32string text;
-        for (;;) {
-            if (rest_.empty()) {
-                Fail(Line(), L"unterminated string");
-            }
+        while (!rest_.empty()) {
             const char32_t c = rest_.front();
             rest_.remove_prefix(1);
             if (c == U'"') {
@@ -326,7 +321,7 @@ private:
                 continue;
             }
             if (rest_.empty()) {
-                Fail(Line(), L"unterminated string");
+                break;
             }
             const char32_t escaped = rest_.front();
             rest_.remove_prefix(1);
@@ -351,6 +346,7 @@ private:
             }
             }
         }
+        Fail(Line(), L"unterminated string");
     }
 
     platform::RegistryValue ReadValue()

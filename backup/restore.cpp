@@ -6,6 +6,8 @@
 #include "backup/compare_text.h"
 #include "backup/export.h"
 
+#include <algorithm>
+
 namespace backup {
 
 namespace {
@@ -89,10 +91,10 @@ std::optional<std::wstring> RefusalReason(const RegFile& file)
         if (!InsideAddOnKey(key.path)) {
             return Line(key.line) + L"it writes to " + key.path + L", outside " + std::wstring(kRoot) + L".";
         }
-        for (const platform::RegistryValue& value : key.values) {
-            if (value.deleted) {
-                return Line(value.line) + L"it deletes the value \"" + value.name + L"\".";
-            }
+        const auto deleted = std::find_if(key.values.begin(), key.values.end(),
+                                          [](const platform::RegistryValue& value) { return value.deleted; });
+        if (deleted != key.values.end()) {
+            return Line(deleted->line) + L"it deletes the value \"" + deleted->name + L"\".";
         }
     }
     return std::nullopt;
