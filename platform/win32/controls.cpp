@@ -2,6 +2,7 @@
 #include "platform/win32/form_window.h"
 
 #include "platform/win32/os_win32.h"
+#include "platform/win32/text_view.h"
 
 #include <algorithm>
 
@@ -132,10 +133,15 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         if (control.kind == ControlKind::CheckBox) {
             windowClass = L"BUTTON";
             style |= BS_AUTOCHECKBOX;
+        } else if (control.kind == ControlKind::TextBox && control.readOnly) {
+            // Takes long texts appended piece by piece without re-laying out what it holds.
+            RegisterTextView(instance);
+            windowClass = kTextViewClass;
+            style |= WS_HSCROLL | WS_VSCROLL;
+            exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::TextBox) {
             windowClass = L"EDIT";
-            style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL |
-                     (control.readOnly ? ES_READONLY : 0);
+            style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::ListView) {
             windowClass = WC_LISTVIEWW;
@@ -156,7 +162,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc)));
         if (control.kind == ControlKind::CheckBox) {
             ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(control.value), 0);
-        } else if (control.kind == ControlKind::TextBox) {
+        } else if (control.kind == ControlKind::TextBox && !control.readOnly) {
             ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
         } else if (control.kind == ControlKind::ListView) {
             ::SendMessageW(child, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -231,7 +237,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
             ::SetWindowTextW(child, now.caption.c_str());
         }
     }
-    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly) {
+    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly && !IsTextView(child)) {
         ::SendMessageW(child, EM_SETREADONLY, now.readOnly ? TRUE : FALSE, 0);
     }
     if (now.value != before.value) {
@@ -249,6 +255,10 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
 // piece. The reader's place and selection stay.
 void FormWindow::SyncText(HWND edit, const std::wstring& now, const std::wstring& before)
 {
+    if (IsTextView(edit)) {
+        SyncTextView(edit, now, before);
+        return;
+    }
     const bool appended = now.size() > before.size() && now.compare(0, before.size(), before) == 0 &&
                           static_cast<std::size_t>(::GetWindowTextLengthW(edit)) == before.size();
     if (!appended) {

@@ -9,6 +9,7 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "platform/win32/os_win32.h"
+#include "platform/win32/text_view.h"
 
 #include <commctrl.h>
 
@@ -190,9 +191,24 @@ int Rows(const wchar_t* title)
     return 0;
 }
 
+// The first text box: an edit control, or the runtime's own read-only text box.
+HWND TextBox(const wchar_t* title)
+{
+    HWND window = Find(title);
+    for (HWND child = window != nullptr ? ::FindWindowExW(window, nullptr, nullptr, nullptr) : nullptr;
+         child != nullptr; child = ::FindWindowExW(window, child, nullptr, nullptr)) {
+        wchar_t name[64] = L"";
+        ::GetClassNameW(child, name, 64);
+        if (::lstrcmpiW(name, L"Edit") == 0 || ::lstrcmpiW(name, platform::win32::kTextViewClass) == 0) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
 int Text(const wchar_t* title)
 {
-    HWND edit = Child(title, L"Edit");
+    HWND edit = TextBox(title);
     if (edit == nullptr) {
         return 1;
     }
