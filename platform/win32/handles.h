@@ -78,6 +78,7 @@ using MemoryDc = UniqueHandle<NullHandleTraits<HDC, ::DeleteDC>>;
 using Window = UniqueHandle<NullHandleTraits<HWND, ::DestroyWindow>>;
 using Icon = UniqueHandle<NullHandleTraits<HICON, ::DestroyIcon>>;
 using Hook = UniqueHandle<NullHandleTraits<HHOOK, ::UnhookWindowsHookEx>>;
+using GlobalMemory = UniqueHandle<NullHandleTraits<HGLOBAL, ::GlobalFree>>;
 
 // A window's device context, given back to the window it came from.
 class WindowDc {

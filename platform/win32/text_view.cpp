@@ -24,8 +24,6 @@ constexpr int kMargin = 2; // pixels between the border and the text, as the edi
 // it grows, a pause of tens of milliseconds for a long text.
 constexpr std::size_t kBlock = std::size_t{1} << 16;
 
-using GlobalMemory = UniqueHandle<NullHandleTraits<HGLOBAL, ::GlobalFree>>;
-
 class ClipboardLock {
 public:
     explicit ClipboardLock(HWND owner) noexcept : open_(::OpenClipboard(owner) != FALSE) {}
