@@ -443,6 +443,7 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
     if (index >= 0) {
         const Control& control = form.controls()[static_cast<std::size_t>(index)];
         if (message == WM_MOUSEMOVE) {
+            CreateToolTips();
             EventArgs args = MouseArgs(message, wParam, lParam);
             Dispatch(control.name, L"MouseMove", args);
         } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
