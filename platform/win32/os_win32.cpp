@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -123,6 +124,7 @@ namespace {
 
 constexpr wchar_t kCurrentUserShort[] = L"HKCU\\";
 constexpr wchar_t kCurrentUser[] = L"HKEY_CURRENT_USER\\";
+constexpr int kRegistryReaders = 4;
 
 // The path below HKCU of a key named HKCU\... or HKEY_CURRENT_USER\...
 std::wstring BelowCurrentUser(const std::wstring& key)
@@ -150,12 +152,12 @@ Key OpenForReading(HKEY parent, const std::wstring& subkey, const std::wstring& 
     return Key(opened);
 }
 
-// The values of one open key, and the names of its subkeys.
-void ReadKey(HKEY key, RegistryKey& into, std::vector<std::wstring>& subkeys)
+// The values of one open key.
+void ReadValues(HKEY key, RegistryKey& into)
 {
-    DWORD subkeyCount = 0, longestSubkey = 0, valueCount = 0, longestName = 0, longestData = 0;
-    LSTATUS status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, &longestSubkey, nullptr,
-                                        &valueCount, &longestName, &longestData, nullptr, nullptr);
+    DWORD longestName = 0, longestData = 0;
+    LSTATUS status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        &longestName, &longestData, nullptr, nullptr);
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Reading the registry key", into.path, ErrorText(status));
     }
@@ -182,37 +184,65 @@ void ReadKey(HKEY key, RegistryKey& into, std::vector<std::wstring>& subkeys)
                                .data = std::vector<std::uint8_t>(data.begin(), data.begin() + dataLength)});
         ++index;
     }
-    std::vector<wchar_t> subkey(longestSubkey + 1);
-    for (DWORD index = 0;;) {
+}
+
+// The key and, depth first, all below it, without their values; a subkey deleted meanwhile is
+// passed over.
+void ListSubtree(HKEY key, const std::wstring& path, RegistryTree& tree)
+{
+    tree.push_back({.path = path, .values = {}});
+    std::vector<wchar_t> subkey(256); // the registry's longest key name, with its NUL
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
         DWORD length = static_cast<DWORD>(subkey.size());
-        status = ::RegEnumKeyExW(key, index, subkey.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        const LSTATUS status = ::RegEnumKeyExW(key, index, subkey.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }
-        if (status == ERROR_MORE_DATA) {
-            subkey.resize(256); // the registry's longest key name, with its NUL
-            continue;
-        }
         if (status != ERROR_SUCCESS) {
-            throw Failure(L"Reading a subkey of the registry key", into.path, ErrorText(status));
+            throw Failure(L"Reading a subkey of the registry key", path, ErrorText(status));
         }
-        subkeys.emplace_back(subkey.data(), length);
-        ++index;
+        names.emplace_back(subkey.data(), length);
     }
-}
-
-// Reads one key and, depth first, all below it; a subkey deleted meanwhile is passed over.
-void ReadSubtree(HKEY key, const std::wstring& path, RegistryTree& tree)
-{
-    tree.push_back({.path = path, .values = {}});
-    std::vector<std::wstring> subkeys;
-    ReadKey(key, tree.back(), subkeys);
-    for (const std::wstring& name : subkeys) {
+    for (const std::wstring& name : names) {
         const std::wstring childPath = path + L"\\" + name;
         const Key child = OpenForReading(key, name, childPath);
         if (child) {
-            ReadSubtree(child.get(), childPath, tree);
+            ListSubtree(child.get(), childPath, tree);
         }
+    }
+}
+
+// The values of every key of the tree. Under Wine each value is a request to the registry's
+// server; several threads keep it busy while each waits for its answer.
+void ReadAllValues(RegistryTree& tree, std::size_t prefixLength)
+{
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < tree.size(); i = next++) {
+            try {
+                const Key key = OpenForReading(HKEY_CURRENT_USER, tree[i].path.substr(prefixLength), tree[i].path);
+                if (key) {
+                    ReadValues(key.get(), tree[i]);
+                }
+            } catch (...) {
+                const std::lock_guard<std::mutex> guard(lock);
+                failure = failure ? failure : std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 0; i < kRegistryReaders - 1 && static_cast<std::size_t>(i + 1) < tree.size(); ++i) {
+        helpers.emplace_back(work);
+    }
+    work();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
@@ -231,7 +261,8 @@ std::optional<RegistryTree> Win32Os::ReadRegistryTree(const std::wstring& key)
         return std::nullopt;
     }
     RegistryTree tree;
-    ReadSubtree(opened.get(), kCurrentUser + below, tree);
+    ListSubtree(opened.get(), kCurrentUser + below, tree);
+    ReadAllValues(tree, std::wstring_view(kCurrentUser).size());
     return tree;
 }
 
