@@ -67,8 +67,14 @@ finish() {
 probe() { wine "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
 
 counter() { # the stored run count, or <none>
-    local line
-    line=$(wine reg query "$COUNTER_KEY" /v 1 2>/dev/null | tr -d '\r' | grep REG_SZ) || { echo "<none>"; return; }
+    local line attempt
+    # A reg.exe started on a busy machine now and then fails to start at all; only a count that
+    # stays missing is one.
+    for attempt in 1 2 3 4 5; do
+        line=$(wine reg query "$COUNTER_KEY" /v 1 2>>"$ARTIFACTS/reg-query-errors.txt" | tr -d '\r' | grep REG_SZ) && break
+        [ "$attempt" -eq 5 ] && { echo "<none>"; return; }
+        sleep 0.2
+    done
     echo "${line##*REG_SZ}" | sed 's/^[[:space:]]*//'
 }
 
