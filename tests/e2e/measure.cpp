@@ -2,12 +2,15 @@
 //   measure check FILE          seconds to read a backup back and compare it with the add-on's key
 //   measure pauses TITLE S      the longest the window took to answer a message, over S seconds
 //   measure appears TITLE       seconds until a visible window with the title shows
+//   measure closed FILE BYTES   waits until the file holds BYTES and its writer has closed it, and
+//                               prints the time of day then (seconds since 1970)
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
 //   measure rows TITLE          the cells of its list view, a line per row, tab between cells
 //   measure text TITLE          the text of its text box
 // Output is one "key=value" per line, for the shell.
 #include "backup/backup_paths.h"
 #include "backup/check.h"
+#include "backup/reg_file.h"
 #include "platform/win32/os_win32.h"
 #include "platform/win32/text_view.h"
 
@@ -97,6 +100,18 @@ private:
 int Check(const wchar_t* file)
 {
     platform::win32::Win32Os os;
+    // Its parts first: where the time goes.
+    const double t0 = Seconds();
+    const std::vector<std::uint8_t> bytes = os.ReadFileBytes(file);
+    const double t1 = Seconds();
+    const backup::RegFile parsed = backup::ReadRegFile(bytes);
+    const double t2 = Seconds();
+    const platform::RegistryTree live = os.ReadRegistryTree(backup::kAddOnKey).value_or(platform::RegistryTree{});
+    const double t3 = Seconds();
+    const std::size_t differences = backup::CompareTrees(parsed.keys, live).size();
+    const double t4 = Seconds();
+    std::printf("file_seconds=%.4f\nreader_seconds=%.4f\nkey_seconds=%.4f\ncompare_seconds=%.4f\ndifferences=%zu\n",
+                t1 - t0, t2 - t1, t3 - t2, t4 - t3, differences);
     const double start = Seconds();
     const backup::CheckResult result = backup::CheckBackup(os, file, backup::kAddOnKey);
     const double took = Seconds() - start;
@@ -164,6 +179,33 @@ int Filled(const wchar_t* title)
     }
     std::printf("seconds=%.4f\nrows=%d\n", Seconds() - start, rows);
     return 0;
+}
+
+// The writer has closed the file once it can be opened without sharing; that is tried only when
+// it is long enough, so that the writer never finds it taken.
+int Closed(const wchar_t* file, unsigned long long bytes)
+{
+    const double start = Seconds();
+    for (;;) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(file, GetFileExInfoStandard, &data) &&
+            ((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes) {
+            HANDLE alone = ::CreateFileW(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (alone != INVALID_HANDLE_VALUE) {
+                ::CloseHandle(alone);
+                FILETIME now{};
+                ::GetSystemTimePreciseAsFileTime(&now);
+                const unsigned long long ticks =
+                    (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+                std::printf("time=%.4f\n", static_cast<double>(ticks - 116444736000000000ULL) / 1e7);
+                return 0;
+            }
+        }
+        if (Seconds() - start > 120) {
+            return 1;
+        }
+        ::Sleep(5); // gentle on the Wine server, which the writer needs
+    }
 }
 
 HWND Child(const wchar_t* title, const wchar_t* windowClass)
@@ -236,6 +278,9 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"filled" && argc >= 3) {
         return Filled(argv[2]);
+    }
+    if (command == L"closed" && argc >= 4) {
+        return Closed(argv[2], std::wcstoull(argv[3], nullptr, 10));
     }
     if (command == L"rows" && argc >= 3) {
         return Rows(argv[2]);
