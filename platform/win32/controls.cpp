@@ -10,9 +10,6 @@ namespace platform::win32 {
 
 namespace {
 
-// More changed rows than this are drawn once at the end instead of one by one.
-constexpr std::size_t kFewRows = 8;
-
 // Sets a flag for the time of a change the window's own notifications would report back.
 class Quiet {
 public:
@@ -56,28 +53,28 @@ const std::wstring& Cell(const std::vector<std::wstring>& row, std::size_t colum
     return column < row.size() ? row[column] : empty;
 }
 
-void SetCell(HWND list, std::size_t row, std::size_t column, const std::wstring& text)
+// The first row from start on, going round, whose first text begins with the typed one (in any
+// letter case), or equals it; -1 when none does.
+LRESULT FindRow(const std::vector<std::vector<std::wstring>>& rows, const LVFINDINFOW& find, int start)
 {
-    std::wstring writable = text; // the list view wants writable text
-    LVITEMW item{};
-    item.iSubItem = static_cast<int>(column);
-    item.pszText = writable.data();
-    ::SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-}
-
-void InsertRow(HWND list, std::size_t row, const std::vector<std::wstring>& texts, std::size_t columns)
-{
-    std::wstring first = Cell(texts, 0);
-    LVITEMW item{};
-    item.mask = LVIF_TEXT;
-    item.iItem = static_cast<int>(row);
-    item.pszText = first.data();
-    ::SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    for (std::size_t column = 1; column < columns; ++column) {
-        if (!Cell(texts, column).empty()) {
-            SetCell(list, row, column, Cell(texts, column));
+    if ((find.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || find.psz == nullptr || rows.empty()) {
+        return -1;
+    }
+    const std::wstring_view typed(find.psz);
+    const bool partial = (find.flags & LVFI_PARTIAL) != 0;
+    const std::size_t first =
+        start >= 0 && static_cast<std::size_t>(start) < rows.size() ? static_cast<std::size_t>(start) : 0;
+    const std::size_t count = (find.flags & LVFI_WRAP) != 0 ? rows.size() : rows.size() - first;
+    for (std::size_t step = 0; step < count; ++step) {
+        const std::size_t row = (first + step) % rows.size();
+        const std::wstring& text = Cell(rows[row], 0);
+        if ((partial ? text.size() >= typed.size() : text.size() == typed.size()) &&
+            ::CompareStringOrdinal(text.data(), static_cast<int>(typed.size()), typed.data(),
+                                   static_cast<int>(typed.size()), TRUE) == CSTR_EQUAL) {
+            return static_cast<LRESULT>(row);
         }
     }
+    return -1;
 }
 
 void SetSelected(HWND list, std::size_t row, UINT state, UINT mask)
@@ -145,7 +142,9 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::ListView) {
             windowClass = WC_LISTVIEWW;
-            style |= LVS_REPORT | LVS_SHOWSELALWAYS | (control.multiSelect ? 0 : LVS_SINGLESEL);
+            // The list asks for the texts of the rows in view only: a thousand rows cost nothing
+            // until they are scrolled to.
+            style |= LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | (control.multiSelect ? 0 : LVS_SINGLESEL);
             exStyle = WS_EX_CLIENTEDGE;
         } else {
             continue;
@@ -165,7 +164,8 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         } else if (control.kind == ControlKind::TextBox && !control.readOnly) {
             ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
         } else if (control.kind == ControlKind::ListView) {
-            ::SendMessageW(child, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+            const LPARAM exStyles = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
+            ::SendMessageW(child, LVM_SETEXTENDEDLISTVIEWSTYLE, exStyles, exStyles);
             for (std::size_t column = 0; column < control.columns.size(); ++column) {
                 std::wstring caption = control.columns[column].caption;
                 LVCOLUMNW heading{};
@@ -279,7 +279,8 @@ void FormWindow::SyncText(HWND edit, const std::wstring& now, const std::wstring
     }
 }
 
-// Rows go and come at the end; of the rows kept, only the cells whose text changed are set.
+// The list holds no texts of its own (it asks for them as it draws): only its row count and the
+// rows whose texts changed are passed on.
 void FormWindow::SyncList(HWND list, Control& now, const Control& before)
 {
     // The selection as the list can show it: ascending, once each, of existing rows.
@@ -292,37 +293,19 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
     }
 
     const Quiet quiet(syncing_);
-    if (now.rows != before.rows) {
-        const std::size_t columns = now.columns.size();
-        const std::size_t kept = std::min(now.rows.size(), before.rows.size());
-        std::size_t changedRows = std::max(now.rows.size(), before.rows.size()) - kept;
-        for (std::size_t row = 0; row < kept && changedRows <= kFewRows; ++row) {
-            changedRows += now.rows[row] != before.rows[row] ? 1 : 0;
+    if (now.rows.size() != before.rows.size()) {
+        // Also draws every row anew; rows that went take their selection with them.
+        ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOSCROLL);
+    } else if (now.rows != before.rows) {
+        std::size_t first = 0;
+        while (now.rows[first] == before.rows[first]) {
+            ++first;
         }
-        const NoRedraw noRedraw(list, changedRows > kFewRows && ::IsWindowVisible(list) != FALSE);
-        if (now.rows.empty()) {
-            ::SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-        } else {
-            for (std::size_t row = before.rows.size(); row-- > now.rows.size();) {
-                ::SendMessageW(list, LVM_DELETEITEM, row, 0);
-            }
+        std::size_t last = now.rows.size() - 1;
+        while (now.rows[last] == before.rows[last]) {
+            --last;
         }
-        for (std::size_t row = 0; row < kept; ++row) {
-            if (now.rows[row] == before.rows[row]) {
-                continue;
-            }
-            for (std::size_t column = 0; column < columns; ++column) {
-                if (Cell(now.rows[row], column) != Cell(before.rows[row], column)) {
-                    SetCell(list, row, column, Cell(now.rows[row], column));
-                }
-            }
-        }
-        if (now.rows.size() > kept) {
-            ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOINVALIDATEALL);
-            for (std::size_t row = kept; row < now.rows.size(); ++row) {
-                InsertRow(list, row, now.rows[row], columns);
-            }
-        }
+        ::SendMessageW(list, LVM_REDRAWITEMS, first, static_cast<LPARAM>(last));
     }
     if (selected != before.selected) {
         SyncSelection(list, selected, before.selected);
@@ -379,24 +362,44 @@ bool FormWindow::OnChildCommand(HWND child, WORD code)
 }
 
 // The user's selection reaches the data without an event; a double click on a row fires DblClick.
-bool FormWindow::OnNotify(const NMHDR& header)
+// The list asks for the texts it draws, and for the row a typed prefix leads to.
+std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
 {
     const int index = ChildIndex(header.hwndFrom);
     if (index < 0 || form.controls()[static_cast<std::size_t>(index)].kind != ControlKind::ListView) {
-        return false;
+        return std::nullopt;
     }
     const auto at = static_cast<std::size_t>(index);
-    if (header.code == LVN_ITEMCHANGED && !syncing_) {
+    const auto& rows = shown_[at].rows;
+    if (header.code == LVN_GETDISPINFOW) {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
+        if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
+            const std::wstring none;
+            const bool exists =
+                item.iItem >= 0 && static_cast<std::size_t>(item.iItem) < rows.size() && item.iSubItem >= 0;
+            const std::wstring& text =
+                exists ? Cell(rows[static_cast<std::size_t>(item.iItem)], static_cast<std::size_t>(item.iSubItem))
+                       : none;
+            const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+            std::copy_n(text.data(), length, item.pszText);
+            item.pszText[length] = L'\0';
+        }
+    } else if (header.code == LVN_ODFINDITEMW) {
+        const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
+        return FindRow(rows, find.lvfi, find.iStart);
+    } else if (header.code == LVN_ITEMCHANGED && !syncing_) {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
         if ((change.uChanged & LVIF_STATE) != 0 && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED) != 0) {
             OnSelectionChanged(at, change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
         }
+    } else if (header.code == LVN_ODSTATECHANGED && !syncing_) {
+        OnSelectionChanged(at, -1, false); // a range at once
     } else if (header.code == NM_DBLCLK) {
         if (reinterpret_cast<const NMITEMACTIVATE&>(header).iItem >= 0) {
             Dispatch(form.controls()[at].name, L"DblClick");
         }
     }
-    return true;
+    return 0;
 }
 
 void FormWindow::OnSelectionChanged(std::size_t index, int item, bool selected)

@@ -492,8 +492,8 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     }
     case WM_NOTIFY:
-        if (OnNotify(*reinterpret_cast<const NMHDR*>(lParam))) {
-            return 0;
+        if (const std::optional<LRESULT> result = OnNotify(*reinterpret_cast<NMHDR*>(lParam))) {
+            return *result;
         }
         break;
     case WM_KEYDOWN:

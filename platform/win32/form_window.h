@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 
 namespace platform::win32 {
 
@@ -78,7 +79,7 @@ private:
     LRESULT HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam);
     // A child control's WM_COMMAND and WM_NOTIFY; false when they are about no control of the form.
     bool OnChildCommand(HWND child, WORD code);
-    bool OnNotify(const NMHDR& header);
+    std::optional<LRESULT> OnNotify(NMHDR& header);
     void OnSelectionChanged(std::size_t index, int item, bool selected);
     // Fires Form_KeyDown when the form handles it; false when it does not.
     bool FireKey(int keyCode);

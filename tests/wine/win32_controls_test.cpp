@@ -153,7 +153,7 @@ std::vector<std::size_t> WindowSelection(HWND list)
 struct MessageCount {
     HWND window = nullptr;
     std::map<UINT, int> count;
-    std::vector<WPARAM> redraw; // WM_SETREDRAW's arguments in order
+    std::vector<std::pair<WPARAM, LPARAM>> redrawn; // LVM_REDRAWITEMS's ranges in order
 } counted;
 
 LRESULT CALLBACK CountMessages(int code, WPARAM wParam, LPARAM lParam)
@@ -161,8 +161,8 @@ LRESULT CALLBACK CountMessages(int code, WPARAM wParam, LPARAM lParam)
     const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (code == HC_ACTION && call->hwnd == counted.window) {
         ++counted.count[call->message];
-        if (call->message == WM_SETREDRAW) {
-            counted.redraw.push_back(call->wParam);
+        if (call->message == LVM_REDRAWITEMS) {
+            counted.redrawn.emplace_back(call->wParam, call->lParam);
         }
     }
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
@@ -177,7 +177,7 @@ public:
         counted = MessageCount{window, {}, {}};
     }
     int operator[](UINT message) const { return counted.count[message]; }
-    const std::vector<WPARAM>& redraw() const { return counted.redraw; }
+    const std::vector<std::pair<WPARAM, LPARAM>>& redrawn() const { return counted.redrawn; }
 
 private:
     platform::win32::Hook hook_;
@@ -216,68 +216,102 @@ TEST_F(Controls, TheListViewIsAReportWithTheLayoutsColumns)
     }
 }
 
-// A list filled bit by bit gets only the new rows; a changed cell is set alone.
-TEST_F(Controls, TheListViewChangesOnlyWhatChanged)
+// The list keeps no texts: it learns its row count, and which rows to draw anew, and asks for
+// the texts it draws.
+TEST_F(Controls, TheListViewAsksForTheTextsItDraws)
 {
     BackupsForm form(os, runtime, BackupsLayout());
     runtime.Show(form, 0);
     HWND list = ListOf(AsHwnd(form.hWnd()));
+    EXPECT_NE(::GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA, 0);
     auto& rows = form[L"List1"].rows;
     for (int row = 0; row < 1000; ++row) {
         rows.push_back(Row(row));
         if (row % 100 == 99) {
             const Watch watch(list);
             runtime.SyncAll();
-            EXPECT_EQ(watch[LVM_INSERTITEMW], 100) << "after row " << row;
-            EXPECT_EQ(watch[LVM_DELETEITEM] + watch[LVM_DELETEALLITEMS], 0);
-            EXPECT_EQ(watch.redraw(), (std::vector<WPARAM>{FALSE, TRUE})) << "drawn once for 100 rows";
+            EXPECT_EQ(watch[LVM_SETITEMCOUNT], 1) << "after row " << row;
+            EXPECT_EQ(watch[LVM_INSERTITEMW] + watch[LVM_SETITEMTEXTW], 0);
+            EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), row + 1);
         }
     }
-    ASSERT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 1000);
+    EXPECT_EQ(ItemText(list, 0, 0), Cell(0, 0));
     EXPECT_EQ(ItemText(list, 999, 2), Cell(999, 2));
+    EXPECT_EQ(ItemText(list, 1000, 0), L"") << "no row there";
 
     struct Change {
         int row, column;
         const wchar_t* text;
     };
-    const Change changes[] = {{0, 0, L"first"}, {500, 1, L"middle"}, {999, 2, L"last"}};
-    for (const Change& change : changes) {
-        rows[static_cast<std::size_t>(change.row)][static_cast<std::size_t>(change.column)] = change.text;
-    }
-    {
+    struct Step {
+        std::vector<Change> changes;
+        std::vector<std::pair<WPARAM, LPARAM>> redrawn;
+    };
+    const Step steps[] = {
+        {{{500, 1, L"middle"}}, {{500, 500}}},
+        {{{0, 0, L"first"}, {999, 2, L"last"}}, {{0, 999}}},
+        {{{510, 2, L"one"}, {520, 0, L"two"}}, {{510, 520}}},
+        {{}, {}}, // an event with no change to the list leaves it alone
+    };
+    for (const Step& step : steps) {
+        for (const Change& change : step.changes) {
+            rows[static_cast<std::size_t>(change.row)][static_cast<std::size_t>(change.column)] = change.text;
+        }
         const Watch watch(list);
         runtime.SyncAll();
-        EXPECT_EQ(watch[LVM_SETITEMTEXTW], 3);
-        EXPECT_EQ(watch[LVM_INSERTITEMW] + watch[LVM_DELETEITEM] + watch[LVM_DELETEALLITEMS], 0);
-        EXPECT_TRUE(watch.redraw().empty()) << "a few cells are drawn where they are";
-    }
-    for (const Change& change : changes) {
-        EXPECT_EQ(ItemText(list, change.row, change.column), change.text);
-        const int other = (change.column + 1) % 3;
-        EXPECT_EQ(ItemText(list, change.row, other), Cell(change.row, other));
+        EXPECT_EQ(watch.redrawn(), step.redrawn);
+        EXPECT_EQ(watch[LVM_SETITEMCOUNT], 0);
+        for (const Change& change : step.changes) {
+            EXPECT_EQ(ItemText(list, change.row, change.column), change.text);
+            const int other = (change.column + 1) % 3;
+            EXPECT_EQ(ItemText(list, change.row, other), Cell(change.row, other));
+        }
     }
 
-    // An event with no change to the list leaves it alone.
-    {
-        const Watch watch(list);
-        runtime.SyncAll();
-        EXPECT_EQ(watch[LVM_SETITEMTEXTW] + watch[LVM_INSERTITEMW] + watch[LVM_DELETEITEM], 0);
-    }
-    // Rows go from the end; a row with fewer texts than columns shows empty cells.
+    // Rows go from the end; a row with fewer texts than columns shows empty cells; a text longer
+    // than the asker's buffer is cut to it.
     rows.resize(990);
     rows[5] = {L"short"};
-    {
-        const Watch watch(list);
-        runtime.SyncAll();
-        EXPECT_EQ(watch[LVM_DELETEITEM], 10);
-    }
+    rows[6][1] = std::wstring(100, L'x');
+    runtime.SyncAll();
     EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 990);
     EXPECT_EQ(ItemText(list, 5, 0), L"short");
     EXPECT_EQ(ItemText(list, 5, 1), L"");
+    EXPECT_EQ(ItemText(list, 6, 1), std::wstring(63, L'x'));
     EXPECT_EQ(ItemText(list, 989, 0), Cell(989, 0));
     rows.clear();
     runtime.SyncAll();
     EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
+    runtime.Unload(form);
+}
+
+// Typing the start of a row's first text goes to that row, as in a list that holds its texts.
+TEST_F(Controls, TypingGoesToTheRowThatStartsSo)
+{
+    BackupsForm form(os, runtime, BackupsLayout(false));
+    runtime.Show(form, 0);
+    HWND list = ListOf(AsHwnd(form.hWnd()));
+    form[L"List1"].rows = {{L"Apple"}, {L"banana"}, {L"Berry"}, {L"cherry"}, {}};
+    runtime.SyncAll();
+    ::SetFocus(list);
+    struct Case {
+        wchar_t typed;
+        std::vector<std::size_t> selected;
+    };
+    const Case cases[] = {
+        {L'c', {3}}, // the row that starts so
+        {L'z', {3}}, // no row starts so: the selection stays
+        {L'a', {0}}, // round past the end
+        {L'B', {1}}, // in any letter case
+        {L'b', {2}}, // the same letter again: the next row that starts so
+    };
+    for (const Case& test : cases) {
+        // A letter of its own: the list joins the letters typed within 450 ms.
+        ::Sleep(500);
+        ::SendMessageW(list, WM_CHAR, test.typed, 1);
+        EXPECT_EQ(WindowSelection(list), test.selected) << static_cast<char>(test.typed);
+        EXPECT_EQ(form[L"List1"].selected, test.selected) << static_cast<char>(test.typed);
+    }
     runtime.Unload(form);
 }
 
@@ -320,7 +354,24 @@ TEST_F(Controls, TheSelectionGoesBothWays)
     EXPECT_EQ(WindowSelection(list), (std::vector<std::size_t>{2, 10})) << "the next event keeps it";
     ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
     EXPECT_TRUE(data.selected.empty());
+    // Shift and a key select a range at once.
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    ::SendMessageW(list, LVM_SETITEMSTATE, 20, reinterpret_cast<LPARAM>(&state));
+    ::SendMessageW(list, LVM_SETSELECTIONMARK, 0, 20);
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    ::SetKeyboardState(keys);
+    ::SendMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+    ::SendMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+    EXPECT_EQ(WindowSelection(list), (std::vector<std::size_t>{20, 21, 22}));
+    EXPECT_EQ(data.selected, (std::vector<std::size_t>{20, 21, 22}));
     EXPECT_TRUE(form.events.empty());
+    data.selected.clear();
+    runtime.SyncAll();
 
     // Rows removed take their selection with them.
     data.selected = {1, 998};
