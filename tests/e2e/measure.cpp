@@ -1,7 +1,8 @@
 // Measurements for scripts/benchmark, from outside the program or with its own engine:
 //   measure check FILE          seconds to read a backup back and compare it with the add-on's key
 //   measure pauses TITLE S      the longest the window took to answer a message, over S seconds
-//   measure appears TITLE       seconds until a visible window with the title shows
+//   measure appears TITLE       seconds until a visible window with the title shows, and the
+//                               time of day then
 //   measure closed FILE BYTES   waits until the file holds BYTES and its writer has closed it, and
 //                               prints the time of day then (seconds since 1970)
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
@@ -29,6 +30,15 @@ double Seconds()
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The time of day as the shell's date +%s.%N gives it, to time from a step the shell takes.
+double SecondsSince1970()
+{
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
 struct Search {
@@ -148,7 +158,7 @@ int Appears(const wchar_t* title)
         }
         ::Sleep(1);
     }
-    std::printf("seconds=%.4f\n", Seconds() - start);
+    std::printf("seconds=%.4f\ntime=%.4f\n", Seconds() - start, SecondsSince1970());
     return 0;
 }
 
@@ -193,11 +203,7 @@ int Closed(const wchar_t* file, unsigned long long bytes)
             HANDLE alone = ::CreateFileW(file, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (alone != INVALID_HANDLE_VALUE) {
                 ::CloseHandle(alone);
-                FILETIME now{};
-                ::GetSystemTimePreciseAsFileTime(&now);
-                const unsigned long long ticks =
-                    (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-                std::printf("time=%.4f\n", static_cast<double>(ticks - 116444736000000000ULL) / 1e7);
+                std::printf("time=%.4f\n", SecondsSince1970());
                 return 0;
             }
         }
