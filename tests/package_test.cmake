@@ -1,6 +1,6 @@
 # Builds the release package and checks what a Windows user downloads: the zip named with the
 # version, holding exactly the program and the README as Windows text.
-# Called with -DBINARY_DIR=... -DVERSION=... -DEXE=...
+# Called with -DBINARY_DIR=... -DVERSION=... -DEXE=... -DOBJDUMP=...
 set(zip "${BINARY_DIR}/LarkSpool-${VERSION}-win64.zip")
 file(REMOVE "${zip}")
 execute_process(COMMAND cpack -G ZIP --config "${BINARY_DIR}/CPackConfig.cmake" WORKING_DIRECTORY "${BINARY_DIR}"
@@ -21,6 +21,20 @@ file(SHA256 "${EXE}" built)
 if(NOT packed STREQUAL built)
   message(FATAL_ERROR "the packed LarkSpool.exe is not the one built")
 endif()
+# Only the system's own DLLs, and none that the window does not need to show: the common controls
+# and COM are loaded later, where they are first used.
+execute_process(COMMAND "${OBJDUMP}" -p "${unpacked}/LarkSpool.exe" OUTPUT_VARIABLE headers RESULT_VARIABLE result)
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${headers}")
+if(NOT result EQUAL 0 OR NOT imports)
+  message(FATAL_ERROR "the import table of LarkSpool.exe could not be read")
+endif()
+foreach(import IN LISTS imports)
+  string(REPLACE "DLL Name: " "" dll "${import}")
+  string(TOLOWER "${dll}" dll)
+  if(NOT dll MATCHES "^(advapi32|gdi32|kernel32|msvcrt|user32)\\.dll$")
+    message(FATAL_ERROR "LarkSpool.exe imports ${dll}, which is loaded before its window shows")
+  endif()
+endforeach()
 file(READ "${unpacked}/README.txt" readme HEX)
 if(NOT readme MATCHES "^23204c61726b53706f6f6c0d0a") # "# LarkSpool" and CR LF
   message(FATAL_ERROR "README.txt does not start with the README's title and a Windows line end")

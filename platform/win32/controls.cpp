@@ -141,6 +141,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::ListView) {
+            runtime_.LoadCommonControls();
             windowClass = WC_LISTVIEWW;
             // The list asks for the texts of the rows in view only: a thousand rows cost nothing
             // until they are scrolled to.

@@ -152,6 +152,7 @@ void FormWindow::CreateToolTips()
             continue;
         }
         if (!toolTip_) {
+            runtime_.LoadCommonControls();
             // Not owned by the form: under Wine an owned topmost tooltip keeps its owner out of
             // the topmost band. The form destroys it itself.
             toolTip_.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0,

@@ -48,8 +48,6 @@ void Deliver(MSG& message)
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
 {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&controls);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -209,6 +207,22 @@ void Win32Runtime::FreeUnloaded()
     std::vector<std::unique_ptr<FormWindow>> unloaded(std::make_move_iterator(dead),
                                                       std::make_move_iterator(windows_.end()));
     windows_.erase(dead, windows_.end());
+}
+
+// The main window needs none of the common controls to show: they are loaded with the first
+// tooltip or list.
+void Win32Runtime::LoadCommonControls()
+{
+    if (commonControls_) {
+        return;
+    }
+    Library library = LoadSystemLibrary(L"comctl32.dll");
+    const auto initialize = LibraryFunction<decltype(&::InitCommonControlsEx)>(library, "InitCommonControlsEx");
+    const INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    if (initialize(&controls) == FALSE) {
+        ThrowLastError(L"Starting", L"the common controls");
+    }
+    commonControls_ = std::move(library);
 }
 
 // The layouts were made with "MS Sans Serif". Windows maps "MS Shell Dlg" to its TrueType twin,

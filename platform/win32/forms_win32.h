@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/forms.h"
+#include "platform/win32/handles.h"
 
 #include <windows.h>
 
@@ -39,6 +40,7 @@ public:
     std::size_t WindowCount() const noexcept { return windows_.size(); }
     // The face of the forms' font, looked up once.
     const std::wstring& FontFace();
+    void LoadCommonControls();
 
     // The form that was last active among the program's own windows.
     const Form* lastActive = nullptr;
@@ -55,6 +57,7 @@ private:
     HINSTANCE instance_;
     int busy_ = 0; // runtime calls and window messages under way
     std::wstring fontFace_;
+    Library commonControls_; // freed after the windows, which are destroyed first
     std::vector<std::unique_ptr<FormWindow>> windows_;
 };
 

@@ -79,6 +79,7 @@ using Window = UniqueHandle<NullHandleTraits<HWND, ::DestroyWindow>>;
 using Icon = UniqueHandle<NullHandleTraits<HICON, ::DestroyIcon>>;
 using Hook = UniqueHandle<NullHandleTraits<HHOOK, ::UnhookWindowsHookEx>>;
 using GlobalMemory = UniqueHandle<NullHandleTraits<HGLOBAL, ::GlobalFree>>;
+using Library = UniqueHandle<NullHandleTraits<HMODULE, ::FreeLibrary>>;
 
 // A window's device context, given back to the window it came from.
 class WindowDc {

@@ -306,6 +306,15 @@ void Win32Os::WriteRegistryTree(const RegistryTree& tree)
     }
 }
 
+Library LoadSystemLibrary(const wchar_t* name)
+{
+    Library library(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!library) {
+        ThrowLastError(L"Loading the system library", name);
+    }
+    return library;
+}
+
 std::unique_ptr<Process> Win32Os::Shell(const std::wstring& commandLine, int windowStyle)
 {
     STARTUPINFOW startup{};

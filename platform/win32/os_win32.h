@@ -13,6 +13,20 @@ std::wstring ErrorText(DWORD code);
 // A Failure for the last Win32 error.
 [[noreturn]] void ThrowLastError(const std::wstring& operation, const std::wstring& subject);
 
+// A DLL of the system's folder, loaded where it is first needed instead of before the program
+// starts: each DLL loaded at start-up delays the first window.
+Library LoadSystemLibrary(const wchar_t* name);
+
+// A function of a loaded DLL, as the given function pointer type.
+template <typename Function> Function LibraryFunction(const Library& library, const char* name)
+{
+    const FARPROC found = ::GetProcAddress(library.get(), name);
+    if (found == nullptr) {
+        ThrowLastError(L"Finding the system function", std::wstring(name, name + std::char_traits<char>::length(name)));
+    }
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
 class Win32Os final : public Os {
 public:
     std::wstring GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key) override;

@@ -36,11 +36,11 @@ void Check(HRESULT result, const wchar_t* operation)
     }
 }
 
-Bitmap Decode(const BYTE* data, DWORD length, SIZE& size)
+Bitmap Decode(const BYTE* data, DWORD length, SIZE& size, decltype(&::CoCreateInstance) createInstance)
 {
     ComPtr<IWICImagingFactory> factory;
-    Check(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                             reinterpret_cast<void**>(factory.put())),
+    Check(createInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                         reinterpret_cast<void**>(factory.put())),
           L"Starting the decoder for");
     ComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.put()), L"Reading");
@@ -88,15 +88,20 @@ PictureLoad::PictureLoad(HINSTANCE instance, int resource)
     data_ = static_cast<const BYTE*>(::LockResource(loaded));
     length_ = ::SizeofResource(instance, found);
     thread_ = std::thread([this] {
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         try {
-            Check(com, L"Starting COM for");
-            bitmap_ = Decode(data_, length_, size_);
+            const Library ole32 = LoadSystemLibrary(L"ole32.dll");
+            const auto initialize = LibraryFunction<decltype(&::CoInitializeEx)>(ole32, "CoInitializeEx");
+            const auto uninitialize = LibraryFunction<decltype(&::CoUninitialize)>(ole32, "CoUninitialize");
+            const auto createInstance = LibraryFunction<decltype(&::CoCreateInstance)>(ole32, "CoCreateInstance");
+            Check(initialize(nullptr, COINIT_MULTITHREADED), L"Starting COM for");
+            try {
+                bitmap_ = Decode(data_, length_, size_, createInstance);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+            uninitialize();
         } catch (...) {
             failure_ = std::current_exception();
-        }
-        if (SUCCEEDED(com)) {
-            ::CoUninitialize();
         }
     });
 }
