@@ -12,6 +12,7 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/reg_file.h"
+#include "find_window.h"
 #include "platform/win32/os_win32.h"
 #include "platform/win32/text_view.h"
 
@@ -39,30 +40,6 @@ double SecondsSince1970()
     ::GetSystemTimePreciseAsFileTime(&now);
     const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
-}
-
-struct Search {
-    const wchar_t* title;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<Search*>(lParam);
-    wchar_t title[256] = L"";
-    ::GetWindowTextW(window, title, 256);
-    if (::IsWindowVisible(window) && std::wcsstr(title, search->title) != nullptr) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND Find(const wchar_t* title)
-{
-    Search search{title, nullptr};
-    ::EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
-    return search.found;
 }
 
 // The text of a list view's cell in another process: the item and its buffer must live there.
@@ -132,7 +109,7 @@ int Check(const wchar_t* file)
 
 int Pauses(const wchar_t* title, double seconds)
 {
-    HWND window = Find(title);
+    HWND window = e2e::FindWindowWithTitle(title);
     if (window == nullptr) {
         return 1;
     }
@@ -152,7 +129,7 @@ int Pauses(const wchar_t* title, double seconds)
 int Appears(const wchar_t* title)
 {
     const double start = Seconds();
-    while (Find(title) == nullptr) {
+    while (e2e::FindWindowWithTitle(title) == nullptr) {
         if (Seconds() - start > 30) {
             return 1;
         }
@@ -168,7 +145,7 @@ int Filled(const wchar_t* title)
     HWND window = nullptr;
     HWND list = nullptr;
     while (list == nullptr && Seconds() - start < 30) {
-        window = Find(title);
+        window = e2e::FindWindowWithTitle(title);
         list = window != nullptr ? ::FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
         ::Sleep(1);
     }
@@ -216,7 +193,7 @@ int Closed(const wchar_t* file, unsigned long long bytes)
 
 HWND Child(const wchar_t* title, const wchar_t* windowClass)
 {
-    HWND window = Find(title);
+    HWND window = e2e::FindWindowWithTitle(title);
     return window != nullptr ? ::FindWindowExW(window, nullptr, windowClass, nullptr) : nullptr;
 }
 
@@ -242,7 +219,7 @@ int Rows(const wchar_t* title)
 // The first text box: an edit control, or the runtime's own read-only text box.
 HWND TextBox(const wchar_t* title)
 {
-    HWND window = Find(title);
+    HWND window = e2e::FindWindowWithTitle(title);
     for (HWND child = window != nullptr ? ::FindWindowExW(window, nullptr, nullptr, nullptr) : nullptr;
          child != nullptr; child = ::FindWindowExW(window, child, nullptr, nullptr)) {
         wchar_t name[64] = L"";

@@ -10,6 +10,8 @@
 //   probe endsession TEXT tells that window that the session ends, as a log-off does, and prints
 //                         its answer to the question whether it may end
 // Output is one "key=value" per line, for the shell.
+#include "find_window.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -17,30 +19,6 @@
 #include <string>
 
 namespace {
-
-struct Search {
-    const wchar_t* text;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM lParam)
-{
-    auto* search = reinterpret_cast<Search*>(lParam);
-    wchar_t title[512] = L"";
-    ::GetWindowTextW(window, title, 512);
-    if (::IsWindowVisible(window) && std::wcsstr(title, search->text) != nullptr) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND Find(const wchar_t* text)
-{
-    Search search{text, nullptr};
-    ::EnumWindows(&Match, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 void PrintTitle(const char* key, HWND window)
 {
@@ -90,7 +68,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (argc >= 3 && std::wcscmp(argv[1], L"checkbox") == 0) {
-        HWND window = Find(argv[2]);
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
         HWND check = window != nullptr ? ::FindWindowExW(window, nullptr, L"BUTTON", nullptr) : nullptr;
         if (check == nullptr) {
             return 1;
@@ -101,7 +79,7 @@ int wmain(int argc, wchar_t** argv)
     if (argc >= 4 && std::wcscmp(argv[1], L"wait") == 0) {
         const int tenths = _wtoi(argv[3]) * 10;
         for (int i = 0; i < tenths; ++i) {
-            if (Find(argv[2]) != nullptr) {
+            if (e2e::FindWindowWithTitle(argv[2]) != nullptr) {
                 return 0;
             }
             ::Sleep(100);
@@ -109,7 +87,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     if (argc >= 4 && std::wcscmp(argv[1], L"quit") == 0) {
-        HWND window = Find(argv[2]);
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
         const DWORD thread = window != nullptr ? ::GetWindowThreadProcessId(window, nullptr) : 0;
         if (thread == 0 || !::PostThreadMessageW(thread, WM_QUIT, static_cast<WPARAM>(_wtoi(argv[3])), 0)) {
             return 1;
@@ -117,7 +95,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (argc >= 3 && std::wcscmp(argv[1], L"endsession") == 0) {
-        HWND window = Find(argv[2]);
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
         if (window == nullptr) {
             return 1;
         }
@@ -130,7 +108,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     if (argc >= 3 && std::wcscmp(argv[1], L"window") == 0) {
-        HWND window = Find(argv[2]);
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
         if (window == nullptr) {
             std::printf("found=0\n");
             return 1;
