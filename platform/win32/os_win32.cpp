@@ -152,12 +152,15 @@ Key OpenForReading(HKEY parent, const std::wstring& subkey, const std::wstring& 
     return Key(opened);
 }
 
-// The values of one open key.
-void ReadValues(HKEY key, RegistryKey& into)
+// The values of one open key; false when the key has been deleted since it was opened.
+bool ReadValues(HKEY key, RegistryKey& into)
 {
     DWORD longestName = 0, longestData = 0;
     LSTATUS status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                         &longestName, &longestData, nullptr, nullptr);
+    if (status == ERROR_KEY_DELETED) {
+        return false;
+    }
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Reading the registry key", into.path, ErrorText(status));
     }
@@ -169,7 +172,10 @@ void ReadValues(HKEY key, RegistryKey& into)
         DWORD type = 0;
         status = ::RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
         if (status == ERROR_NO_MORE_ITEMS) {
-            break;
+            return true;
+        }
+        if (status == ERROR_KEY_DELETED) {
+            return false;
         }
         if (status == ERROR_MORE_DATA) { // a value grew while it was read: ask again with room for it
             name.resize(std::max<std::size_t>(name.size() * 2, 16384));
@@ -199,6 +205,10 @@ void ListSubtree(HKEY key, const std::wstring& path, RegistryTree& tree)
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }
+        if (status == ERROR_KEY_DELETED) {
+            tree.back().path.clear(); // left out with the keys deleted before their values were read
+            return;
+        }
         if (status != ERROR_SUCCESS) {
             throw Failure(L"Reading a subkey of the registry key", path, ErrorText(status));
         }
@@ -222,10 +232,13 @@ void ReadAllValues(RegistryTree& tree, std::size_t prefixLength)
     std::exception_ptr failure;
     const auto work = [&] {
         for (std::size_t i = next++; i < tree.size(); i = next++) {
+            if (tree[i].path.empty()) {
+                continue; // deleted while it was listed
+            }
             try {
                 const Key key = OpenForReading(HKEY_CURRENT_USER, tree[i].path.substr(prefixLength), tree[i].path);
-                if (key) {
-                    ReadValues(key.get(), tree[i]);
+                if (!key || !ReadValues(key.get(), tree[i])) {
+                    tree[i].path.clear(); // deleted since it was listed
                 }
             } catch (...) {
                 const std::lock_guard<std::mutex> guard(lock);
@@ -233,17 +246,18 @@ void ReadAllValues(RegistryTree& tree, std::size_t prefixLength)
             }
         }
     };
-    std::vector<std::thread> helpers;
-    for (int i = 0; i < kRegistryReaders - 1 && static_cast<std::size_t>(i + 1) < tree.size(); ++i) {
-        helpers.emplace_back(work);
-    }
-    work();
-    for (std::thread& helper : helpers) {
-        helper.join();
+    {
+        // Joined at the end of this block, also when one of them could not be started.
+        std::vector<std::jthread> helpers;
+        for (int i = 0; i < kRegistryReaders - 1 && static_cast<std::size_t>(i + 1) < tree.size(); ++i) {
+            helpers.emplace_back(work);
+        }
+        work();
     }
     if (failure) {
         std::rethrow_exception(failure);
     }
+    std::erase_if(tree, [](const RegistryKey& key) { return key.path.empty(); });
 }
 
 } // namespace
@@ -263,6 +277,9 @@ std::optional<RegistryTree> Win32Os::ReadRegistryTree(const std::wstring& key)
     RegistryTree tree;
     ListSubtree(opened.get(), kCurrentUser + below, tree);
     ReadAllValues(tree, std::wstring_view(kCurrentUser).size());
+    if (tree.empty()) {
+        return std::nullopt; // deleted while it was read
+    }
     return tree;
 }
 

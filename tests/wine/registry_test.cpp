@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -149,6 +151,46 @@ TEST(Registry, MissingKeyReadsAsNothing)
     Win32Os os;
     EXPECT_FALSE(os.ReadRegistryTree(L"HKCU\\Software\\NoSuchVendor\\NoSuchKey"));
     EXPECT_THROW(os.ReadRegistryTree(L"HKLM\\Software"), platform::Failure);
+}
+
+// A subkey that comes and goes while the key is read is either in the tree or not, and the read
+// never fails for it. (It sorts after the others: one before them would shift their places in the
+// enumeration, which no reader by index can help.)
+TEST(Registry, AKeyDeletedWhileItIsReadIsLeftOut)
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+    for (int group = 0; group < 20; ++group) {
+        SetText(L"\\Group" + std::to_wstring(group), L"name", REG_SZ, L"value");
+    }
+    int withIt = 0;
+    int without = 0;
+    {
+        std::atomic<bool> stop{false};
+        const std::jthread flicker([&stop] {
+            while (!stop) {
+                SetText(L"\\ZFlicker", L"name", REG_SZ, L"value");
+                ::RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\ZFlicker").c_str());
+            }
+        });
+        Win32Os os;
+        for (int read = 0; read < 100; ++read) {
+            std::optional<platform::RegistryTree> tree;
+            EXPECT_NO_THROW(tree = os.ReadRegistryTree(kFullKey)) << "read " << read;
+            if (!tree) {
+                ADD_FAILURE() << "read " << read << ": no key";
+                break;
+            }
+            const auto found = std::find_if(tree->begin(), tree->end(), [](const platform::RegistryKey& key) {
+                return key.path == kFullKey + L"\\ZFlicker";
+            });
+            (found == tree->end() ? without : withIt) += 1;
+            EXPECT_EQ(tree->size(), found == tree->end() ? 21u : 22u) << "read " << read;
+            EXPECT_LE(found == tree->end() ? 0u : found->values.size(), 1u) << "read " << read;
+        }
+        stop = true;
+    }
+    std::printf("The coming and going subkey was in %d reads, not in %d\n", withIt, without);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
 }
 
 // A count stored as a number by another tool is no text: the caller is told so, not stopped.
