@@ -64,29 +64,25 @@ finish() {
     [ "$FAILED" -eq 0 ]
 }
 
-# A probe that fails at once is tried once more: on a busy machine Wine now and then fails to start
-# a program at all. Its errors are kept with the artifacts.
-probe() {
+# A Wine helper that fails at once is tried once more: on a busy machine Wine now and then fails
+# to start a program at all. Its errors are kept with the artifacts.
+helper() { # program and arguments; its output without CRs
     local out status started=$SECONDS
-    out=$(wine "$PROBE" "$@" 2>>"$ARTIFACTS/probe-errors.txt")
+    out=$(wine "$@" 2>>"$ARTIFACTS/helper-errors.txt")
     status=$?
     if [ "$status" -ne 0 ] && [ $((SECONDS - started)) -lt 3 ]; then
-        out=$(wine "$PROBE" "$@" 2>>"$ARTIFACTS/probe-errors.txt")
+        out=$(wine "$@" 2>>"$ARTIFACTS/helper-errors.txt")
         status=$?
     fi
     [ -z "$out" ] || printf '%s\n' "$out" | tr -d '\r'
     return "$status"
 }
 
+probe() { helper "$PROBE" "$@"; }
+
 counter() { # the stored run count, or <none>
-    local line attempt
-    # A reg.exe started on a busy machine now and then fails to start at all; only a count that
-    # stays missing is one.
-    for attempt in 1 2 3 4 5; do
-        line=$(wine reg query "$COUNTER_KEY" /v 1 2>>"$ARTIFACTS/reg-query-errors.txt" | tr -d '\r' | grep REG_SZ) && break
-        [ "$attempt" -eq 5 ] && { echo "<none>"; return; }
-        sleep 0.2
-    done
+    local line
+    line=$(helper reg query "$COUNTER_KEY" /v 1 | grep REG_SZ) || { echo "<none>"; return; }
     echo "${line##*REG_SZ}" | sed 's/^[[:space:]]*//'
 }
 
