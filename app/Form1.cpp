@@ -124,6 +124,14 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
 void Form1::Form_Load()
 {
     onTop.emplace(os);
+    // A restore cut off by a crash is finished or undone before anything else looks at the key.
+    if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os)) {
+        os.MsgBox(recovery->message,
+                  recovery->failed ? platform::MessageKind::Error : platform::MessageKind::Information);
+        if (recovery->failed) {
+            restoresRefused_ = recovery->message;
+        }
+    }
     RefreshRunCount();
     SetSizeCaptionRunNumber(timesRun_);
 }
@@ -149,9 +157,14 @@ void Form1::cmdExit_Click()
     os.End();
 }
 
-// Closing is never refused: the cancel argument is left as it came.
-void Form1::Form_Unload(EventArgs& /*args*/)
+// Closing is refused only while a restore changes the key: the program then ends once the key
+// is whole again, or, when Windows ends the session, as soon as the restore allows.
+void Form1::Form_Unload(EventArgs& args)
 {
+    if (backups_ && !backups_->MayEnd(args.unloadMode, [this] { cmdExit_Click(); })) {
+        args.cancel = 1;
+        return;
+    }
     did_backup();
     os.End();
 }

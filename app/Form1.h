@@ -3,6 +3,7 @@
 #pragma once
 
 #include "backup/export.h"
+#include "backup/restore.h"
 #include "platform/forms.h"
 #include "ui/clsOnTop.h"
 #include "ui/frmAbout.h"
@@ -76,6 +77,8 @@ private:
 
     std::unique_ptr<ui::frmAbout> about_;
     std::unique_ptr<ui::frmBackups> backups_;
+    // Why nothing may write to the key in this run; empty when restores may run.
+    std::wstring restoresRefused_;
     // This run's exports whose outcome is still to be told, or that the caption names.
     std::vector<std::unique_ptr<backup::ExportRun>> exports_;
 };

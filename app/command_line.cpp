@@ -6,6 +6,7 @@
 #include "backup/check.h"
 #include "backup/compare_text.h"
 #include "backup/export.h"
+#include "backup/restore.h"
 #include "backup/run_number.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr wchar_t kProgram[] = L"LarkSpool.exe";
 constexpr int kPollMilliseconds = 100;
+constexpr std::int64_t kMostKept = 1000000;
 
 // "backup" for "/Backup" or "-BACKUP"; empty for anything that is not a switch.
 std::wstring SwitchName(const std::wstring& argument)
@@ -43,9 +45,30 @@ void Tell(platform::Os& os, const std::wstring& text)
     os.Print(line);
 }
 
+// The oldest backup folders deleted until `keep` remain, never the new one nor the one that
+// holds the list from before a restore that is still to be put back.
+void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNumber)
+{
+    const std::vector<std::wstring> numbers = backup::ListBackupNumbers(os);
+    std::size_t remaining = numbers.size();
+    for (auto number = numbers.rbegin(); number != numbers.rend() && remaining > keep; ++number) {
+        if (*number == newRunNumber) {
+            continue;
+        }
+        const std::wstring folder = backup::BackupFolder(*number);
+        try {
+            os.RemoveFolder(folder);
+            os.Print(L"Deleted " + folder);
+            --remaining;
+        } catch (const platform::Failure& failure) {
+            Tell(os, L"Not deleted: " + failure.text());
+        }
+    }
+}
+
 // What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
 // the check, as the window does them.
-int Backup(platform::Os& os)
+int Backup(platform::Os& os, int keep)
 {
     const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
     const std::wstring startCount = ReadRunCount(os, tell);
@@ -73,6 +96,9 @@ int Backup(platform::Os& os)
         tell(file + L": " + backup::FormatKilobytes(os.FileLen(file), os.DecimalSeparator()) + L" kb, " +
              backup::CountOf(run->valuesChecked(), L"value", L"values") + L" in " +
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
+        if (keep > 0) {
+            KeepNewest(os, static_cast<std::size_t>(keep), runNumber);
+        }
         return kExitOk;
     }
     switch (run->problem()) {
@@ -133,6 +159,15 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
     Command command;
     if (name == L"backup") {
         command.mode = Mode::Backup;
+        if (arguments.size() >= 2 && SwitchName(arguments[1]) == L"keep") {
+            const std::optional<std::int64_t> keep =
+                arguments.size() >= 3 ? backup::ParseRunNumber(arguments[2]) : std::nullopt;
+            if (!keep || *keep < 1 || *keep > kMostKept) {
+                return NotUnderstood(L"The switch " + arguments[1] + L" needs how many backups to keep, 1 or more.");
+            }
+            command.keep = static_cast<int>(*keep);
+            expected = 3;
+        }
     } else if (name == L"list") {
         command.mode = Mode::List;
     } else if (name == L"?") {
@@ -159,18 +194,25 @@ std::wstring UsageText()
            L"               opens the window\n" + kProgram +
            L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
            L"                            3 the export failed, 4 the backup differs or is unreadable\n" +
-           kProgram + L" /check FILE   compares a backup with the key now: 0 same, 4 differs, 5 unreadable\n" +
-           kProgram + L" /list         lists the backups, newest first\n" + kProgram +
-           L" /?            shows this text";
+           kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
+           L" /check FILE   compares a backup with the key now: 0 same, 4 differs, 5 unreadable\n" + kProgram +
+           L" /list         lists the backups, newest first\n" + kProgram + L" /?            shows this text";
 }
 
 int RunCommand(platform::Os& os, const Command& command)
 {
     // Nobody may be there to close a message: a failure is told on the console, as one line.
     try {
+        // A restore cut off by a crash is finished or undone before anything else looks at the key.
+        bool recoveryFailed = false;
+        if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os)) {
+            Tell(os, recovery->message);
+            recoveryFailed = recovery->failed;
+        }
         switch (command.mode) {
         case Mode::Backup:
-            return Backup(os);
+            // The backups are all kept while one of them is the only record of the list before.
+            return Backup(os, recoveryFailed ? 0 : command.keep);
         case Mode::Check:
             return Check(os, command.file);
         case Mode::List:

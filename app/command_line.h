@@ -14,6 +14,7 @@ enum class Mode { Window, Backup, Check, List, Usage, NotUnderstood };
 struct Command {
     Mode mode = Mode::Window;
     std::wstring file;    // /check's backup file
+    int keep = 0;         // /backup /keep N: the backups that stay; 0 keeps all
     std::wstring problem; // NotUnderstood: the line that names what was not understood
 };
 

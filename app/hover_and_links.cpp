@@ -65,6 +65,7 @@ void Form1::mn3_Click()
 {
     if (!backups_) {
         backups_ = std::make_unique<ui::frmBackups>(os, runtime, [this] { return ExportAsClicked(); });
+        backups_->RefuseRestores(restoresRefused_);
     }
     backups_->Show(1);
 }

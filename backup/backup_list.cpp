@@ -86,7 +86,7 @@ BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber,
     details.keys = check.keys;
     switch (check.outcome) {
     case CheckResult::Outcome::Same:
-        details.state = L"same as now";
+        details.state = kSameAsNow;
         break;
     case CheckResult::Outcome::Differs:
         details.state = L"differs from now";

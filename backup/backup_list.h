@@ -14,6 +14,9 @@ namespace backup {
 // it stands ("007" stays "007") and sorts by its value (as 7).
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
 
+// The state of a backup that holds the list as it is now.
+constexpr wchar_t kSameAsNow[] = L"same as now";
+
 struct BackupDetails {
     std::wstring created;              // as its date stamp has it; empty without one
     std::optional<std::uint64_t> size; // of the .reg file, in bytes; none without one

@@ -65,7 +65,19 @@ ExportRun::State ExportRun::Poll()
             ToolEnded(*exitCode);
         }
     }
-    if (state_ == State::Checking && job_->Done()) {
+    if (state_ == State::Checking) {
+        try {
+            if (!job_->Done()) {
+                return state_;
+            }
+        } catch (const std::exception& error) {
+            // Out of memory, say: the check could not be made, so the backup is no checked one.
+            job_.reset();
+            state_ = State::Failed;
+            problem_ = Problem::CheckFailed;
+            failure_ = L"Backup not checked: " + platform::FailureText(error);
+            return state_;
+        }
         job_.reset();
         if (check_.outcome == CheckResult::Outcome::Same) {
             state_ = State::Checked;

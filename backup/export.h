@@ -49,6 +49,8 @@ public:
     std::size_t keysChecked() const noexcept { return check_.keys; }
     // Checked: the file's length when it was read back.
     std::uint64_t bytesChecked() const noexcept { return check_.bytes; }
+    // Checked, or failed in the check: what the check found.
+    const CheckResult& check() const noexcept { return check_; }
     // Failed: why, in the size label's words.
     const std::wstring& failure() const noexcept { return failure_; }
     // Why it failed. NothingToBackUp: the key does not exist, and the folder made for it is gone again.

@@ -7,6 +7,7 @@
 #include "backup/export.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace backup {
 
@@ -14,6 +15,19 @@ namespace {
 
 constexpr int kPollMilliseconds = 100;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
+constexpr std::size_t kValuesPerWrite = 500;
+constexpr long long kPercentAfterMilliseconds = 1000;
+
+// The journal: which restore is under way and how far it got.
+constexpr wchar_t kAppName[] = L"lsBundle";
+constexpr wchar_t kJournal[] = L"Restore";
+constexpr wchar_t kNone[] = L"none";
+// The new list is written beside the key; the key is untouched.
+constexpr wchar_t kStepWriting[] = L"writing";
+// The lists change places by renaming.
+constexpr wchar_t kStepSwapping[] = L"swapping";
+// The new list stands in place and has read back equal; the list before is being removed.
+constexpr wchar_t kStepFinishing[] = L"finishing";
 
 // The path lies in the add-on's key: the key itself or below it, with no step that is empty,
 // "." or "..", which the registry would resolve elsewhere.
@@ -47,19 +61,119 @@ std::wstring Line(int line)
     return L"line " + std::to_wstring(line) + L": ";
 }
 
-// The list as it is now replaced by the tree: the key removed as a whole, then written.
-// Gives what failed, or nothing when the key reads back equal to the tree.
-std::optional<std::wstring> Replace(platform::Os& os, const platform::RegistryTree& tree)
+std::wstring LastName(std::wstring_view key)
+{
+    return std::wstring(key.substr(key.find_last_of(L'\\') + 1));
+}
+
+// HKCU\X as the key tree names it: HKEY_CURRENT_USER\X.
+std::wstring FullName(std::wstring_view key)
+{
+    return L"HKEY_CURRENT_USER" + std::wstring(key.substr(key.find(L'\\')));
+}
+
+// The tree with its paths moved from one key to another.
+platform::RegistryTree Moved(platform::RegistryTree tree, std::wstring_view from, std::wstring_view to)
+{
+    for (platform::RegistryKey& key : tree) {
+        if (key.path.size() >= from.size() && SameName(std::wstring_view(key.path).substr(0, from.size()), from)) {
+            key.path.replace(0, from.size(), to);
+        }
+    }
+    return tree;
+}
+
+// The key's tree as if it stood under the add-on's key's name; empty when it does not exist.
+platform::RegistryTree ReadAs(platform::Os& os, const wchar_t* key)
+{
+    return Moved(os.ReadRegistryTree(key).value_or(platform::RegistryTree{}), FullName(key), kRoot);
+}
+
+std::optional<std::wstring> Differs(const platform::RegistryTree& expected, const platform::RegistryTree& read)
+{
+    const std::vector<Difference> differences = CompareTrees(expected, read);
+    if (differences.empty()) {
+        return std::nullopt;
+    }
+    return L"the key read back differs from it (" + SummaryLine(differences) + L")";
+}
+
+// "10 000"
+std::wstring Grouped(std::size_t count)
+{
+    std::wstring digits = std::to_wstring(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, 1, L' ');
+    }
+    return digits;
+}
+
+// "backup 9" for a backup folder's file; any other file by its path.
+std::wstring BackupName(const std::wstring& file)
+{
+    constexpr std::wstring_view kFolder = L"C:\\Larkspool";
+    if (file.size() > kFolder.size() && SameName(std::wstring_view(file).substr(0, kFolder.size()), kFolder)) {
+        const std::size_t end = file.find(L'\\', kFolder.size());
+        const std::wstring number = file.substr(kFolder.size(), end - kFolder.size());
+        if (!number.empty() &&
+            std::all_of(number.begin(), number.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; }) &&
+            SameName(file, BackupFile(number))) {
+            return L"backup " + number;
+        }
+    }
+    return file;
+}
+
+void WriteJournalStep(platform::Os& os, const wchar_t* step)
+{
+    os.SaveSetting(kAppName, kJournal, L"Step", step);
+}
+
+// The tree written beside the add-on's key a slice at a time, so that the window can show how
+// far it got and a wish to stop is heard. False when stopped.
+bool WriteBeside(platform::Os& os, const platform::RegistryTree& tree, RestoreProgress& progress)
+{
+    os.DeleteRegistryTree(kRestoreKey); // left by a restore that was cut off
+    const std::size_t total = CountValues(tree);
+    std::size_t done = 0;
+    for (const platform::RegistryKey& key : Moved(tree, kRoot, FullName(kRestoreKey))) {
+        std::size_t next = 0;
+        do {
+            if (progress.StopAsked()) {
+                return false;
+            }
+            const std::size_t end = std::min(key.values.size(), next + kValuesPerWrite);
+            platform::RegistryKey slice{.path = key.path,
+                                        .values = {key.values.begin() + static_cast<std::ptrdiff_t>(next),
+                                                   key.values.begin() + static_cast<std::ptrdiff_t>(end)}};
+            os.WriteRegistryTree({slice});
+            done += end - next;
+            next = end;
+            progress.Done(done, total);
+        } while (next < key.values.size());
+    }
+    return true;
+}
+
+// The list before back under the add-on's key's name, from the key it was renamed to, and the
+// new list removed; without a renamed key the new list beside the key is removed, and the key
+// itself when it holds the new list in place of none. Gives what failed.
+std::optional<std::wstring> PutBack(platform::Os& os, bool keyHoldsNewList)
 {
     try {
-        os.DeleteRegistryTree(kAddOnKey);
-        if (!tree.empty()) {
-            os.WriteRegistryTree(tree);
+        if (os.RegistryKeyExists(kBeforeKey)) {
+            const platform::RegistryTree before = ReadAs(os, kBeforeKey);
+            os.DeleteRegistryTree(kRestoreKey);
+            if (os.RegistryKeyExists(kAddOnKey)) {
+                os.RenameRegistryKey(kAddOnKey, LastName(kRestoreKey));
+            }
+            os.RenameRegistryKey(kBeforeKey, LastName(kAddOnKey));
+            os.DeleteRegistryTree(kRestoreKey);
+            return Differs(before, ReadAs(os, kAddOnKey));
         }
-        const platform::RegistryTree now = os.ReadRegistryTree(kAddOnKey).value_or(platform::RegistryTree{});
-        const std::vector<Difference> differences = CompareTrees(tree, now);
-        if (!differences.empty()) {
-            return L"the key read back differs from it (" + SummaryLine(differences) + L")";
+        os.DeleteRegistryTree(kRestoreKey);
+        if (keyHoldsNewList) {
+            os.DeleteRegistryTree(kAddOnKey);
         }
     } catch (const platform::Failure& failure) {
         return failure.text();
@@ -67,12 +181,44 @@ std::optional<std::wstring> Replace(platform::Os& os, const platform::RegistryTr
     return std::nullopt;
 }
 
-// Waits for the safety backup to be exported and checked.
-void Wait(platform::Os& os, ExportRun& run)
+struct Stopped {};
+
+// The tree swapped in for the add-on's key: written beside it, read back, the lists renamed, read
+// back again, the list before removed. Gives what failed; throws Stopped when asked to stop
+// before anything was swapped. A platform failure is thrown.
+std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTree& tree, RestoreProgress& progress,
+                                   bool& swapped)
 {
-    while (run.Poll() == ExportRun::State::Exporting || run.state() == ExportRun::State::Checking) {
-        os.Sleep(kPollMilliseconds);
+    progress.Step(L"Writing " + Grouped(CountValues(tree)) + L" values in " + Grouped(CountKeys(tree)) + L" keys");
+    if (!WriteBeside(os, tree, progress)) {
+        throw Stopped{};
     }
+    progress.Step(L"Reading the new list back");
+    if (std::optional<std::wstring> why = Differs(tree, ReadAs(os, kRestoreKey))) {
+        os.DeleteRegistryTree(kRestoreKey);
+        return why;
+    }
+    if (progress.StopAsked()) {
+        throw Stopped{};
+    }
+    progress.Step(L"Putting the new list in place");
+    WriteJournalStep(os, kStepSwapping);
+    const bool listBefore = os.RegistryKeyExists(kAddOnKey);
+    if (listBefore) {
+        os.RenameRegistryKey(kAddOnKey, LastName(kBeforeKey));
+    }
+    os.RenameRegistryKey(kRestoreKey, LastName(kAddOnKey));
+    swapped = true;
+    progress.Step(L"Reading the list back");
+    if (std::optional<std::wstring> why = Differs(tree, ReadAs(os, kAddOnKey))) {
+        return why;
+    }
+    WriteJournalStep(os, kStepFinishing);
+    if (listBefore) {
+        progress.Step(L"Removing the list from before");
+        os.DeleteRegistryTree(kBeforeKey);
+    }
+    return std::nullopt;
 }
 
 std::wstring Named(const std::wstring& runNumber, const std::wstring& created)
@@ -80,7 +226,60 @@ std::wstring Named(const std::wstring& runNumber, const std::wstring& created)
     return L"backup " + runNumber + (created.empty() ? L"" : L" of " + created);
 }
 
+// Whether the registry tool writes the value so that it reads back the same: a string with a
+// NUL inside, or of an odd number of bytes, it cannot.
+bool Exportable(const platform::RegistryValue& value)
+{
+    const bool text = value.type == platform::kRegSz || value.type == platform::kRegExpandSz;
+    if (!text && value.type != platform::kRegMultiSz) {
+        return true;
+    }
+    if (value.data.size() % 2 != 0) {
+        return false;
+    }
+    bool nul = false;
+    for (std::size_t at = 0; text && at + 1 < value.data.size(); at += 2) {
+        const bool unitIsNul = value.data[at] == 0 && value.data[at + 1] == 0;
+        if (nul && !unitIsNul) {
+            return false;
+        }
+        nul = nul || unitIsNul;
+    }
+    return true;
+}
+
 } // namespace
+
+void RestoreProgress::Step(const std::wstring& text)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    lines_.push_back(text);
+    percent_.clear();
+    stepStarted_ =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+void RestoreProgress::Done(std::size_t done, std::size_t total)
+{
+    const long long now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (total != 0 && now - stepStarted_ >= kPercentAfterMilliseconds) {
+        percent_ = L": " + std::to_wstring(done * 100 / total) + L"%";
+    }
+}
+
+std::wstring RestoreProgress::Text()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    std::wstring text;
+    for (const std::wstring& line : lines_) {
+        text += (text.empty() ? L"" : L"\r\n") + line;
+    }
+    return text + percent_;
+}
 
 std::optional<std::wstring> RefusalReason(const RegFile& file)
 {
@@ -100,91 +299,234 @@ std::optional<std::wstring> RefusalReason(const RegFile& file)
     return std::nullopt;
 }
 
-RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
-                       const StartSafetyBackup& safetyBackup)
+RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why)
 {
-    const std::wstring file = BackupFile(runNumber);
-    const std::wstring name = Named(runNumber, created);
-    const auto refused = [&](const std::wstring& why) {
-        return RestoreOutcome{.restored = false,
-                              .message =
-                                  L"Backup " + runNumber + L" is not restored: " + why + L"\n\nNothing was changed.",
-                              .kind = platform::MessageKind::Error};
+    return {.restored = false,
+            .message = plan.label + L" is not restored: " + why + L"\n\nNothing was changed.",
+            .kind = platform::MessageKind::Error};
+}
+
+RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created)
+{
+    RestorePlan plan;
+    plan.file = BackupFile(runNumber);
+    plan.name = Named(runNumber, created);
+    plan.label = L"Backup " + runNumber;
+    const auto refuse = [&plan](const std::wstring& why) {
+        plan.refusal = NotRestored(plan, why).message;
+        return plan;
     };
-
-    // 1. The backup, vetted.
-    RegFile backup;
     try {
-        backup = ReadRegFile(os.ReadFileBytes(file));
+        plan.backup = ReadRegFile(os.ReadFileBytes(plan.file)).keys;
     } catch (const RegFileError& error) {
-        return refused(L"its file " + file + L" cannot be read: " + error.text());
+        return refuse(L"its file " + plan.file + L" cannot be read: " + error.text());
     } catch (const platform::Failure& failure) {
-        return refused(failure.text());
+        return refuse(failure.text());
     }
-    if (const std::optional<std::wstring> why = RefusalReason(backup)) {
-        return refused(*why);
+    if (const std::optional<std::wstring> why = RefusalReason({.keys = plan.backup})) {
+        return refuse(*why);
     }
+    if (plan.backup.empty()) {
+        return refuse(L"its file holds no key.");
+    }
+    std::optional<platform::RegistryTree> now;
+    try {
+        now = os.ReadRegistryTree(kAddOnKey);
+    } catch (const platform::Failure& failure) {
+        return refuse(L"the list as it is now cannot be read: " + failure.text());
+    }
+    plan.listExists = now.has_value();
+    plan.question = L"Restore " + plan.name + L"?\n\nCompared with the list now: " +
+                    SummaryLine(CompareTrees(now.value_or(platform::RegistryTree{}), plan.backup)) +
+                    L".\n\nClose the messenger first, so that it does not write its old list back.\n\n"
+                    L"The list as it is now is backed up first.";
+    return plan;
+}
 
-    // 2. The user's word.
-    const std::optional<platform::RegistryTree> before = os.ReadRegistryTree(kAddOnKey);
-    const std::wstring summary = SummaryLine(CompareTrees(before.value_or(platform::RegistryTree{}), backup.keys));
-    if (!os.Ask(L"Restore " + name + L"?\n\nCompared with the list now: " + summary +
-                L".\n\nClose the messenger first, so that it does not write its old list back.\n\n"
-                L"The list as it is now is backed up first.")) {
-        return {};
+std::optional<SafetyVerdict> JudgeSafetyBackup(const RestorePlan& plan, const ExportRun& safety)
+{
+    if (safety.state() == ExportRun::State::Checked) {
+        return std::nullopt;
     }
+    const std::wstring name = L"backup " + safety.runNumber();
+    const std::vector<Difference>& differences = safety.check().differences;
+    const bool onlyUnexportable = safety.problem() == ExportRun::Problem::CheckFailed && !differences.empty() &&
+                                  std::all_of(differences.begin(), differences.end(), [](const Difference& difference) {
+                                      return difference.after && !Exportable(*difference.after);
+                                  });
+    if (!onlyUnexportable) {
+        return SafetyVerdict{.refusal = NotRestored(plan, L"the backup of the list as it is now (" + name +
+                                                              L") did not check out: " + safety.failure())
+                                            .message,
+                             .question = {}};
+    }
+    std::wstring values;
+    for (const Difference& difference : differences) {
+        values += L"\n" + DifferenceLine(difference, kRoot);
+    }
+    return SafetyVerdict{.refusal = {},
+                         .question = L"The backup of the list as it is now (" + name +
+                                     L") lacks values that the registry tool cannot write as they are:" + values +
+                                     L"\n\nThey are lost when " + plan.name + L" is restored. Restore it anyway?"};
+}
 
-    // 3. The list as it is now, kept and checked. Without the key there is nothing to keep.
-    ExportRun* safety = nullptr;
-    if (before) {
-        safety = safetyBackup();
-        if (safety == nullptr) {
-            return refused(L"the list as it is now could not be backed up first.");
+RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std::wstring& safetyRunNumber,
+                           RestoreProgress& progress)
+{
+    const bool listBefore = !safetyRunNumber.empty();
+    std::optional<std::wstring> failed;
+    bool stopped = false;
+    bool swapped = false;
+    try {
+        if (!listBefore && os.RegistryKeyExists(kAddOnKey)) {
+            return NotRestored(plan, L"a list was stored while the restore waited. Restore again to back it up first.");
         }
-        Wait(os, *safety);
-        if (safety->state() != ExportRun::State::Checked) {
-            return refused(L"the backup of the list as it is now (backup " + safety->runNumber() +
-                           L") did not check out: " + safety->failure());
+        if (os.RegistryKeyExists(kBeforeKey)) {
+            return NotRestored(plan, L"an earlier restore left " + std::wstring(kBeforeKey) +
+                                         L". Start LarkSpool again to put that list back first.");
         }
+        // The journal first: from here on the next start finishes or undoes what this run leaves.
+        os.SaveSetting(kAppName, kJournal, L"Backup", plan.file);
+        os.SaveSetting(kAppName, kJournal, L"Safety", listBefore ? BackupFile(safetyRunNumber) : kNone);
+        os.SaveSetting(kAppName, kJournal, L"Time", os.DateText() + L" " + os.TimeText());
+        WriteJournalStep(os, kStepWriting);
+        failed = SwapIn(os, plan.backup, progress, swapped);
+    } catch (const platform::Failure& failure) {
+        failed = failure.text();
+    } catch (const Stopped&) {
+        stopped = true;
     }
-
-    // 4. and 5. The key replaced by the backup, read back.
-    const std::optional<std::wstring> failed = Replace(os, backup.keys);
-    if (!failed) {
+    const std::optional<std::wstring> putBack = failed || stopped ? PutBack(os, swapped && !listBefore) : std::nullopt;
+    try {
+        if (!putBack) {
+            os.DeleteSetting(kAppName, kJournal);
+        }
+    } catch (const platform::Failure& failure) {
+        // The key is whole; the next start finds it so and removes the entry.
+        failed = failed.value_or(failure.text());
+    }
+    if (!failed && !stopped) {
         return {.restored = true,
-                .message = L"Backup " + runNumber + L" restored: " +
-                           CountOf(CountValues(backup.keys), L"value", L"values") + L" in " +
-                           CountOf(CountKeys(backup.keys), L"key", L"keys") + L", checked. " +
-                           (safety != nullptr ? L"The list as it was before is backup " + safety->runNumber() + L"."
-                                              : std::wstring(L"There was no list before.")),
+                .message = plan.label + L" restored: " + CountOf(CountValues(plan.backup), L"value", L"values") +
+                           L" in " + CountOf(CountKeys(plan.backup), L"key", L"keys") + L", checked. " +
+                           (listBefore ? L"The list as it was before is backup " + safetyRunNumber + L"."
+                                       : std::wstring(L"There was no list before.")),
                 .kind = platform::MessageKind::Information};
     }
-
-    // Anything else: the previous list back, from its checked backup.
-    std::optional<std::wstring> putBack;
-    if (safety != nullptr) {
-        try {
-            putBack = Replace(os, ReadRegFile(os.ReadFileBytes(BackupFile(safety->runNumber()))).keys);
-        } catch (const RegFileError& error) {
-            putBack = error.text();
-        } catch (const platform::Failure& failure) {
-            putBack = failure.text();
-        }
-    } else {
-        putBack = Replace(os, {});
-    }
-    std::wstring message = L"Backup " + runNumber + L" was not restored: " + *failed + L"\n\n";
+    std::wstring message =
+        plan.label + L" was not restored: " + (stopped ? L"the restore was stopped." : *failed) + L"\n\n";
     if (!putBack) {
-        message += safety != nullptr ? L"The list as it was before is back (backup " + safety->runNumber() + L")."
-                                     : std::wstring(L"The key is gone again, as it was before.");
+        message += listBefore ? L"The list as it was before is back (backup " + safetyRunNumber + L")."
+                              : std::wstring(L"There was no list before, and there is none now.");
     } else {
         message += L"Putting the previous list back failed too: " + *putBack;
-        if (safety != nullptr) {
-            message +=
-                L"\n\nIt is kept in " + BackupFile(safety->runNumber()) + L": double-click that file to restore it.";
+        if (listBefore) {
+            message += L"\n\nIt is kept in " + BackupFile(safetyRunNumber) +
+                       L". LarkSpool tries again to put it back at its next start.";
         }
     }
     return {.restored = false, .message = message, .kind = platform::MessageKind::Error};
+}
+
+RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
+                       const StartSafetyBackup& safetyBackup)
+{
+    const RestorePlan plan = PlanRestore(os, runNumber, created);
+    if (!plan.refusal.empty()) {
+        return {.restored = false, .message = plan.refusal, .kind = platform::MessageKind::Error};
+    }
+    if (!os.Ask(plan.question)) {
+        return {};
+    }
+    ExportRun* safety = nullptr;
+    if (plan.listExists) {
+        safety = safetyBackup();
+        if (safety == nullptr) {
+            return NotRestored(plan, L"the list as it is now could not be backed up first.");
+        }
+        while (safety->Poll() == ExportRun::State::Exporting || safety->state() == ExportRun::State::Checking) {
+            os.Sleep(kPollMilliseconds);
+        }
+        if (const std::optional<SafetyVerdict> verdict = JudgeSafetyBackup(plan, *safety)) {
+            if (!verdict->refusal.empty()) {
+                return {.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error};
+            }
+            if (!os.Ask(verdict->question)) {
+                return {};
+            }
+        }
+    }
+    RestoreProgress progress;
+    return ReplaceList(os, plan, safety != nullptr ? safety->runNumber() : L"", progress);
+}
+
+std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)
+{
+    std::wstring backupFile;
+    std::wstring safetyFile;
+    std::wstring step;
+    try {
+        backupFile = os.GetSetting(kAppName, kJournal, L"Backup");
+        safetyFile = os.GetSetting(kAppName, kJournal, L"Safety");
+        step = os.GetSetting(kAppName, kJournal, L"Step");
+    } catch (const platform::NotText&) {
+        // A hand-edited entry: what the keys beside the add-on's key show is what counts.
+    }
+    const bool restoreKey = os.RegistryKeyExists(kRestoreKey);
+    const bool beforeKey = os.RegistryKeyExists(kBeforeKey);
+    if (step.empty() && !restoreKey && !beforeKey) {
+        return std::nullopt;
+    }
+    const std::wstring name = backupFile.empty() ? L"a backup" : BackupName(backupFile);
+    const bool listBefore = safetyFile != kNone;
+    const std::wstring interrupted = L"A restore of " + name + L" was interrupted. ";
+    std::optional<std::wstring> failed;
+    bool finished = false;
+    try {
+        if (step == kStepFinishing) {
+            // The new list stood in place and had read back equal: only the list before was left.
+            os.DeleteRegistryTree(kRestoreKey);
+            os.DeleteRegistryTree(kBeforeKey);
+            finished = true;
+        } else if (beforeKey || restoreKey || step != kStepSwapping) {
+            failed = PutBack(os, false);
+        } else if (!listBefore) {
+            os.DeleteRegistryTree(kAddOnKey); // the new list had taken the place of none
+        } else {
+            // Neither list beside the key, though one should be: the safety backup is what is left.
+            RestoreProgress progress;
+            bool swapped = false;
+            failed = SwapIn(os, ReadRegFile(os.ReadFileBytes(safetyFile)).keys, progress, swapped);
+        }
+        if (!failed) {
+            os.DeleteSetting(kAppName, kJournal);
+        }
+    } catch (const platform::Failure& failure) {
+        failed = failure.text();
+    } catch (const RegFileError& error) {
+        failed = safetyFile + L" cannot be read: " + error.text();
+    } catch (const Stopped&) {
+        failed = L"it was stopped.";
+    }
+    if (failed) {
+        std::wstring message = L"A restore of " + name +
+                               L" was interrupted, and the list as it was before could not be put back: " + *failed +
+                               L"\n\nNothing is written to the list until it is back.";
+        if (listBefore && !safetyFile.empty()) {
+            message += L" It is kept in " + safetyFile +
+                       L". LarkSpool tries again at its next start; to restore it by hand, close the messenger, "
+                       L"delete the key " +
+                       std::wstring(kAddOnKey) + L" with the Registry Editor and double-click that file.";
+        }
+        return Recovery{.message = message, .failed = true};
+    }
+    if (finished) {
+        return Recovery{.message = interrupted + L"It is complete: the list is " + name + L".", .failed = false};
+    }
+    return Recovery{.message = interrupted +
+                               (listBefore ? L"The list as it was before is back (" + BackupName(safetyFile) + L")."
+                                           : std::wstring(L"There was no list before, and there is none now.")),
+                    .failed = false};
 }
 
 } // namespace backup

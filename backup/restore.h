@@ -1,14 +1,18 @@
 // A restore that cannot lose the current list: the backup is read and vetted, the user asked,
-// the list as it is now backed up and checked, the key replaced by the backup and read back;
-// anything short of an exact copy puts the previous list back.
+// the list as it is now backed up and checked, and the backup written beside the add-on's key,
+// read back and only then swapped in by renaming. A journal in the settings store lets the next
+// start finish or undo a restore that was cut off.
 #pragma once
 
 #include "backup/reg_file.h"
 #include "platform/os.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace backup {
 
@@ -20,18 +24,88 @@ class ExportRun;
 // program.
 std::optional<std::wstring> RefusalReason(const RegFile& file);
 
+// The keys beside the add-on's key that a restore writes and renames to.
+constexpr wchar_t kRestoreKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-restore";
+constexpr wchar_t kBeforeKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-before";
+
 struct RestoreOutcome {
     bool restored = false;
     std::wstring message;
     platform::MessageKind kind = platform::MessageKind::Information;
 };
 
+// What a restore tells while it runs, and the window's wish that it end; shared between the
+// restore's thread and the window.
+class RestoreProgress {
+public:
+    // A step starts.
+    void Step(const std::wstring& text);
+    // Part of a long step is done: shown as a percentage once the step has run for a second.
+    void Done(std::size_t done, std::size_t total);
+    // The steps so far, one a line.
+    std::wstring Text();
+
+    // Asks the restore to end as soon as the key is whole: undone while the new list is being
+    // written, finished once it is being swapped in.
+    void Stop() { stop_ = true; }
+    bool StopAsked() const { return stop_; }
+
+private:
+    std::mutex lock_;
+    std::vector<std::wstring> lines_;
+    std::wstring percent_;
+    long long stepStarted_ = 0; // steady clock, milliseconds
+    std::atomic<bool> stop_{false};
+};
+
+// A restore before the user's word: the backup read and vetted, the list now read.
+struct RestorePlan {
+    std::wstring file;     // the backup's file
+    std::wstring name;     // "backup 5 of 12-07-2026 3:04:05 PM"
+    std::wstring label;    // "Backup 5", as messages start
+    std::wstring refusal;  // why it cannot be restored, as a message; nothing was changed
+    std::wstring question; // what the user is asked
+    platform::RegistryTree backup;
+    bool listExists = false; // the add-on's key exists now, so a safety backup is due
+};
+
+// Reads and vets backup `runNumber`, created at `created` (as its date stamp says, may be
+// empty). Safe to call from a job's thread; never throws a platform failure.
+RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created);
+
+// Whether the safety backup allows the restore to go on: nothing when it checked out; else the
+// message that refuses the restore, or (`question` set) a question, when it lacks only values
+// that the registry tool cannot write (strings with a NUL inside or an odd number of bytes).
+struct SafetyVerdict {
+    std::wstring refusal;
+    std::wstring question;
+};
+std::optional<SafetyVerdict> JudgeSafetyBackup(const RestorePlan& plan, const ExportRun& safety);
+
+// The add-on's key replaced by the plan's backup, swapped in whole and read back; on any failure
+// the list from before stays or is put back. `safetyRunNumber` names the checked backup of the
+// list before; empty when there was none. Runs on a job's thread.
+RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std::wstring& safetyRunNumber,
+                           RestoreProgress& progress);
+
+// The refusal of a restore whose plan or safety backup stopped it.
+RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why);
+
 // Starts a backup of the key as it is now, the way a click on "Export Custom Names" does, and
 // gives the run; null when none could be started (the user has been told why).
 using StartSafetyBackup = std::function<ExportRun*()>;
 
-// Restores backup `runNumber`, created at `created` (as its date stamp says, may be empty).
+// The whole restore, waiting at each step: for the command line and the tests.
 RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
                        const StartSafetyBackup& safetyBackup);
+
+// At every start: a restore that was cut off (a journal entry, or a key beside the add-on's key)
+// is finished or undone. Nothing when there was none; else what to tell the user. `failed`: the
+// key could not be made whole, and nothing else may write to it in this run.
+struct Recovery {
+    std::wstring message;
+    bool failed = false;
+};
+std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os);
 
 } // namespace backup

@@ -41,10 +41,15 @@ Failure::Failure(const std::wstring& operation, const std::wstring& subject, con
 {
 }
 
-std::wstring StopMessage(const std::exception& error)
+std::wstring FailureText(const std::exception& error)
 {
     const auto* failure = dynamic_cast<const Failure*>(&error);
-    return L"LarkSpool has to stop.\n\n" + (failure != nullptr ? failure->text() : Widen(error.what()));
+    return failure != nullptr ? failure->text() : Widen(error.what());
+}
+
+std::wstring StopMessage(const std::exception& error)
+{
+    return L"LarkSpool has to stop.\n\n" + FailureText(error);
 }
 
 Form::Form(Os& system, Runtime& forms, Layout layout)

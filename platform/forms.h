@@ -49,10 +49,10 @@ struct Control {
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
     bool crossCursor = false;
-    int value = 0;       // check box: 0 unticked, 1 ticked, 2 greyed
-    bool enabled = true; // timer
-    int interval = 0;    // timer, milliseconds
-    int picture = 0;     // picture: resource number of the JPEG
+    int value = 0;         // check box: 0 unticked, 1 ticked, 2 greyed
+    bool enabled = true;   // timer
+    int interval = 0;      // timer, milliseconds
+    int picture = 0;       // picture: resource number of the JPEG
     bool readOnly = false; // text box
     int anchor = 0;        // kAnchor... bits
     // List view: report style, one text per column in each row; the selected rows ascending.
@@ -83,10 +83,15 @@ struct Layout {
 
 // Mouse events carry the button (1 left, 2 right, 4 middle), the shift state and the position
 // in twips; Unload carries the cancel argument.
-// Form_KeyDown carries the key: Enter, Esc and F5, wherever the focus is in the window.
+// Form_KeyDown carries the key: Enter, Esc, F5 and Delete, wherever the focus is in the window.
 constexpr int vbKeyReturn = 13;
 constexpr int vbKeyEscape = 27;
 constexpr int vbKeyF5 = 116;
+constexpr int vbKeyDelete = 46;
+
+// Why a form unloads: closed by the user or the program, or Windows ends the session.
+constexpr int vbFormControlMenu = 0;
+constexpr int vbAppWindows = 2;
 
 struct EventArgs {
     int button = 0;
@@ -94,6 +99,7 @@ struct EventArgs {
     float x = 0, y = 0;
     int cancel = 0;
     int keyCode = 0;
+    int unloadMode = vbFormControlMenu;
 };
 
 class Form;

@@ -35,6 +35,9 @@ public:
     using Failure::Failure;
 };
 
+// What failed, in the user's words: a Failure's text, or what another exception says.
+std::wstring FailureText(const std::exception& error);
+
 // The message that tells the user of a failure that ends the program.
 std::wstring StopMessage(const std::exception& error);
 
@@ -56,12 +59,17 @@ public:
     virtual std::optional<std::uint32_t> ExitCode() = 0;
 };
 
-// Work running on a thread of its own. Destroying it waits for the work to end.
+// Work running on a thread of its own. Destroying it waits for the work to end, unless it was
+// let go.
 class Job {
 public:
     virtual ~Job() = default;
-    // Whether the work has ended; what it wrote is then safe to read.
+    // Whether the work has ended; what it wrote is then safe to read. Once it has ended, what the
+    // work threw is thrown here, once.
     virtual bool Done() = 0;
+    // Nobody waits for the work any more: it ends on its own, with the data it shares, or with
+    // the program.
+    virtual void LetGo() = 0;
 };
 
 // Exit codes of the process.
@@ -80,6 +88,8 @@ public:
                                     const std::wstring& key) = 0;
     virtual void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                              const std::wstring& value) = 0;
+    // Removes a whole section; nothing happens when it does not exist.
+    virtual void DeleteSetting(const std::wstring& appName, const std::wstring& section) = 0;
     // Whether a registry key such as HKCU\Software\X exists.
     virtual bool RegistryKeyExists(const std::wstring& key) = 0;
     // A key under HKCU with all its subkeys and values, paths in full (HKEY_CURRENT_USER\...);
@@ -90,6 +100,8 @@ public:
     // Creates the keys of the tree (paths in full, under HKEY_CURRENT_USER) and sets their values
     // as they stand, type and bytes unchanged. Deletion entries are not written.
     virtual void WriteRegistryTree(const RegistryTree& tree) = 0;
+    // Gives a key under HKCU another last name, with everything below it, in one step.
+    virtual void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) = 0;
 
     // Starts a command line with a window style and returns at once.
     virtual std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) = 0;
@@ -116,6 +128,8 @@ public:
     virtual void RemoveFile(const std::wstring& path) = 0;
     // Removes an empty folder; false when something is still in it.
     virtual bool RemoveEmptyDir(const std::wstring& path) = 0;
+    // Removes a folder with everything in it, read-only files included.
+    virtual void RemoveFolder(const std::wstring& path) = 0;
     // The names of the folders in a folder.
     virtual std::vector<std::wstring> ListFolders(const std::wstring& folder) = 0;
 
@@ -132,6 +146,10 @@ public:
     virtual std::wstring TimeText() = 0;
     // The user's regional decimal separator.
     virtual std::wstring DecimalSeparator() = 0;
+
+    // While a reason is given, Windows is asked not to end the session and shows the reason;
+    // an empty reason lets it end the session again.
+    virtual void BlockEndOfSession(WindowHandle window, const std::wstring& reason) = 0;
 
     virtual bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                               unsigned flags) = 0;

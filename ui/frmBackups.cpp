@@ -3,9 +3,13 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/export.h"
 #include "backup/reg_file.h"
 #include "ui/clsOnTop.h"
 #include "ui/command_label.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace ui {
 
@@ -15,7 +19,11 @@ using platform::Control;
 using platform::ControlKind;
 
 constexpr platform::Color kTextBlue = 0x00B6703D;
-constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore", L"cmdOpenFolder", L"cmdClose"};
+constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore", L"cmdDelete", L"cmdOpenFolder", L"cmdClose"};
+// How long the end of the session may wait for a restore to leave the key whole: Windows gives
+// a program about five seconds.
+constexpr int kEndOfSessionWait = 4000;
+constexpr int kWaitStep = 50;
 enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState };
 
 Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width)
@@ -70,8 +78,9 @@ platform::Layout frmBackups::Layout()
 
     layout.controls = {CommandLabel(L"cmdCompare", L"Compare", 120, 1095),
                        CommandLabel(L"cmdRestore", L"Restore", 1320, 1095),
-                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 2520, 1215),
-                       CommandLabel(L"cmdClose", L"Close", 3840, 1095),
+                       CommandLabel(L"cmdDelete", L"Delete", 2520, 1095),
+                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215),
+                       CommandLabel(L"cmdClose", L"Close", 5040, 1095),
                        list,
                        text,
                        timer};
@@ -82,12 +91,13 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     : Form(system, forms, Layout()), safetyBackup_(std::move(safetyBackup))
 {
     On(L"Form_Load", [this](platform::EventArgs&) { Form_Load(); });
-    On(L"Form_Unload", [this](platform::EventArgs&) { Form_Unload(); });
+    On(L"Form_Unload", [this](platform::EventArgs& args) { Form_Unload(args); });
     On(L"Form_Resize", [this](platform::EventArgs&) { Form_Resize(); });
     On(L"Form_KeyDown", [this](const platform::EventArgs& args) { Form_KeyDown(args); });
     On(L"Form_MouseMove", [this](platform::EventArgs&) { Form_MouseMove(); });
     On(L"cmdCompare_Click", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"cmdRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
+    On(L"cmdDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
     On(L"cmdOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
@@ -101,6 +111,10 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
 frmBackups::~frmBackups()
 {
     StopWork();
+    if (restoreJob_) {
+        restoreProgress_->Stop();
+        restoreJob_.reset(); // the key whole again before the program goes on
+    }
 }
 
 void frmBackups::Form_Load()
@@ -108,8 +122,12 @@ void frmBackups::Form_Load()
     ListBackups();
 }
 
-void frmBackups::Form_Unload()
+void frmBackups::Form_Unload(platform::EventArgs& args)
 {
+    if (!MayEnd(args.unloadMode, [this] { runtime.Unload(*this); })) {
+        args.cancel = 1;
+        return;
+    }
     StopWork();
 }
 
@@ -127,6 +145,8 @@ void frmBackups::Form_KeyDown(const platform::EventArgs& args)
         cmdClose_Click();
     } else if (args.keyCode == platform::vbKeyF5) {
         ListBackups();
+    } else if (args.keyCode == platform::vbKeyDelete) {
+        cmdDelete_Click();
     }
 }
 
@@ -173,13 +193,19 @@ void frmBackups::ListBackups()
     ShowDetails();
 }
 
+// The jobs that fill the rows and compare are let go, not waited for: they write only into data
+// they share, and a comparison of large backups may take a second to notice.
 void frmBackups::StopWork()
 {
     if (details_) {
         details_->stop = true;
     }
-    detailsJob_.reset();
-    comparisonJob_.reset();
+    for (std::unique_ptr<platform::Job>* job : {&detailsJob_, &comparisonJob_}) {
+        if (*job) {
+            (*job)->LetGo();
+            job->reset();
+        }
+    }
 }
 
 void frmBackups::ShowDetails()
@@ -218,7 +244,10 @@ void frmBackups::cmdCompare_Click()
 {
     const std::vector<std::wstring> selected = SelectedNumbers();
     Control& text = (*this)[L"txtCompare"];
-    comparisonJob_.reset();
+    if (comparisonJob_) {
+        comparisonJob_->LetGo();
+        comparisonJob_.reset();
+    }
     comparison_.reset();
     if (selected.empty() || selected.size() > 2) {
         text.caption = L"Select one backup to compare with the list now, or two to compare with each other.";
@@ -253,10 +282,19 @@ void frmBackups::cmdCompare_Click()
 
 void frmBackups::ShowComparison()
 {
-    if (!comparison_ || !comparisonJob_ || !comparisonJob_->Done()) {
+    if (!comparison_ || !comparisonJob_) {
         return;
     }
     Control& text = (*this)[L"txtCompare"];
+    try {
+        if (!comparisonJob_->Done()) {
+            return;
+        }
+    } catch (const std::exception& error) {
+        text.caption = L"The comparison failed: " + platform::FailureText(error);
+        comparison_.reset();
+        return;
+    }
     if (!comparison_->problem.empty()) {
         text.caption = comparison_->problem;
         comparison_.reset();
@@ -281,26 +319,220 @@ void frmBackups::tmrWork_Timer()
 {
     ShowDetails();
     ShowComparison();
+    StepRestore();
     const bool detailsDone = !details_ || detailsShown_ == details_->rows.size();
-    if (detailsDone && !comparison_) {
+    if (detailsDone && !comparison_ && !Restoring()) {
         (*this)[L"tmrWork"].enabled = false;
     }
 }
 
+// The restore runs off the window's thread, a stage at a time; the window asks and tells.
 void frmBackups::cmdRestore_Click()
 {
+    if (Restoring()) {
+        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
+        return;
+    }
+    if (!restoresRefused_.empty()) {
+        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
+        return;
+    }
     const std::vector<std::wstring> selected = SelectedNumbers();
     if (selected.size() != 1) {
         os.MsgBox(L"Select the one backup to restore.", platform::MessageKind::Information);
         return;
     }
-    const std::size_t row = (*this)[L"lstBackups"].selected.front();
-    const backup::RestoreOutcome outcome =
-        backup::Restore(os, selected[0], (*this)[L"lstBackups"].rows[row][kCreated], safetyBackup_);
+    StopWork();
+    comparison_.reset();
+    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
+    restorePlan_ = std::make_shared<backup::RestorePlan>();
+    restoreProgress_ = std::make_shared<backup::RestoreProgress>();
+    restoreProgress_->Step(L"Reading backup " + selected[0]);
+    restoreStage_ = RestoreStage::Planning;
+    restoreJob_ = os.StartJob([&system = os, plan = restorePlan_, number = selected[0], created] {
+        *plan = backup::PlanRestore(system, number, created);
+    });
+    (*this)[L"tmrWork"].enabled = true;
+    StepRestore();
+}
+
+void frmBackups::StepRestore()
+{
+    if (!Restoring() || restoreStage_ == RestoreStage::Asking) {
+        return; // a question is open: the tick comes back when it is answered
+    }
+    AdvanceRestore();
+    (*this)[L"txtCompare"].caption = restoreProgress_->Text();
+}
+
+void frmBackups::AdvanceRestore()
+{
+    try {
+        if (restoreJob_ && !restoreJob_->Done()) {
+            return;
+        }
+    } catch (const std::exception& error) {
+        restoreJob_.reset();
+        EndRestore({.restored = false,
+                    .message = L"The restore failed: " + platform::FailureText(error),
+                    .kind = platform::MessageKind::Error});
+        return;
+    }
+    restoreJob_.reset();
+    if (restoreStage_ == RestoreStage::Planning) {
+        if (!restorePlan_->refusal.empty()) {
+            EndRestore({.restored = false, .message = restorePlan_->refusal, .kind = platform::MessageKind::Error});
+            return;
+        }
+        restoreStage_ = RestoreStage::Asking;
+        if (!os.Ask(restorePlan_->question)) {
+            EndRestore({});
+            return;
+        }
+        if (!restorePlan_->listExists) {
+            StartReplacing(L"");
+            return;
+        }
+        safety_ = safetyBackup_();
+        if (safety_ == nullptr) {
+            EndRestore(backup::NotRestored(*restorePlan_, L"the list as it is now could not be backed up first."));
+            return;
+        }
+        restoreProgress_->Step(L"Backing up the list as it is now: backup " + safety_->runNumber());
+        restoreStage_ = RestoreStage::SafetyBackup;
+    }
+    if (restoreStage_ == RestoreStage::SafetyBackup) {
+        if (safety_->Poll() == backup::ExportRun::State::Exporting ||
+            safety_->state() == backup::ExportRun::State::Checking) {
+            return;
+        }
+        if (const std::optional<backup::SafetyVerdict> verdict = backup::JudgeSafetyBackup(*restorePlan_, *safety_)) {
+            if (!verdict->refusal.empty()) {
+                EndRestore({.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error});
+                return;
+            }
+            restoreStage_ = RestoreStage::Asking;
+            if (!os.Ask(verdict->question)) {
+                EndRestore({});
+                return;
+            }
+        }
+        StartReplacing(safety_->runNumber());
+        return;
+    }
+    if (restoreStage_ == RestoreStage::Replacing) {
+        os.BlockEndOfSession(hWnd(), L"");
+        EndRestore(*restoreOutcome_);
+    }
+}
+
+void frmBackups::StartReplacing(const std::wstring& safetyRunNumber)
+{
+    restoreStage_ = RestoreStage::Replacing;
+    restoreOutcome_ = std::make_shared<backup::RestoreOutcome>();
+    os.BlockEndOfSession(hWnd(), L"Restoring your custom names");
+    restoreJob_ =
+        os.StartJob([&system = os, plan = restorePlan_, progress = restoreProgress_, outcome = restoreOutcome_,
+                     safetyRunNumber] { *outcome = backup::ReplaceList(system, *plan, safetyRunNumber, *progress); });
+}
+
+void frmBackups::EndRestore(const backup::RestoreOutcome& outcome)
+{
+    restoreStage_ = RestoreStage::None;
+    safety_ = nullptr;
+    if (std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr)) {
+        whenWhole();
+        return;
+    }
     if (!outcome.message.empty()) {
         os.MsgBox(outcome.message, outcome.kind);
-        ListBackups(); // the safety backup is a row of its own now
     }
+    ListBackups(); // the safety backup is a row of its own now
+}
+
+bool frmBackups::WaitForRestore(int milliseconds)
+{
+    for (int waited = 0; restoreJob_; waited += kWaitStep) {
+        try {
+            if (restoreJob_->Done()) {
+                return true;
+            }
+        } catch (const std::exception&) {
+            return true; // ended; the journal tells the next start how far it got
+        }
+        if (waited >= milliseconds) {
+            return false;
+        }
+        os.Sleep(kWaitStep);
+    }
+    return true;
+}
+
+bool frmBackups::MayEnd(int unloadMode, std::function<void()> whenWhole)
+{
+    if (restoreStage_ != RestoreStage::Replacing) {
+        // Nothing was changed yet: the restore is dropped.
+        if (restoreJob_) {
+            restoreJob_->LetGo();
+            restoreJob_.reset();
+        }
+        restoreStage_ = RestoreStage::None;
+        return true;
+    }
+    restoreProgress_->Stop();
+    if (unloadMode == platform::vbAppWindows) {
+        WaitForRestore(kEndOfSessionWait);
+        return true;
+    }
+    if (os.Ask(L"A restore is under way.\n\nClose as soon as the list is whole again: the list from before, or "
+               L"the backup once it stands in its place?")) {
+        whenWhole_ = std::move(whenWhole);
+    }
+    return false;
+}
+
+// The selected backups' folders deleted after the user's word, twice when the newest backup of
+// the list as it is now would go.
+void frmBackups::cmdDelete_Click()
+{
+    if (Restoring()) {
+        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
+        return;
+    }
+    const std::vector<std::wstring> selected = SelectedNumbers();
+    if (selected.empty()) {
+        os.MsgBox(L"Select the backups to delete.", platform::MessageKind::Information);
+        return;
+    }
+    std::wstring names;
+    for (const std::wstring& number : selected) {
+        names += L"\n" + backup::BackupFolder(number);
+    }
+    if (!os.Ask(L"Delete " + backup::CountOf(selected.size(), L"backup", L"backups") + L" with everything in " +
+                (selected.size() == 1 ? L"its folder?" : L"their folders?") + names)) {
+        return;
+    }
+    const Control& list = (*this)[L"lstBackups"];
+    const auto sameAsNow = std::find_if(list.rows.begin(), list.rows.end(),
+                                        [](const auto& row) { return row[kState] == backup::kSameAsNow; });
+    if (sameAsNow != list.rows.end() &&
+        std::find(selected.begin(), selected.end(), (*sameAsNow)[kBackup]) != selected.end() &&
+        !os.Ask(L"Backup " + (*sameAsNow)[kBackup] +
+                L" is the newest backup of the list as it is now. Delete it all the same?")) {
+        return;
+    }
+    std::wstring failed;
+    for (const std::wstring& number : selected) {
+        try {
+            os.RemoveFolder(backup::BackupFolder(number));
+        } catch (const platform::Failure& failure) {
+            failed += L"\n" + failure.text();
+        }
+    }
+    if (!failed.empty()) {
+        os.MsgBox(L"Not every backup could be deleted:" + failed, platform::MessageKind::Error);
+    }
+    ListBackups();
 }
 
 void frmBackups::cmdOpenFolder_Click()
@@ -314,6 +546,9 @@ void frmBackups::cmdOpenFolder_Click()
 
 void frmBackups::cmdClose_Click()
 {
+    if (!MayEnd(platform::vbFormControlMenu, [this] { runtime.Unload(*this); })) {
+        return;
+    }
     StopWork();
     runtime.Unload(*this);
 }

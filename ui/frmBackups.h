@@ -8,6 +8,7 @@
 #include "platform/forms.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,18 +27,28 @@ public:
 
     static platform::Layout Layout();
 
+    // Whether a restore is under way.
+    bool Restoring() const noexcept { return restoreStage_ != RestoreStage::None; }
+    // Whether the program may end now. While a restore changes the key: when Windows ends the
+    // session, the restore is asked to end and waited for as long as Windows allows; else the
+    // user is asked, and on Yes `whenWhole` runs once the key is whole again.
+    bool MayEnd(int unloadMode, std::function<void()> whenWhole);
+    // Nothing may write to the key in this run: a restore cut off earlier could not be undone.
+    void RefuseRestores(std::wstring why) { restoresRefused_ = std::move(why); }
+
     // Lines of a comparison that reach the text box at each tick, so that a long one never
     // holds the window up.
     static constexpr std::size_t kLinesPerTick = 2000;
 
 private:
     void Form_Load();
-    void Form_Unload();
+    void Form_Unload(platform::EventArgs& args);
     void Form_Resize();
     void Form_KeyDown(const platform::EventArgs& args);
     void Form_MouseMove();
     void cmdCompare_Click();
     void cmdRestore_Click();
+    void cmdDelete_Click();
     void cmdOpenFolder_Click();
     void cmdClose_Click();
     void tmrWork_Timer();
@@ -47,6 +58,15 @@ private:
     void ShowDetails();
     void ShowComparison();
     std::vector<std::wstring> SelectedNumbers() const;
+
+    // The restore, a stage at each tick.
+    enum class RestoreStage { None, Planning, Asking, SafetyBackup, Replacing };
+    void StepRestore();
+    void AdvanceRestore();
+    void StartReplacing(const std::wstring& safetyRunNumber);
+    void EndRestore(const backup::RestoreOutcome& outcome);
+    // Waits for the restore's thread, at most this long; whether it ended.
+    bool WaitForRestore(int milliseconds);
 
     backup::StartSafetyBackup safetyBackup_;
     std::vector<std::wstring> numbers_; // of the rows, newest first
@@ -70,6 +90,15 @@ private:
 
     std::unique_ptr<platform::Job> detailsJob_;
     std::unique_ptr<platform::Job> comparisonJob_;
+
+    RestoreStage restoreStage_ = RestoreStage::None;
+    std::shared_ptr<backup::RestorePlan> restorePlan_;
+    backup::ExportRun* safety_ = nullptr;
+    std::shared_ptr<backup::RestoreProgress> restoreProgress_;
+    std::shared_ptr<backup::RestoreOutcome> restoreOutcome_;
+    std::unique_ptr<platform::Job> restoreJob_;
+    std::function<void()> whenWhole_;
+    std::wstring restoresRefused_;
 };
 
 } // namespace ui

@@ -438,8 +438,8 @@ LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, 
     }
 }
 
-// The child controls report mouse moves and presses like the painted controls, and F5 as the
-// form's key. Where the form takes keys, Esc (and Enter, but in a text box one can type in) go
+// The child controls report mouse moves and presses like the painted controls, and F5 and
+// Delete as the form's keys. Where the form takes keys, Esc (and Enter, but in a text box one can type in) go
 // from a text box to the dialog manager, which gives them to the form as IDCANCEL and IDOK.
 LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -453,7 +453,8 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
         } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
             EventArgs args = MouseArgs(message, wParam, lParam);
             Dispatch(control.name, L"MouseDown", args);
-        } else if (message == WM_KEYDOWN && wParam == VK_F5 && FireKey(vbKeyF5)) {
+        } else if (message == WM_KEYDOWN && (wParam == VK_F5 || wParam == VK_DELETE) &&
+                   FireKey(static_cast<int>(wParam))) {
             return 0;
         } else if (message == WM_GETDLGCODE && control.kind == ControlKind::TextBox) {
             const auto* key = reinterpret_cast<const MSG*>(lParam);

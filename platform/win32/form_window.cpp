@@ -498,7 +498,7 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
     case WM_KEYDOWN:
-        if (wParam == VK_F5 && FireKey(vbKeyF5)) {
+        if ((wParam == VK_F5 || wParam == VK_DELETE) && FireKey(static_cast<int>(wParam))) {
             return 0;
         }
         break;
@@ -542,12 +542,16 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
-    case WM_QUERYENDSESSION:
-        return TRUE;
+    case WM_QUERYENDSESSION: {
+        // A window that gave Windows a reason to wait asks it not to end the session yet.
+        DWORD length = 0;
+        return ::ShutdownBlockReasonQuery(hwnd(), nullptr, &length) ? FALSE : TRUE;
+    }
     case WM_ENDSESSION:
         // The session ends once this returns, whatever the form's Unload decides.
         if (wParam != FALSE) {
             EventArgs args;
+            args.unloadMode = vbAppWindows;
             Dispatch(L"Form", L"Unload", args);
         }
         return 0;

@@ -6,8 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cwchar>
+#include <exception>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -117,6 +121,16 @@ void Win32Os::SaveSetting(const std::wstring& appName, const std::wstring& secti
     }
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Writing the setting", L"HKEY_CURRENT_USER\\" + path + L"\\" + key, ErrorText(status));
+    }
+}
+
+void Win32Os::DeleteSetting(const std::wstring& appName, const std::wstring& section)
+{
+    const std::wstring path = SettingsKey(appName, section);
+    const LSTATUS status = ::RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    const LSTATUS gone = status == ERROR_SUCCESS ? ::RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str()) : status;
+    if (gone != ERROR_SUCCESS && gone != ERROR_FILE_NOT_FOUND) {
+        throw Failure(L"Removing the settings", L"HKEY_CURRENT_USER\\" + path, ErrorText(gone));
     }
 }
 
@@ -323,6 +337,14 @@ void Win32Os::WriteRegistryTree(const RegistryTree& tree)
     }
 }
 
+void Win32Os::RenameRegistryKey(const std::wstring& key, const std::wstring& newName)
+{
+    const LSTATUS status = ::RegRenameKey(HKEY_CURRENT_USER, BelowCurrentUser(key).c_str(), newName.c_str());
+    if (status != ERROR_SUCCESS) {
+        throw Failure(L"Renaming the registry key", key + L" to " + newName, ErrorText(status));
+    }
+}
+
 Library LoadSystemLibrary(const wchar_t* name)
 {
     Library library(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
@@ -515,6 +537,40 @@ bool Win32Os::RemoveEmptyDir(const std::wstring& path)
     ThrowLastError(L"Removing the folder", path);
 }
 
+void Win32Os::RemoveFolder(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found{};
+    const FindHandle search(
+        ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        ThrowLastError(L"Listing the folder", path);
+    }
+    for (bool more = static_cast<bool>(search); more; more = ::FindNextFileW(search.get(), &found)) {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") {
+            continue;
+        }
+        // A link to a folder is removed as a link; what it points to is not this backup's.
+        const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (folder) {
+            RemoveFolder(path + L"\\" + name);
+        } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if (!::RemoveDirectoryW((path + L"\\" + name).c_str())) {
+                ThrowLastError(L"Removing the folder", path + L"\\" + name);
+            }
+        } else {
+            RemoveFile(path + L"\\" + name);
+        }
+    }
+    if (search && ::GetLastError() != ERROR_NO_MORE_FILES) {
+        ThrowLastError(L"Listing the folder", path);
+    }
+    if (!::RemoveDirectoryW(path.c_str())) {
+        ThrowLastError(L"Removing the folder", path);
+    }
+}
+
 std::vector<std::wstring> Win32Os::ListFolders(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found{};
@@ -545,19 +601,43 @@ namespace {
 class ThreadJob final : public Job {
 public:
     explicit ThreadJob(std::function<void()> work)
-        : thread_([this, run = std::move(work)] {
-              run();
-              done_.store(true, std::memory_order_release);
+        : state_(std::make_shared<State>()), thread_([state = state_, run = std::move(work)] {
+              try {
+                  run();
+              } catch (...) {
+                  // Told where the job is looked at, instead of ending the program here.
+                  state->failure = std::current_exception();
+              }
+              state->done.store(true, std::memory_order_release);
           })
     {
     }
-    ~ThreadJob() override { thread_.join(); }
+    ~ThreadJob() override
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
     ThreadJob(const ThreadJob&) = delete;
     ThreadJob& operator=(const ThreadJob&) = delete;
-    bool Done() override { return done_.load(std::memory_order_acquire); }
+    bool Done() override
+    {
+        if (!state_->done.load(std::memory_order_acquire)) {
+            return false;
+        }
+        if (std::exception_ptr failure = std::exchange(state_->failure, nullptr)) {
+            std::rethrow_exception(failure);
+        }
+        return true;
+    }
+    void LetGo() override { thread_.detach(); }
 
 private:
-    std::atomic<bool> done_{false};
+    struct State {
+        std::atomic<bool> done{false};
+        std::exception_ptr failure;
+    };
+    std::shared_ptr<State> state_;
     std::thread thread_;
 };
 
@@ -565,7 +645,22 @@ private:
 
 std::unique_ptr<Job> Win32Os::StartJob(std::function<void()> work)
 {
-    return std::make_unique<ThreadJob>(std::move(work));
+    try {
+        return std::make_unique<ThreadJob>(std::move(work));
+    } catch (const std::system_error& error) {
+        throw Failure(L"Starting a thread", L"", std::wstring(error.what(), error.what() + std::strlen(error.what())));
+    }
+}
+
+void Win32Os::BlockEndOfSession(WindowHandle window, const std::wstring& reason)
+{
+    const HWND hwnd = reinterpret_cast<HWND>(window);
+    // Older systems and Wine may not keep a reason: the block is then only asked for, not shown.
+    if (reason.empty()) {
+        ::ShutdownBlockReasonDestroy(hwnd);
+    } else {
+        ::ShutdownBlockReasonCreate(hwnd, reason.c_str());
+    }
 }
 
 std::wstring Win32Os::DateText()

@@ -32,10 +32,12 @@ public:
     std::wstring GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key) override;
     void SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                      const std::wstring& value) override;
+    void DeleteSetting(const std::wstring& appName, const std::wstring& section) override;
     bool RegistryKeyExists(const std::wstring& key) override;
     std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) override;
     void DeleteRegistryTree(const std::wstring& key) override;
     void WriteRegistryTree(const RegistryTree& tree) override;
+    void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) override;
     std::unique_ptr<Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -48,6 +50,7 @@ public:
     std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
     void RemoveFile(const std::wstring& path) override;
     bool RemoveEmptyDir(const std::wstring& path) override;
+    void RemoveFolder(const std::wstring& path) override;
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
@@ -55,6 +58,7 @@ public:
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
+    void BlockEndOfSession(WindowHandle window, const std::wstring& reason) override;
     bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;

@@ -162,15 +162,20 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
 {
     Open();
     os.addOnTree[1].values.push_back(Sz(L"carol@example.org", L"Carol"));
-    // The registry tool exports the key as it stands.
-    os.onSleep = [this] {
-        if (!*os.lastExit) {
-            os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
-            *os.lastExit = 0;
-        }
-    };
     Select({0});
     window->Fire(L"cmdRestore", L"Click");
+    // The window goes on answering while the safety backup is made, and refuses a second start.
+    EXPECT_EQ(Text(), L"Reading backup 010\r\nBacking up the list as it is now: backup 20");
+    window->Fire(L"cmdRestore", L"Click");
+    window->Fire(L"cmdDelete", L"Click");
+    EXPECT_EQ(os.messages, std::vector<std::wstring>(2, L"A restore is under way. Wait until it has ended."));
+    os.messages.clear();
+    // The registry tool exports the key as it stands.
+    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+    *os.lastExit = 0;
+    Tick();
+    Tick();
+    EXPECT_EQ(os.CallsNamed(L"BlockEndOfSession"), (std::vector<std::wstring>{L"Restoring your custom names", L""}));
     ASSERT_EQ(os.messages.size(), 1u);
     EXPECT_EQ(os.messages[0],
               L"Backup 010 restored: 2 values in 2 keys, checked. The list as it was before is backup 20.");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <exception>
 #include <utility>
 
 namespace fake {
@@ -46,6 +47,15 @@ void Os::Call(const std::wstring& name, const std::wstring& argument)
     }
 }
 
+void Os::Change(const std::wstring& name, const std::wstring& argument)
+{
+    if (changes++ == killAt) {
+        calls.push_back(L"Killed at " + name + L" " + argument);
+        throw Killed{};
+    }
+    Call(name, argument);
+}
+
 std::wstring Os::Setting() const
 {
     auto found = settings.find(L"lsBundle\\TimesRun\\1");
@@ -77,47 +87,110 @@ std::wstring Os::GetSetting(const std::wstring& appName, const std::wstring& sec
 void Os::SaveSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key,
                      const std::wstring& value)
 {
-    Call(L"SaveSetting", value);
+    Change(L"SaveSetting", value);
     settings[appName + L"\\" + section + L"\\" + key] = value;
 }
+
+// The fake registry holds the add-on's key (addOnTree) and keys beside it (otherKeys), each
+// named HKCU\Software\Zephrix\<name>; trees name their keys HKEY_CURRENT_USER\...
+namespace {
+
+constexpr wchar_t kAddOn[] = L"hkcu\\software\\zephrix\\wrenlet2";
+constexpr std::size_t kCurrentUserLength = 17; // HKEY_CURRENT_USER
+
+// "hkcu\software\zephrix\<name>" of a key or of a path below it, in either spelling of the root.
+std::wstring TopKey(const std::wstring& path)
+{
+    std::wstring lower = Lower(path);
+    if (lower.rfind(L"hkey_current_user", 0) == 0) {
+        lower.replace(0, kCurrentUserLength, L"hkcu");
+    }
+    std::size_t end = 0;
+    for (int step = 0; step < 4 && end != std::wstring::npos; ++step) {
+        end = lower.find(L'\\', end + 1);
+    }
+    return lower.substr(0, end);
+}
+
+} // namespace
 
 bool Os::RegistryKeyExists(const std::wstring& key)
 {
     Call(L"RegistryKeyExists", key);
-    return registryKeys.count(Lower(key)) != 0;
+    return registryKeys.count(Lower(key)) != 0 || otherKeys.count(Lower(key)) != 0;
 }
 
 std::optional<platform::RegistryTree> Os::ReadRegistryTree(const std::wstring& key)
 {
     Call(L"ReadRegistryTree", key);
+    if (const auto other = otherKeys.find(Lower(key)); other != otherKeys.end()) {
+        return other->second;
+    }
     if (registryKeys.count(Lower(key)) == 0) {
         return std::nullopt;
     }
     return addOnTree;
 }
 
-// The fake registry holds the add-on's key alone, as addOnTree.
 void Os::DeleteRegistryTree(const std::wstring& key)
 {
-    Call(L"DeleteRegistryTree", key);
-    registryKeys.erase(Lower(key));
-    addOnTree.clear();
+    Change(L"DeleteRegistryTree", key);
+    if (Lower(key) == kAddOn) {
+        registryKeys.erase(Lower(key));
+        addOnTree.clear();
+    }
+    otherKeys.erase(Lower(key));
+}
+
+void Os::RenameRegistryKey(const std::wstring& key, const std::wstring& newName)
+{
+    Change(L"RenameRegistryKey", key + L" " + newName);
+    const std::wstring from = Lower(key);
+    const std::wstring to = from.substr(0, from.find_last_of(L'\\') + 1) + Lower(newName);
+    const bool fromAddOn = from == kAddOn && registryKeys.count(kAddOn) != 0;
+    if ((!fromAddOn && otherKeys.count(from) == 0) || registryKeys.count(to) != 0 || otherKeys.count(to) != 0) {
+        throw platform::Failure(L"Renaming the registry key", key, L"Access is denied.");
+    }
+    platform::RegistryTree tree = fromAddOn ? std::exchange(addOnTree, {}) : otherKeys[from];
+    for (platform::RegistryKey& moved : tree) {
+        std::size_t nameAt = 0;
+        for (int step = 0; step < 3; ++step) {
+            nameAt = moved.path.find(L'\\', nameAt) + 1;
+        }
+        const std::size_t nameEnd = std::min(moved.path.find(L'\\', nameAt), moved.path.size());
+        moved.path.replace(nameAt, nameEnd - nameAt, newName);
+    }
+    if (fromAddOn) {
+        registryKeys.erase(kAddOn);
+    } else {
+        otherKeys.erase(from);
+    }
+    if (to == kAddOn) {
+        registryKeys.insert(kAddOn);
+        addOnTree = std::move(tree);
+    } else {
+        otherKeys[to] = std::move(tree);
+    }
 }
 
 void Os::WriteRegistryTree(const platform::RegistryTree& tree)
 {
-    Call(L"WriteRegistryTree", tree.empty() ? L"" : tree.front().path);
+    Change(L"WriteRegistryTree", tree.empty() ? L"" : tree.front().path);
     platform::RegistryTree written = tree;
     if (onWrite) {
         onWrite(written);
     }
-    registryKeys.insert(L"hkcu\\software\\zephrix\\wrenlet2");
     for (const platform::RegistryKey& key : written) {
-        auto found = std::find_if(addOnTree.begin(), addOnTree.end(),
+        const std::wstring top = TopKey(key.path);
+        if (top == kAddOn) {
+            registryKeys.insert(kAddOn);
+        }
+        platform::RegistryTree& into = top == kAddOn ? addOnTree : otherKeys[top];
+        auto found = std::find_if(into.begin(), into.end(),
                                   [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(key.path); });
-        if (found == addOnTree.end()) {
-            addOnTree.push_back({.path = key.path, .values = {}});
-            found = addOnTree.end() - 1;
+        if (found == into.end()) {
+            into.push_back({.path = key.path, .values = {}});
+            found = into.end() - 1;
         }
         for (const platform::RegistryValue& value : key.values) {
             std::erase_if(found->values,
@@ -208,6 +281,28 @@ void Os::RemoveFile(const std::wstring& path)
     attributes.erase(Lower(path));
 }
 
+void Os::DeleteSetting(const std::wstring& appName, const std::wstring& section)
+{
+    Change(L"DeleteSetting", appName + L"\\" + section);
+    const std::wstring prefix = appName + L"\\" + section + L"\\";
+    std::erase_if(settings, [&](const auto& entry) { return entry.first.rfind(prefix, 0) == 0; });
+}
+
+void Os::RemoveFolder(const std::wstring& path)
+{
+    Call(L"RemoveFolder", path);
+    const std::wstring inside = Lower(path) + L"\\";
+    std::erase_if(files, [&](const auto& file) { return file.first.rfind(inside, 0) == 0; });
+    std::erase_if(attributes, [&](const auto& file) { return file.first.rfind(inside, 0) == 0; });
+    std::erase_if(folders, [&](const std::wstring& folder) { return folder.rfind(inside, 0) == 0; });
+    folders.erase(Lower(path));
+}
+
+void Os::BlockEndOfSession(platform::WindowHandle /*window*/, const std::wstring& reason)
+{
+    Call(L"BlockEndOfSession", reason);
+}
+
 bool Os::RemoveEmptyDir(const std::wstring& path)
 {
     Call(L"RemoveEmptyDir", path);
@@ -256,13 +351,25 @@ void Os::Print(const std::wstring& line)
 
 namespace {
 
+struct JobState {
+    bool done = false;
+    std::exception_ptr failure;
+};
+
 class DoneJob final : public platform::Job {
 public:
-    explicit DoneJob(std::shared_ptr<bool> done) : done_(std::move(done)) {}
-    bool Done() override { return *done_; }
+    explicit DoneJob(std::shared_ptr<JobState> state) : state_(std::move(state)) {}
+    bool Done() override
+    {
+        if (state_->done && state_->failure) {
+            std::rethrow_exception(std::exchange(state_->failure, nullptr));
+        }
+        return state_->done;
+    }
+    void LetGo() override {}
 
 private:
-    std::shared_ptr<bool> done_;
+    std::shared_ptr<JobState> state_;
 };
 
 } // namespace
@@ -270,15 +377,21 @@ private:
 std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
 {
     Call(L"StartJob", L"");
-    auto done = std::make_shared<bool>(false);
-    heldJobs.push_back([done, run = std::move(work)] {
-        run();
-        *done = true;
+    auto state = std::make_shared<JobState>();
+    heldJobs.push_back([state, run = std::move(work)] {
+        try {
+            run();
+        } catch (const Killed&) {
+            throw;
+        } catch (...) {
+            state->failure = std::current_exception();
+        }
+        state->done = true;
     });
     if (!holdJobs) {
         RunJobs();
     }
-    return std::make_unique<DoneJob>(done);
+    return std::make_unique<DoneJob>(state);
 }
 
 void Os::RunJobs()

@@ -18,6 +18,9 @@ struct Ended {
     int exitCode = 0;
 };
 
+// Thrown where the program is killed (killAt), as by Task Manager or a power loss.
+struct Killed {};
+
 struct WindowPosCall {
     platform::WindowHandle hWnd, insertAfter;
     int x, y, cx, cy;
@@ -38,6 +41,11 @@ public:
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
     // What ReadRegistryTree gives for the add-on's key while it exists.
     platform::RegistryTree addOnTree;
+    // Keys beside it (HKCU\Software\Zephrix\<name>, lower case), with their trees.
+    std::map<std::wstring, platform::RegistryTree> otherKeys;
+    // The program is killed at the change of the settings or the registry with this index (from 0).
+    int killAt = -1;
+    int changes = 0;
     // Entries of the settings store that are not text.
     std::set<std::wstring> settingsNotText;
     // Jobs run at once, on the caller's thread, unless held back; held jobs run on RunJobs.
@@ -75,6 +83,10 @@ public:
     std::optional<platform::RegistryTree> ReadRegistryTree(const std::wstring& key) override;
     void DeleteRegistryTree(const std::wstring& key) override;
     void WriteRegistryTree(const platform::RegistryTree& tree) override;
+    void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) override;
+    void DeleteSetting(const std::wstring& appName, const std::wstring& section) override;
+    void RemoveFolder(const std::wstring& path) override;
+    void BlockEndOfSession(platform::WindowHandle window, const std::wstring& reason) override;
     std::unique_ptr<platform::Process> Shell(const std::wstring& commandLine, int windowStyle) override;
     std::wstring AppPath() override;
     std::wstring SystemPath() override;
@@ -102,6 +114,8 @@ public:
 
 private:
     void Call(const std::wstring& name, const std::wstring& argument);
+    // A change of the settings or the registry, where the program may be killed.
+    void Change(const std::wstring& name, const std::wstring& argument);
 };
 
 class Runtime final : public platform::Runtime {

@@ -51,6 +51,8 @@ struct Restoring : ::testing::Test {
         return backup::Restore(os, L"5", L"12-07-2026 3:04:05 PM", [this] { return SafetyBackup(); });
     }
     bool KeyIs(const platform::RegistryTree& tree) const { return backup::CompareTrees(tree, os.addOnTree).empty(); }
+    // Nothing of a restore is left: no journal, no key beside the add-on's key.
+    bool NothingLeft() const { return os.otherKeys.empty() && os.settings.count(L"lsBundle\\Restore\\Step") == 0; }
 };
 
 TEST_F(Restoring, KeyBecomesTheBackupExactlyAndTheListBeforeIsKept)
@@ -69,16 +71,22 @@ TEST_F(Restoring, KeyBecomesTheBackupExactlyAndTheListBeforeIsKept)
     // Asked before anything changed; the safety backup checked before the key was touched.
     std::vector<std::wstring> order;
     for (const std::wstring& call : os.calls) {
-        for (const wchar_t* step : {L"Ask", L"MakeNewDir", L"ReadFileBytes C:\\Larkspool9", L"DeleteRegistryTree",
-                                    L"WriteRegistryTree", L"ReadRegistryTree"}) {
+        for (const wchar_t* step :
+             {L"Ask", L"MakeNewDir", L"ReadFileBytes C:\\Larkspool9", L"SaveSetting", L"DeleteRegistryTree",
+              L"WriteRegistryTree", L"ReadRegistryTree", L"RenameRegistryKey", L"DeleteSetting"}) {
             if (call.rfind(step, 0) == 0 && (order.empty() || order.back() != step)) {
                 order.emplace_back(step);
             }
         }
     }
+    // The new list is written beside the key and read back before the two change places; the
+    // list before goes only once the new one has read back in place.
     EXPECT_EQ(order, (std::vector<std::wstring>{L"ReadRegistryTree", L"Ask", L"MakeNewDir", L"ReadRegistryTree",
-                                                L"ReadFileBytes C:\\Larkspool9", L"DeleteRegistryTree",
-                                                L"WriteRegistryTree", L"ReadRegistryTree"}));
+                                                L"ReadFileBytes C:\\Larkspool9", L"SaveSetting", L"DeleteRegistryTree",
+                                                L"WriteRegistryTree", L"ReadRegistryTree", L"SaveSetting",
+                                                L"RenameRegistryKey", L"ReadRegistryTree", L"SaveSetting",
+                                                L"DeleteRegistryTree", L"DeleteSetting"}));
+    EXPECT_TRUE(NothingLeft());
 }
 
 TEST_F(Restoring, NoChangesWhenTheUserSaysNo)
@@ -198,12 +206,12 @@ TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
         std::wstring why;
     };
     const Case cases[] = {
-        {"removing the key fails",
+        {"removing a stale new list fails",
          [](Restoring& r) {
              r.os.failing = L"DeleteRegistryTree";
              r.os.failingOnce = true;
          },
-         L"\"HKCU\\Software\\Zephrix\\Wrenlet2\" failed:\nThe device is not ready."},
+         L"\"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-restore\" failed:\nThe device is not ready."},
         {"writing fails",
          [](Restoring& r) {
              r.os.failing = L"WriteRegistryTree";
@@ -213,8 +221,10 @@ TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
         {"the key reads back different",
          [](Restoring& r) {
              r.os.onWrite = [&r](platform::RegistryTree& tree) {
-                 tree[1].values.pop_back();
-                 r.os.onWrite = nullptr;
+                 if (tree[0].values.size() == 2) {
+                     tree[0].values.pop_back();
+                     r.os.onWrite = nullptr;
+                 }
              };
          },
          L"the key read back differs from it (0 added, 1 removed, 0 changed)"},
@@ -225,6 +235,20 @@ TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
              r.os.failingOnce = true;
          },
          L"The device is not ready."},
+        {"reading back in place fails",
+         [](Restoring& r) {
+             r.os.failing = L"ReadRegistryTree";
+             r.os.failingAfter = 3;
+             r.os.failingOnce = true;
+         },
+         L"The device is not ready."},
+        {"the second rename fails",
+         [](Restoring& r) {
+             r.os.failing = L"RenameRegistryKey";
+             r.os.failingAfter = 1;
+             r.os.failingOnce = true;
+         },
+         L"Wrenlet2.LarkSpool-restore Wrenlet2\" failed:\nThe device is not ready."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -239,17 +263,116 @@ TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
         EXPECT_NE(outcome.message.find(L"The list as it was before is back (backup 9)."), std::wstring::npos)
             << Narrow(outcome.message);
         EXPECT_TRUE(KeyIs(before));
+        EXPECT_TRUE(NothingLeft());
     }
 }
 
-TEST_F(Restoring, PuttingBackThatFailsTooNamesTheBackupToDoubleClick)
+// When putting back fails too, the journal stays, and the next start puts the list back.
+TEST_F(Restoring, PuttingBackThatFailsTooIsDoneAtTheNextStart)
 {
-    os.failing = L"WriteRegistryTree";
+    const platform::RegistryTree before = os.addOnTree;
+    os.failing = L"RenameRegistryKey";
+    os.failingAfter = 1;
     const backup::RestoreOutcome outcome = Restore();
     EXPECT_FALSE(outcome.restored);
     EXPECT_NE(outcome.message.find(L"Putting the previous list back failed too"), std::wstring::npos);
-    EXPECT_NE(outcome.message.find(L"C:\\Larkspool9\\Larkspool9.reg: double-click that file"), std::wstring::npos)
+    EXPECT_NE(outcome.message.find(L"It is kept in C:\\Larkspool9\\Larkspool9.reg."), std::wstring::npos)
         << Narrow(outcome.message);
+    os.failing.clear();
+    const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os);
+    ASSERT_TRUE(recovery);
+    EXPECT_EQ(recovery->message,
+              L"A restore of backup 5 was interrupted. The list as it was before is back (backup 9).");
+    EXPECT_TRUE(KeyIs(before));
+    EXPECT_TRUE(NothingLeft());
+    EXPECT_FALSE(backup::RecoverInterruptedRestore(os)) << "told once";
+}
+
+// Killed at any change of the registry or the journal, the next start leaves the key exactly the
+// backup or exactly the list from before, says which, and leaves nothing behind.
+TEST_F(Restoring, KilledAtAnyStepIsFinishedOrUndoneAtTheNextStart)
+{
+    for (const bool listBefore : {true, false}) {
+        for (int killAt = 0;; ++killAt) {
+            SCOPED_TRACE(testing::Message() << "list before: " << listBefore << ", killed at change " << killAt);
+            os = fake::Os();
+            Restoring::SetUp();
+            safety.reset();
+            if (!listBefore) {
+                os.registryKeys.clear();
+                os.addOnTree.clear();
+            }
+            const platform::RegistryTree before = os.addOnTree;
+            os.killAt = killAt;
+            try {
+                Restore();
+                EXPECT_TRUE(KeyIs(old));
+                break; // every change has had its turn
+            } catch (const fake::Killed&) {
+            }
+            os.killAt = -1;
+            const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os);
+            EXPECT_TRUE(NothingLeft());
+            if (!recovery) {
+                EXPECT_TRUE(KeyIs(before)) << "killed before the journal: nothing had changed";
+                continue;
+            }
+            EXPECT_FALSE(recovery->failed);
+            const bool restored =
+                recovery->message.find(L"It is complete: the list is backup 5.") != std::wstring::npos;
+            EXPECT_TRUE(restored ? KeyIs(old) : KeyIs(before)) << Narrow(recovery->message);
+            EXPECT_EQ(restored || os.registryKeys.count(L"hkcu\\software\\zephrix\\wrenlet2") == listBefore, true);
+        }
+    }
+}
+
+// The next start cannot always put the list back: it says where the list before is kept, and
+// tries again at the start after.
+TEST_F(Restoring, RecoveryThatFailsKeepsItsJournal)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Restoring&)> arrange;
+        std::wstring why;
+    };
+    const Case cases[] = {
+        {"the renames fail", [](Restoring& r) { r.os.failing = L"RenameRegistryKey"; }, L"The device is not ready."},
+        {"the safety backup is gone",
+         [](Restoring& r) {
+             r.os.otherKeys.clear();
+             r.os.files.erase(L"c:\\larkspool9\\larkspool9.reg");
+         },
+         L"cannot find the file"},
+        {"the safety backup is unreadable",
+         [](Restoring& r) {
+             r.os.otherKeys.clear();
+             r.os.files[L"c:\\larkspool9\\larkspool9.reg"] = "REGEDIT4\r\n[HKEY";
+         },
+         L"C:\\Larkspool9\\Larkspool9.reg cannot be read: line 2"},
+        {"writing fails",
+         [](Restoring& r) {
+             r.os.otherKeys.clear();
+             r.os.failing = L"WriteRegistryTree";
+         },
+         L"The device is not ready."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        os = fake::Os();
+        Restoring::SetUp();
+        safety.reset();
+        os.killAt = 9; // the list before renamed aside, the new one not yet in place
+        EXPECT_THROW(Restore(), fake::Killed);
+        ASSERT_EQ(os.otherKeys.count(L"hkcu\\software\\zephrix\\wrenlet2.larkspool-before"), 1u) << "the kill's moment";
+        os.killAt = -1;
+        c.arrange(*this);
+        const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os);
+        ASSERT_TRUE(recovery);
+        EXPECT_TRUE(recovery->failed);
+        EXPECT_NE(recovery->message.find(c.why), std::wstring::npos) << Narrow(recovery->message);
+        EXPECT_NE(recovery->message.find(L"It is kept in C:\\Larkspool9\\Larkspool9.reg."), std::wstring::npos);
+        EXPECT_EQ(os.settings.count(L"lsBundle\\Restore\\Step"), 1u);
+    }
 }
 
 } // namespace
