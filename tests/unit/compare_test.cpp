@@ -135,7 +135,19 @@ TEST(CompareNames, FoldsCaseAsTheRegistryDoes)
         {L"ђѕџ", L"ЂЅЏ", true},
         {L"я", L"Я", true},
         {L"е", L"ё", false},
-        {L"а", L"a", false}, // Cyrillic a is no Latin a
+        {L"а", L"a", false},      // Cyrillic a is no Latin a
+        {L"ƀǆȁɐ", L"ɃǄȀⱯ", true}, // Latin Extended-B and IPA
+        {L"ǅ", L"Ǆ", false},      // a titlecase digraph keeps its own unit
+        {L"ſ", L"S", false},      // nor does long s become s
+        {L"ϐ", L"Β", false},      // nor the beta symbol beta
+        {L"άϋϗ", L"ΆΫϏ", true},
+        {L"ѡҋӂԁ", L"ѠҊӁԀ", true},              // Cyrillic beyond the basic block
+        {L"աֆ", L"ԱՖ", true},                  // Armenian
+        {L"ḁẕạỿ", L"ḀẔẠỾ", true},              // Latin Extended Additional
+        {L"ἀᾀᾳῥ", L"ἈᾈᾼῬ", true},              // Greek Extended, with ypogegrammeni
+        {L"ⅰⓐⰰⲁⴀ", L"ⅠⒶⰀⲀႠ", true},            // roman numerals, circled letters, Glagolitic, Coptic, Georgian
+        {L"ꙁꜣａｚ", L"ꙀꜢＡＺ", true},          // Cyrillic Extended-B, Latin Extended-D, fullwidth
+        {L"\U00010428", L"\U00010400", false}, // beyond the BMP nothing folds
         {L"\U0001F600", L"\U0001F600", true},
     };
     for (const Case& c : cases) {
