@@ -15,7 +15,7 @@ namespace backup {
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
 
 struct BackupDetails {
-    std::wstring created;              // as its date stamp has it; empty without one
+    std::wstring created;              // as its date stamp has it; empty without one; "unreadable: why"
     std::optional<std::uint64_t> size; // of the .reg file, in bytes; none without one
     std::size_t values = 0;
     std::size_t keys = 0;
