@@ -294,6 +294,10 @@ private:
             key.deleted = true;
             inside.remove_prefix(1);
         }
+        // The registry tool drops backslashes at the end of the path: [K\\] is the key K.
+        while (inside.ends_with(U'\\')) {
+            inside.remove_suffix(1);
+        }
         if (inside.empty()) {
             Fail(Line(), L"key without a name");
         }

@@ -358,6 +358,12 @@ TEST(RegFileSections, KeyPaths)
         {L"[-HKCU\\a]", L"HKCU\\a", true},
         {L"[-HKCU\\a]b]", L"HKCU\\a]b", true},
         {L"[--a]", L"-a", true},
+        // Backslashes at the end are dropped, as the registry tool drops them; one inside stays.
+        {L"[HKCU\\a\\]", L"HKCU\\a", false},
+        {L"[HKCU\\a\\\\]", L"HKCU\\a", false},
+        {L"[HKCU\\a\\\\\\\\] ", L"HKCU\\a", false},
+        {L"[-HKCU\\a\\]", L"HKCU\\a", true},
+        {L"[HKCU\\a\\\\b]", L"HKCU\\a\\\\b", false},
     };
     for (const Case& c : cases) {
         const RegFile file = ReadRegFile(File5(c.line));
@@ -491,6 +497,7 @@ TEST(RegFileErrors, ReasonAndLine)
         {L"[K] ; comment", 3, L"text after the key's closing ']'"},
         {L"[]", 3, L"key without a name"},
         {L"[-]", 3, L"key without a name"},
+        {L"[\\\\]", 3, L"key without a name"},
         {L"K=1", 3, L"line that is neither a key, a value nor a comment"},
         {L"[K]\r\n  01,02", 4, L"line that is neither a key, a value nor a comment"},
         {L"[-K]\r\n\"a\"=\"b\"", 4, L"value under a key marked for deletion"},
