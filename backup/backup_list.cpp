@@ -104,6 +104,9 @@ BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber,
     case CheckResult::Outcome::Unreadable:
         details.state = L"unreadable: " + check.problem;
         break;
+    case CheckResult::Outcome::NotABackup:
+        details.state = L"not a backup of the list: " + check.problem;
+        break;
     }
     return details;
 }

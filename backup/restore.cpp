@@ -5,6 +5,7 @@
 #include "backup/compare.h"
 #include "backup/compare_text.h"
 #include "backup/export.h"
+#include "backup/list_file.h"
 
 #include <algorithm>
 
@@ -14,33 +15,6 @@ namespace {
 
 constexpr int kPollMilliseconds = 100;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
-
-// The path lies in the add-on's key: the key itself or below it, with no step that is empty,
-// "." or "..", which the registry would resolve elsewhere.
-bool InsideAddOnKey(const std::wstring& path)
-{
-    if (path.size() < kRoot.size() || !SameName(std::wstring_view(path).substr(0, kRoot.size()), kRoot)) {
-        return false;
-    }
-    if (path.size() == kRoot.size()) {
-        return true;
-    }
-    if (path[kRoot.size()] != L'\\') {
-        return false;
-    }
-    std::size_t start = kRoot.size() + 1;
-    for (;;) {
-        const std::size_t end = path.find(L'\\', start);
-        const std::wstring_view step = std::wstring_view(path).substr(start, end - start);
-        if (step.empty() || step == L"." || step == L"..") {
-            return false;
-        }
-        if (end == std::wstring::npos) {
-            return true;
-        }
-        start = end + 1;
-    }
-}
 
 std::wstring Line(int line)
 {
@@ -124,6 +98,7 @@ RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const st
     if (const std::optional<std::wstring> why = RefusalReason(backup)) {
         return refused(*why);
     }
+    backup.keys = ListOf(backup); // what importing it would leave, keys its sections imply included
 
     // 2. The user's word.
     const std::optional<platform::RegistryTree> before = os.ReadRegistryTree(kAddOnKey);

@@ -184,6 +184,31 @@ TEST(CommandLine, CheckOfAFile)
          [](auto&) {},
          app::kExitUnreadable,
          {L"C:\\b.reg: unreadable: line 3: key without a closing ']'"}},
+        // Importing a section creates the keys above it; a backslash at a key's end is dropped.
+        {"only a subkey",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames\\]\r\n"
+         "\"alice@example.org\"=\"Alice\"\r\n",
+         [](auto& key) { key[0].values.clear(); },
+         app::kExitOk,
+         {L"No differences"}},
+        // A file of other keys is no backup of the list, however its keys compare.
+        {"another key",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\.bmp]\r\n@=\"Paint.Picture\"\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 3 writes "
+          L"HKEY_CURRENT_USER\\Software\\Classes\\.bmp"}},
+        {"the list and another key",
+         kBackup + "[HKEY_CURRENT_USER\\Software\\Zephrix]\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 9 writes "
+          L"HKEY_CURRENT_USER\\Software\\Zephrix"}},
+        {"only deletions",
+         "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Old]\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: it writes nothing of that key"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -112,13 +112,25 @@ void Os::WriteRegistryTree(const platform::RegistryTree& tree)
         onWrite(written);
     }
     registryKeys.insert(L"hkcu\\software\\zephrix\\wrenlet2");
-    for (const platform::RegistryKey& key : written) {
+    const auto keyAt = [this](const std::wstring& path) {
         auto found = std::find_if(addOnTree.begin(), addOnTree.end(),
-                                  [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(key.path); });
+                                  [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(path); });
         if (found == addOnTree.end()) {
-            addOnTree.push_back({.path = key.path, .values = {}});
+            addOnTree.push_back({.path = path, .values = {}});
             found = addOnTree.end() - 1;
         }
+        return found;
+    };
+    constexpr std::wstring_view kRoot = L"hkey_current_user\\software\\zephrix\\wrenlet2";
+    for (const platform::RegistryKey& key : written) {
+        // Creating a key creates the keys above it, as far up as the add-on's key.
+        if (Lower(key.path).starts_with(kRoot)) {
+            for (std::size_t end = key.path.find(L'\\', kRoot.size()); end != std::wstring::npos;
+                 end = key.path.find(L'\\', end + 1)) {
+                keyAt(key.path.substr(0, end));
+            }
+        }
+        auto found = keyAt(key.path);
         for (const platform::RegistryValue& value : key.values) {
             std::erase_if(found->values,
                           [&](const platform::RegistryValue& v) { return Lower(v.name) == Lower(value.name); });

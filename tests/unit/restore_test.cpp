@@ -142,6 +142,20 @@ TEST_F(Restoring, FileThatWritesElsewhereOrDeletesIsRefused)
     }
 }
 
+// Sections as the registry tool imports them: the keys above a section are made, backslashes at
+// the end of its path dropped; the key reads back equal to that.
+TEST_F(Restoring, KeysThatSectionsImplyAreNoDifference)
+{
+    const std::wstring root = samples::kRoot;
+    os.files[L"c:\\larkspool5\\larkspool5.reg"] =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames\\Deep\\\\]\r\n\"x\"=\"y\"\r\n";
+    const backup::RestoreOutcome outcome = Restore();
+    EXPECT_TRUE(outcome.restored) << Narrow(outcome.message);
+    EXPECT_TRUE(KeyIs({{.path = root, .values = {}},
+                       {.path = root + L"\\CustomNames", .values = {}},
+                       {.path = root + L"\\CustomNames\\Deep", .values = {Sz(L"x", L"y")}}}));
+}
+
 TEST_F(Restoring, UnreadableBackupIsRefused)
 {
     os.files[L"c:\\larkspool5\\larkspool5.reg"] = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER";
