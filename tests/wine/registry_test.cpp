@@ -49,6 +49,7 @@ void Seed()
     SetText(L"", L"]bracket=equals", REG_SZ, L"");
     SetText(L"", L"Ünïcödé Ελλάδα Москва", REG_SZ, L"naïve café 😀");
     SetText(L"", L"no terminating NUL", REG_SZ, L"bare", false);
+    SetText(L"", std::wstring(L"cut in an emoji \xD83D"), REG_SZ, std::wstring(L"\xDE00 lone"));
     SetText(L"", L"Path", REG_EXPAND_SZ, L"%USERPROFILE%\\Wrenlet");
     const wchar_t multi[] = L"one\0two\0\0";
     Set(L"", L"Groups", REG_MULTI_SZ, multi, sizeof multi);
@@ -108,8 +109,8 @@ TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
     const std::optional<platform::RegistryTree> live = os.ReadRegistryTree(L"HKCU\\" + std::wstring(kTestKey));
     ASSERT_TRUE(live);
     EXPECT_EQ(backup::CountKeys(*live), 5u);
-    EXPECT_EQ(backup::CountValues(*live), 14u);
-    EXPECT_EQ(backup::CountValues(exported.keys), 14u);
+    EXPECT_EQ(backup::CountValues(*live), 15u);
+    EXPECT_EQ(backup::CountValues(exported.keys), 15u);
     EXPECT_EQ(Describe(backup::CompareTrees(*live, exported.keys)), L"");
 
     // One value changed, one removed, one added: exactly those three are named.
