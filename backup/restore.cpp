@@ -58,6 +58,9 @@ std::wstring Named(const std::wstring& runNumber, const std::wstring& created)
 
 std::optional<std::wstring> RefusalReason(const RegFile& file)
 {
+    if (file.keys.empty()) { // a file cut after its header: restoring it would only remove the list
+        return L"it writes nothing of " + std::wstring(kRoot) + L".";
+    }
     for (const platform::RegistryKey& key : file.keys) {
         if (key.deleted) {
             return Line(key.line) + L"it deletes the key " + key.path + L".";

@@ -156,12 +156,19 @@ TEST_F(Restoring, KeysThatSectionsImplyAreNoDifference)
                        {.path = root + L"\\CustomNames\\Deep", .values = {Sz(L"x", L"y")}}}));
 }
 
-TEST_F(Restoring, UnreadableBackupIsRefused)
+TEST_F(Restoring, UnreadableOrEmptyBackupIsRefused)
 {
-    os.files[L"c:\\larkspool5\\larkspool5.reg"] = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER";
-    const backup::RestoreOutcome outcome = Restore();
-    EXPECT_NE(outcome.message.find(L"cannot be read: line 3: "), std::wstring::npos) << Narrow(outcome.message);
-    EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER", L"cannot be read: line 3: "},
+        {"REGEDIT4\r\n\r\n", L"is not restored: it writes nothing of HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2."},
+    };
+    for (const auto& [file, why] : cases) {
+        os.files[L"c:\\larkspool5\\larkspool5.reg"] = file;
+        const backup::RestoreOutcome outcome = Restore();
+        EXPECT_NE(outcome.message.find(why), std::wstring::npos) << Narrow(outcome.message);
+        EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+        EXPECT_TRUE(os.CallsNamed(L"DeleteRegistryTree").empty());
+    }
 }
 
 TEST_F(Restoring, SafetyBackupThatFailsStopsBeforeAnyChange)
