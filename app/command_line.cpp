@@ -122,6 +122,10 @@ int Check(platform::Os& os, const std::wstring& file)
         Tell(os, file + L": unreadable: " + check.problem);
         return kExitUnreadable;
     }
+    if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
+        Tell(os, file + L": not a backup of " + backup::kAddOnKey + L": " + check.problem);
+        return kExitUnreadable;
+    }
     os.Print(backup::SummaryLine(check.differences));
     for (const backup::Difference& difference : check.differences) {
         os.Print(backup::DifferenceLine(difference, backup::kAddOnKeyFullName));
@@ -195,8 +199,10 @@ std::wstring UsageText()
            L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
            L"                            3 the export failed, 4 the backup differs or is unreadable\n" +
            kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
-           L" /check FILE   compares a backup with the key now: 0 same, 4 differs, 5 unreadable\n" + kProgram +
-           L" /list         lists the backups, newest first\n" + kProgram + L" /?            shows this text";
+           L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
+           L"                            5 unreadable or not a backup of the list\n" +
+           kProgram + L" /list         lists the backups, newest first\n" + kProgram +
+           L" /?            shows this text";
 }
 
 int RunCommand(platform::Os& os, const Command& command)

@@ -71,16 +71,26 @@ std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp)
 BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber, const platform::RegistryTree& now)
 {
     BackupDetails details;
+    // A file held open by another program is told in its own cell; the other rows go on.
     const std::wstring stamp = DateStampFile(runNumber);
     if (os.FileExists(stamp)) {
-        details.created = CreatedText(os.ReadFileBytes(stamp));
+        try {
+            details.created = CreatedText(os.ReadFileBytes(stamp));
+        } catch (const platform::Failure& failure) {
+            details.created = L"unreadable: " + failure.reason();
+        }
     }
     const std::wstring file = BackupFile(runNumber);
     if (!os.FileExists(file)) {
         details.state = L"no backup file";
         return details;
     }
-    details.size = os.FileLen(file);
+    try {
+        details.size = os.FileLen(file);
+    } catch (const platform::Failure& failure) {
+        details.state = L"unreadable: " + failure.reason();
+        return details;
+    }
     const CheckResult check = CheckBackup(os, file, now);
     details.values = check.values;
     details.keys = check.keys;
@@ -93,6 +103,9 @@ BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber,
         break;
     case CheckResult::Outcome::Unreadable:
         details.state = L"unreadable: " + check.problem;
+        break;
+    case CheckResult::Outcome::NotABackup:
+        details.state = L"not a backup of the list: " + check.problem;
         break;
     }
     return details;

@@ -18,11 +18,12 @@ std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
 constexpr wchar_t kSameAsNow[] = L"same as now";
 
 struct BackupDetails {
-    std::wstring created;              // as its date stamp has it; empty without one
+    std::wstring created;              // as its date stamp has it; empty without one; "unreadable: why"
     std::optional<std::uint64_t> size; // of the .reg file, in bytes; none without one
     std::size_t values = 0;
     std::size_t keys = 0;
-    std::wstring state; // "same as now", "differs from now", "unreadable: ...", "no backup file"
+    // "same as now", "differs from now", "unreadable: ...", "not a backup of the list: ...", "no backup file"
+    std::wstring state;
 };
 
 // What one backup holds, compared with the add-on's key as it is now.

@@ -1,5 +1,7 @@
 #include "backup/check.h"
 
+#include "backup/backup_paths.h"
+#include "backup/list_file.h"
 #include "backup/reg_file.h"
 
 namespace backup {
@@ -24,9 +26,17 @@ CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platfo
         const std::vector<std::uint8_t> bytes = os.ReadFileBytes(file);
         result.bytes = bytes.size();
         const RegFile backup = ReadRegFile(bytes);
-        result.values = CountValues(backup.keys);
-        result.keys = CountKeys(backup.keys);
-        result.differences = CompareTrees(backup.keys, now);
+        if (std::optional<std::wstring> why = NotABackupOfTheList(backup)) {
+            result.values = CountValues(backup.keys);
+            result.keys = CountKeys(backup.keys);
+            result.problem = std::move(*why);
+            result.outcome = CheckResult::Outcome::NotABackup;
+            return result;
+        }
+        const platform::RegistryTree list = ListOf(backup);
+        result.values = CountValues(list);
+        result.keys = CountKeys(list);
+        result.differences = CompareTrees(list, now);
         result.outcome = result.differences.empty() ? CheckResult::Outcome::Same : CheckResult::Outcome::Differs;
     } catch (const RegFileError& error) {
         result.problem = error.text();
@@ -47,6 +57,9 @@ std::wstring CheckFailureText(const CheckResult& result)
 {
     if (result.outcome == CheckResult::Outcome::Unreadable) {
         return L"Backup unreadable: " + result.problem;
+    }
+    if (result.outcome == CheckResult::Outcome::NotABackup) {
+        return L"Not a backup of " + std::wstring(kAddOnKey) + L": " + result.problem;
     }
     // Missing: added to the key, not in the file. Extra: in the file, gone from the key since.
     const DifferenceCounts counts = Count(result.differences);

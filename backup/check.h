@@ -12,13 +12,15 @@
 namespace backup {
 
 struct CheckResult {
-    enum class Outcome { Same, Differs, Unreadable };
+    // NotABackup: a registration file that writes outside the add-on's key, or nothing of it.
+    enum class Outcome { Same, Differs, Unreadable, NotABackup };
     Outcome outcome = Outcome::Unreadable;
     std::size_t values = 0;              // in the file
-    std::size_t keys = 0;                // in the file
+    std::size_t keys = 0;                // in the file, with the keys its sections imply
     std::uint64_t bytes = 0;             // the length of the file as it was read
     std::vector<Difference> differences; // what changed since: from the file (before) to the key (after)
-    std::wstring problem;                // unreadable: "line 12: why", or the system's words
+    // Unreadable: "line 12: why", or the system's words. NotABackup: "line 3 writes <key>".
+    std::wstring problem;
 };
 
 // Reads the file and the key and compares them. Never throws for what it finds: a file that
@@ -28,7 +30,8 @@ CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const std::w
 CheckResult CheckBackup(platform::Os& os, const std::wstring& file, const platform::RegistryTree& now);
 
 // The size label's words for a backup that did not check out:
-// "Backup differs from the registry: 2 values missing, 1 changed" or "Backup unreadable: line 12: why".
+// "Backup differs from the registry: 2 values missing, 1 changed", "Backup unreadable: line 12: why"
+// or "Not a backup of HKCU\Software\Zephrix\Wrenlet2: line 3 writes <key>".
 std::wstring CheckFailureText(const CheckResult& result);
 
 // "1 value", "3 values"

@@ -3,6 +3,8 @@
 // and the sorted maps give the order of the result.
 #include "backup/compare.h"
 
+#include "backup/upcase_table.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -12,38 +14,21 @@
 namespace backup {
 namespace {
 
-// The registry's upper-casing of the letters its names most often hold; a fixed table rather than
-// towupper, whose answer depends on the C library's locale.
+// The registry's upper-casing of one UTF-16 unit, from a fixed table rather than towupper, whose
+// answer depends on the C library's locale. Units beyond the BMP stay as they are, as there.
 std::uint32_t Folded(std::uint32_t c)
 {
-    if (c < 0x80) {
-        return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+    const auto& runs = upcase::kRuns;
+    auto run = std::upper_bound(runs.begin(), runs.end(), c,
+                                [](std::uint32_t unit, const upcase::Run& r) { return unit < r.first; });
+    if (run == runs.begin()) {
+        return c;
     }
-    if (c >= 0xE0 && c <= 0xFE) {
-        return c == 0xF7 ? c : c - 0x20;
+    --run;
+    if (c > run->last || (c - run->first) % run->step != 0) {
+        return c;
     }
-    if (c == 0xFF) {
-        return 0x178;
-    }
-    if (c >= 0x100 && c <= 0x17F) {
-        // Dotted and dotless i, kra, n preceded by apostrophe and long s have no simple partner.
-        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) {
-            return c;
-        }
-        const bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        const bool isLower = oddIsUpper ? c % 2 == 0 : c % 2 == 1;
-        return isLower ? c - 1 : c;
-    }
-    if (c >= 0x3B1 && c <= 0x3C9) {
-        return c == 0x3C2 ? 0x3A3 : c - 0x20; // final sigma is a sigma too
-    }
-    if (c >= 0x430 && c <= 0x44F) {
-        return c - 0x20;
-    }
-    if (c >= 0x450 && c <= 0x45F) {
-        return c - 0x50;
-    }
-    return c;
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(c) + run->delta);
 }
 
 wchar_t Folded(wchar_t c)

@@ -73,12 +73,9 @@ std::u32string DecodeUtf16Le(std::span<const std::uint8_t> bytes)
     std::size_t i = 0;
     for (; i + 1 < bytes.size(); i += 2) {
         char32_t c = unitAt(i);
-        if (IsSurrogate(c)) {
-            const bool paired =
-                c <= 0xDBFF && i + 3 < bytes.size() && unitAt(i + 2) >= 0xDC00 && unitAt(i + 2) <= 0xDFFF;
-            if (!paired) {
-                Fail(line, L"text that is not valid UTF-16 (an unpaired surrogate)");
-            }
+        // A surrogate without its partner stays a unit of its own: the registry keeps any 16-bit
+        // units (a name cut inside an emoji holds one), and writes them as they are.
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size() && unitAt(i + 2) >= 0xDC00 && unitAt(i + 2) <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (unitAt(i + 2) - 0xDC00);
             i += 2;
         }
@@ -296,6 +293,10 @@ private:
         if (inside.starts_with(U'-')) {
             key.deleted = true;
             inside.remove_prefix(1);
+        }
+        // The registry tool drops backslashes at the end of the path: [K\\] is the key K.
+        while (inside.ends_with(U'\\')) {
+            inside.remove_suffix(1);
         }
         if (inside.empty()) {
             Fail(Line(), L"key without a name");

@@ -5,6 +5,7 @@
 #include "backup/compare.h"
 #include "backup/compare_text.h"
 #include "backup/export.h"
+#include "backup/list_file.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,33 +29,6 @@ constexpr wchar_t kStepWriting[] = L"writing";
 constexpr wchar_t kStepSwapping[] = L"swapping";
 // The new list stands in place and has read back equal; the list before is being removed.
 constexpr wchar_t kStepFinishing[] = L"finishing";
-
-// The path lies in the add-on's key: the key itself or below it, with no step that is empty,
-// "." or "..", which the registry would resolve elsewhere.
-bool InsideAddOnKey(const std::wstring& path)
-{
-    if (path.size() < kRoot.size() || !SameName(std::wstring_view(path).substr(0, kRoot.size()), kRoot)) {
-        return false;
-    }
-    if (path.size() == kRoot.size()) {
-        return true;
-    }
-    if (path[kRoot.size()] != L'\\') {
-        return false;
-    }
-    std::size_t start = kRoot.size() + 1;
-    for (;;) {
-        const std::size_t end = path.find(L'\\', start);
-        const std::wstring_view step = std::wstring_view(path).substr(start, end - start);
-        if (step.empty() || step == L"." || step == L"..") {
-            return false;
-        }
-        if (end == std::wstring::npos) {
-            return true;
-        }
-        start = end + 1;
-    }
-}
 
 std::wstring Line(int line)
 {
@@ -283,6 +257,9 @@ std::wstring RestoreProgress::Text()
 
 std::optional<std::wstring> RefusalReason(const RegFile& file)
 {
+    if (file.keys.empty()) { // a file cut after its header: restoring it would only remove the list
+        return L"it writes nothing of " + std::wstring(kRoot) + L".";
+    }
     for (const platform::RegistryKey& key : file.keys) {
         if (key.deleted) {
             return Line(key.line) + L"it deletes the key " + key.path + L".";
@@ -316,19 +293,18 @@ RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const s
         plan.refusal = NotRestored(plan, why).message;
         return plan;
     };
+    RegFile file;
     try {
-        plan.backup = ReadRegFile(os.ReadFileBytes(plan.file)).keys;
+        file = ReadRegFile(os.ReadFileBytes(plan.file));
     } catch (const RegFileError& error) {
         return refuse(L"its file " + plan.file + L" cannot be read: " + error.text());
     } catch (const platform::Failure& failure) {
         return refuse(failure.text());
     }
-    if (const std::optional<std::wstring> why = RefusalReason({.keys = plan.backup})) {
+    if (const std::optional<std::wstring> why = RefusalReason(file)) {
         return refuse(*why);
     }
-    if (plan.backup.empty()) {
-        return refuse(L"its file holds no key.");
-    }
+    plan.backup = ListOf(file); // what importing it would leave, keys its sections imply included
     std::optional<platform::RegistryTree> now;
     try {
         now = os.ReadRegistryTree(kAddOnKey);

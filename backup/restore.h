@@ -19,7 +19,8 @@ namespace backup {
 class ExportRun;
 
 // The first line of the file that would write outside the add-on's key (another key, also
-// through ".." or another root) or delete anything, with why; nothing when it may be restored.
+// through ".." or another root) or delete anything, with why, or that it writes nothing of that
+// key; nothing when it may be restored.
 // Backup folders lie in C:\, where a file could have been planted to make the registry start a
 // program.
 std::optional<std::wstring> RefusalReason(const RegFile& file);

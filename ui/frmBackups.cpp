@@ -4,6 +4,7 @@
 #include "backup/check.h"
 #include "backup/compare_text.h"
 #include "backup/export.h"
+#include "backup/list_file.h"
 #include "backup/reg_file.h"
 #include "ui/clsOnTop.h"
 #include "ui/command_label.h"
@@ -35,10 +36,16 @@ Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int 
     return label;
 }
 
-// A backup's file, read for a comparison.
-platform::RegistryTree ReadBackup(platform::Os& os, const std::wstring& number)
+// A backup's list, read for a comparison; nothing, with why in `problem`, for a file that is no
+// backup of the list.
+std::optional<platform::RegistryTree> ReadBackup(platform::Os& os, const std::wstring& number, std::wstring& problem)
 {
-    return backup::ReadRegFile(os.ReadFileBytes(backup::BackupFile(number))).keys;
+    const backup::RegFile file = backup::ReadRegFile(os.ReadFileBytes(backup::BackupFile(number)));
+    if (const std::optional<std::wstring> why = backup::NotABackupOfTheList(file)) {
+        problem = L"Backup " + number + L" is not a backup of the list: " + *why;
+        return std::nullopt;
+    }
+    return backup::ListOf(file);
 }
 
 } // namespace
@@ -263,13 +270,18 @@ void frmBackups::cmdCompare_Click()
                     backup::CheckBackup(system, backup::BackupFile(selected[0]), backup::kAddOnKey);
                 if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
                     comparison->problem = L"Backup " + selected[0] + L" cannot be read: " + check.problem;
+                } else if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
+                    comparison->problem = L"Backup " + selected[0] + L" is not a backup of the list: " + check.problem;
                 }
                 comparison->differences = check.differences;
                 return;
             }
             // Rows run newest first: the second selected is the older one.
-            comparison->differences =
-                backup::CompareTrees(ReadBackup(system, selected[1]), ReadBackup(system, selected[0]));
+            const auto older = ReadBackup(system, selected[1], comparison->problem);
+            const auto newer = older ? ReadBackup(system, selected[0], comparison->problem) : std::nullopt;
+            if (older && newer) {
+                comparison->differences = backup::CompareTrees(*older, *newer);
+            }
         } catch (const backup::RegFileError& error) {
             comparison->problem = L"A backup cannot be read: " + error.text();
         } catch (const platform::Failure& failure) {

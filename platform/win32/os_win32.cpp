@@ -179,7 +179,9 @@ bool ReadValues(HKEY key, RegistryKey& into)
         throw Failure(L"Reading the registry key", into.path, ErrorText(status));
     }
     std::vector<wchar_t> name(longestName + 1);
-    std::vector<BYTE> data(longestData);
+    // Never empty: given no buffer, RegEnumValue reports a value's size and succeeds without
+    // copying, also for a value that has gained data since the key was sized.
+    std::vector<BYTE> data(std::max<DWORD>(longestData, 1));
     for (DWORD index = 0;;) {
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = static_cast<DWORD>(data.size());

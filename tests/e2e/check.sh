@@ -85,4 +85,39 @@ click_at 312 120
 wait_ended 5
 seed_key
 
+# Snippets as a user writes them, imported with the registry tool into the emptied key: /check
+# finds the key exactly as the file says. A file of another key is no backup of the list.
+larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
+    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
+    CODE=${PIPESTATUS[0]}
+}
+reg_file() { # path, then the lines after the header: a UTF-16 file as the registry tool writes
+    local path="$1"
+    shift
+    { printf '\xff\xfe'; printf 'Windows Registry Editor Version 5.00\r\n\r\n' | iconv -t UTF-16LE
+      printf '%s\r\n' "$@" | iconv -t UTF-16LE; } >"$path"
+}
+imported_checks() { # description, then the lines of the snippet
+    local what="$1"
+    shift
+    reg_file "$DRIVE_C/snippet.reg" "$@"
+    wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+    wine reg import 'C:\snippet.reg' >/dev/null 2>&1
+    larkspool /check 'C:\snippet.reg'
+    equals "$what, imported, then checked" "0:No differences" "$CODE:$OUT"
+}
+imported_checks "a subkey's section alone" '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\Subkey"1]' '"name"="value"'
+imported_checks "backslashes at the end of sections" '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\Subkey1e\]' \
+    '"e"="1"' '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\Subkey1f\\]' \
+    '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\Subkey1g\\\\]' '"g"=dword:00000007'
+equals "the tool made the keys the file names" "Subkey1e Subkey1f Subkey1g" \
+    "$(wine reg query "$ADDON_KEY" 2>/dev/null | tr -d '\r' | grep -o 'Subkey1.$' | tr '\n' ' ' | sed 's/ $//')"
+reg_file "$DRIVE_C/other.reg" '[HKEY_CURRENT_USER\Software\Classes\.bmp]' '@="Paint.Picture"'
+larkspool /check 'C:\other.reg'
+equals "a file of another key is no backup of the list" \
+    '5:C:\other.reg: not a backup of HKCU\Software\Zephrix\Wrenlet2: line 3 writes HKEY_CURRENT_USER\Software\Classes\.bmp' \
+    "$CODE:$OUT"
+rm -f "$DRIVE_C/snippet.reg" "$DRIVE_C/other.reg"
+seed_key
+
 finish

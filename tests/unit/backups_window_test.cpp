@@ -9,8 +9,10 @@ namespace {
 
 using samples::Sz;
 
-// Three backups on C: "010", an old list written with a leading zero, which sorts as 10, above
-// 7, which holds the list now, and 5, whose file is gone.
+constexpr wchar_t kNotABackup[] = L"not a backup of the list: line 3 writes HKEY_CURRENT_USER\\Software\\Classes\\.bmp";
+
+// Four backups on C: "010", an old list written with a leading zero, which sorts as 10, above
+// 7, which holds the list now, 5, whose file is gone, and 4, a file of another key.
 struct BackupsWindow : ::testing::Test {
     fake::Os os;
     Program program{os};
@@ -27,6 +29,7 @@ struct BackupsWindow : ::testing::Test {
         Backup(L"010", older, "");
         os.folders.insert(L"c:\\larkspool5");
         os.folders.insert(L"c:\\larkspool5x");
+        Backup(L"4", {{.path = L"HKEY_CURRENT_USER\\Software\\Classes\\.bmp", .values = {Sz(L"", L"Paint")}}}, "");
         program.Start();
     }
     void Backup(const std::wstring& number, const platform::RegistryTree& tree, const std::string& stamp)
@@ -85,10 +88,12 @@ TEST_F(BackupsWindow, RowsNewestFirstWithWhatEachFileHolds)
     const std::wstring size7 = backup::FormatKilobytes(os.files.at(L"c:\\larkspool7\\larkspool7.reg").size(), L".");
     const std::wstring size010 =
         backup::FormatKilobytes(os.files.at(L"c:\\larkspool010\\larkspool010.reg").size(), L".");
+    const std::wstring size4 = backup::FormatKilobytes(os.files.at(L"c:\\larkspool4\\larkspool4.reg").size(), L".");
     EXPECT_EQ(List().rows, (std::vector<std::vector<std::wstring>>{
                                {L"010", L"", size010 + L" kb", L"2", L"2", L"differs from now"},
                                {L"7", L"12-07-2026 3:04:05 PM", size7 + L" kb", L"3", L"2", L"same as now"},
                                {L"5", L"", L"", L"", L"", L"no backup file"},
+                               {L"4", L"", size4 + L" kb", L"1", L"1", kNotABackup},
                            }));
 }
 
@@ -97,7 +102,7 @@ TEST_F(BackupsWindow, RowsShowAtOnceAndFillInLater)
 {
     os.holdJobs = true;
     Open();
-    ASSERT_EQ(List().rows.size(), 3u);
+    ASSERT_EQ(List().rows.size(), 4u);
     EXPECT_EQ(List().rows[1], (std::vector<std::wstring>{L"7", L"", L"", L"", L"", L""}));
     os.RunJobs();
     Tick();
@@ -129,6 +134,8 @@ TEST_F(BackupsWindow, CompareOneWithNowOrTwoWithEachOther)
          L"changed  \\CustomNames  alice@example.org  \"Alice\" -> \"Alice (old)\"\r\n"
          L"removed  \\CustomNames  bob@example.org  \"Bobby\" -> (none)"},
         {{2}, L"Backup 5 cannot be read: The system cannot find the file specified."},
+        {{3}, L"Backup 4 is " + std::wstring(kNotABackup)},
+        {{1, 3}, L"Backup 4 is " + std::wstring(kNotABackup)},
         {{}, L"Select one backup to compare with the list now, or two to compare with each other."},
         {{0, 1, 2}, L"Select one backup to compare with the list now, or two to compare with each other."},
     };

@@ -184,6 +184,31 @@ TEST(CommandLine, CheckOfAFile)
          [](auto&) {},
          app::kExitUnreadable,
          {L"C:\\b.reg: unreadable: line 3: key without a closing ']'"}},
+        // Importing a section creates the keys above it; a backslash at a key's end is dropped.
+        {"only a subkey",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames\\]\r\n"
+         "\"alice@example.org\"=\"Alice\"\r\n",
+         [](auto& key) { key[0].values.clear(); },
+         app::kExitOk,
+         {L"No differences"}},
+        // A file of other keys is no backup of the list, however its keys compare.
+        {"another key",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\.bmp]\r\n@=\"Paint.Picture\"\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 3 writes "
+          L"HKEY_CURRENT_USER\\Software\\Classes\\.bmp"}},
+        {"the list and another key",
+         kBackup + "[HKEY_CURRENT_USER\\Software\\Zephrix]\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 9 writes "
+          L"HKEY_CURRENT_USER\\Software\\Zephrix"}},
+        {"only deletions",
+         "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Old]\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: it writes nothing of that key"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,6 +233,13 @@ TEST(CommandLine, ListOfBackupsNewestFirst)
     os.files[L"c:\\larkspool007\\larkspool007.reg"] =
         kBackup.substr(0, kBackup.find("[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\"));
     os.files[L"c:\\larkspool12\\larkspool12.reg"] = "REGEDIT4\r\n[HKEY_CURRENT_USER\r\n";
+    // A date stamp held open by another program: that row says so, the others are listed.
+    os.folders.insert(L"c:\\larkspool4");
+    os.files[L"c:\\larkspool4\\larkspool4.reg"] = kBackup;
+    os.files[L"c:\\larkspool4\\date created.txt"] = "Date Created: 12-06-2026\r\n";
+    os.failing = L"ReadFileBytes";
+    os.failingAfter = 4; // the .reg files of 12, 007 and 5 and the date stamp of 5 first
+    os.failingOnce = true;
     EXPECT_EQ(machine.Run({L"/list"}), app::kExitOk);
     const std::wstring size = backup::FormatKilobytes(kBackup.size(), L".");
     EXPECT_EQ(
@@ -217,6 +249,7 @@ TEST(CommandLine, ListOfBackupsNewestFirst)
             L"007\t\t" + backup::FormatKilobytes(os.files.at(L"c:\\larkspool007\\larkspool007.reg").size(), L".") +
                 L" kb\t1\t1\tdiffers from now",
             L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now",
+            L"4\tunreadable: The device is not ready.\t" + size + L" kb\t2\t2\tsame as now",
             L"3\t\t\t0\t0\tno backup file",
         }));
 }

@@ -1,4 +1,6 @@
 #include "backup/compare.h"
+#include "backup/list_file.h"
+#include "backup/reg_file.h"
 
 #include <gtest/gtest.h>
 
@@ -135,7 +137,19 @@ TEST(CompareNames, FoldsCaseAsTheRegistryDoes)
         {L"ђѕџ", L"ЂЅЏ", true},
         {L"я", L"Я", true},
         {L"е", L"ё", false},
-        {L"а", L"a", false}, // Cyrillic a is no Latin a
+        {L"а", L"a", false},      // Cyrillic a is no Latin a
+        {L"ƀǆȁɐ", L"ɃǄȀⱯ", true}, // Latin Extended-B and IPA
+        {L"ǅ", L"Ǆ", false},      // a titlecase digraph keeps its own unit
+        {L"ſ", L"S", false},      // nor does long s become s
+        {L"ϐ", L"Β", false},      // nor the beta symbol beta
+        {L"άϋϗ", L"ΆΫϏ", true},
+        {L"ѡҋӂԁ", L"ѠҊӁԀ", true},              // Cyrillic beyond the basic block
+        {L"աֆ", L"ԱՖ", true},                  // Armenian
+        {L"ḁẕạỿ", L"ḀẔẠỾ", true},              // Latin Extended Additional
+        {L"ἀᾀᾳῥ", L"ἈᾈᾼῬ", true},              // Greek Extended, with ypogegrammeni
+        {L"ⅰⓐⰰⲁⴀ", L"ⅠⒶⰀⲀႠ", true},            // roman numerals, circled letters, Glagolitic, Coptic, Georgian
+        {L"ꙁꜣａｚ", L"ꙀꜢＡＺ", true},          // Cyrillic Extended-B, Latin Extended-D, fullwidth
+        {L"\U00010428", L"\U00010400", false}, // beyond the BMP nothing folds
         {L"\U0001F600", L"\U0001F600", true},
     };
     for (const Case& c : cases) {
@@ -342,6 +356,34 @@ TEST(CompareTrees, EmptyKeyOnOneSide)
     EXPECT_EQ(Lines(differences), std::vector<std::wstring>{L"+ HKCU\\K\\New"});
     EXPECT_TRUE(differences[0].wholeKey());
     EXPECT_EQ(Count(differences), (DifferenceCounts{1, 0, 0}));
+}
+
+// A file equals the key that importing it leaves: a section creates every key above it.
+TEST(CompareTrees, AFileEqualsTheKeyItsImportLeaves)
+{
+    const std::wstring root = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2";
+    struct Case {
+        const char* what;
+        std::wstring sections;
+        RegistryTree key;
+    };
+    const Case cases[] = {
+        {"only a deep subkey",
+         L"[" + root + L"\\A\\B\\C]\r\n\"v\"=\"1\"",
+         {Key(root), Key(root + L"\\A"), Key(root + L"\\A\\B"), Key(root + L"\\A\\B\\C", {Sz(L"v", L"1")})}},
+        {"a parent's values in a later section",
+         L"[" + root + L"\\A\\B]\r\n[" + root + L"\\a]\r\n\"v\"=\"1\"",
+         {Key(root), Key(root + L"\\A", {Sz(L"v", L"1")}), Key(root + L"\\A\\B")}},
+        {"backslashes at the end",
+         L"[" + root + L"\\A\\]\r\n\"v\"=\"1\"\r\n[" + root + L"\\B\\\\\\\\]",
+         {Key(root), Key(root + L"\\A", {Sz(L"v", L"1")}), Key(root + L"\\B")}},
+    };
+    for (const Case& c : cases) {
+        const std::wstring text = L"REGEDIT4\r\n\r\n" + c.sections + L"\r\n";
+        const backup::RegFile file = backup::ReadRegFile(Bytes(text.begin(), text.end()));
+        EXPECT_EQ(Lines(CompareTrees(backup::ListOf(file), c.key)), std::vector<std::wstring>{}) << c.what;
+        EXPECT_EQ(backup::CountKeys(backup::ListOf(file)), c.key.size()) << c.what;
+    }
 }
 
 TEST(CompareCount, EachDifferenceOnce)

@@ -186,12 +186,22 @@ void Os::WriteRegistryTree(const platform::RegistryTree& tree)
             registryKeys.insert(kAddOn);
         }
         platform::RegistryTree& into = top == kAddOn ? addOnTree : otherKeys[top];
-        auto found = std::find_if(into.begin(), into.end(),
-                                  [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(key.path); });
-        if (found == into.end()) {
-            into.push_back({.path = key.path, .values = {}});
-            found = into.end() - 1;
+        const auto keyAt = [&into](const std::wstring& path) {
+            auto found = std::find_if(into.begin(), into.end(),
+                                      [&](const platform::RegistryKey& k) { return Lower(k.path) == Lower(path); });
+            if (found == into.end()) {
+                into.push_back({.path = path, .values = {}});
+                found = into.end() - 1;
+            }
+            return found;
+        };
+        // Creating a key creates the keys above it, as far up as the add-on's key or the one beside it.
+        const std::size_t topLength = top.size() + kCurrentUserLength - 4; // HKCU -> HKEY_CURRENT_USER
+        for (std::size_t end = key.path.find(L'\\', topLength); end != std::wstring::npos;
+             end = key.path.find(L'\\', end + 1)) {
+            keyAt(key.path.substr(0, end));
         }
+        auto found = keyAt(key.path);
         for (const platform::RegistryValue& value : key.values) {
             std::erase_if(found->values,
                           [&](const platform::RegistryValue& v) { return Lower(v.name) == Lower(value.name); });

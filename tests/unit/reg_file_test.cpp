@@ -25,7 +25,7 @@ std::u32string CodePoints(std::wstring_view text)
     std::u32string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<char32_t>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
         }
         out.push_back(c);
@@ -358,6 +358,12 @@ TEST(RegFileSections, KeyPaths)
         {L"[-HKCU\\a]", L"HKCU\\a", true},
         {L"[-HKCU\\a]b]", L"HKCU\\a]b", true},
         {L"[--a]", L"-a", true},
+        // Backslashes at the end are dropped, as the registry tool drops them; one inside stays.
+        {L"[HKCU\\a\\]", L"HKCU\\a", false},
+        {L"[HKCU\\a\\\\]", L"HKCU\\a", false},
+        {L"[HKCU\\a\\\\\\\\] ", L"HKCU\\a", false},
+        {L"[-HKCU\\a\\]", L"HKCU\\a", true},
+        {L"[HKCU\\a\\\\b]", L"HKCU\\a\\\\b", false},
     };
     for (const Case& c : cases) {
         const RegFile file = ReadRegFile(File5(c.line));
@@ -491,6 +497,7 @@ TEST(RegFileErrors, ReasonAndLine)
         {L"[K] ; comment", 3, L"text after the key's closing ']'"},
         {L"[]", 3, L"key without a name"},
         {L"[-]", 3, L"key without a name"},
+        {L"[\\\\]", 3, L"key without a name"},
         {L"K=1", 3, L"line that is neither a key, a value nor a comment"},
         {L"[K]\r\n  01,02", 4, L"line that is neither a key, a value nor a comment"},
         {L"[-K]\r\n\"a\"=\"b\"", 4, L"value under a key marked for deletion"},
@@ -513,8 +520,11 @@ TEST(RegFileErrors, BrokenUtf16)
     ExpectError(oddInLine, 3, L"UTF-16 text with an odd number of bytes", "odd inside a line");
 
     ExpectError({0xFF, 0xFE, 0x41}, 1, L"UTF-16 text with an odd number of bytes", "odd at once");
+}
 
-    const std::wstring unpaired = L"text that is not valid UTF-16 (an unpaired surrogate)";
+// The registry keeps any 16-bit units; a surrogate without its partner is kept as it is.
+TEST(RegFileValues, LoneSurrogatesStayAsTheyAre)
+{
     struct Case {
         std::vector<std::uint32_t> units;
         const char* label;
@@ -527,11 +537,26 @@ TEST(RegFileErrors, BrokenUtf16)
         {{0xDE00, 0xD83D}, "surrogates in the wrong order"},
     };
     for (const Case& c : cases) {
-        Bytes bytes = File5(L"[K]\r\n\"a\"=\"");
+        Bytes units;
         for (const std::uint32_t unit : c.units) {
-            AppendUnit(bytes, unit);
+            AppendUnit(units, unit);
         }
-        ExpectError(bytes, 4, unpaired, c.label);
+        // [K\<units>] and "<units>"="<units>"
+        Bytes bytes = File5(L"");
+        const auto add = [&bytes](const Bytes& part) { bytes.insert(bytes.end(), part.begin(), part.end()); };
+        for (const Bytes& part :
+             {Utf16(L"[K\\"), units, Utf16(L"]\r\n\""), units, Utf16(L"\"=\""), units, Utf16(L"\"")}) {
+            add(part);
+        }
+        const RegFile file = ReadRegFile(bytes);
+        const platform::RegistryValue value = OnlyValue(file);
+        Bytes data = units;
+        data.insert(data.end(), {0, 0});
+        EXPECT_EQ(value.data, data) << c.label;
+        EXPECT_EQ(Utf16(value.name), units) << c.label;
+        Bytes path = Utf16(L"K\\");
+        path.insert(path.end(), units.begin(), units.end());
+        EXPECT_EQ(Utf16(file.keys.at(0).path), path) << c.label;
     }
 }
 

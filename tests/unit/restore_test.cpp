@@ -150,12 +150,33 @@ TEST_F(Restoring, FileThatWritesElsewhereOrDeletesIsRefused)
     }
 }
 
-TEST_F(Restoring, UnreadableBackupIsRefused)
+// Sections as the registry tool imports them: the keys above a section are made, backslashes at
+// the end of its path dropped; the key reads back equal to that.
+TEST_F(Restoring, KeysThatSectionsImplyAreNoDifference)
 {
-    os.files[L"c:\\larkspool5\\larkspool5.reg"] = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER";
+    const std::wstring root = samples::kRoot;
+    os.files[L"c:\\larkspool5\\larkspool5.reg"] =
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames\\Deep\\\\]\r\n\"x\"=\"y\"\r\n";
     const backup::RestoreOutcome outcome = Restore();
-    EXPECT_NE(outcome.message.find(L"cannot be read: line 3: "), std::wstring::npos) << Narrow(outcome.message);
-    EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+    EXPECT_TRUE(outcome.restored) << Narrow(outcome.message);
+    EXPECT_TRUE(KeyIs({{.path = root, .values = {}},
+                       {.path = root + L"\\CustomNames", .values = {}},
+                       {.path = root + L"\\CustomNames\\Deep", .values = {Sz(L"x", L"y")}}}));
+}
+
+TEST_F(Restoring, UnreadableOrEmptyBackupIsRefused)
+{
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER", L"cannot be read: line 3: "},
+        {"REGEDIT4\r\n\r\n", L"is not restored: it writes nothing of HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2."},
+    };
+    for (const auto& [file, why] : cases) {
+        os.files[L"c:\\larkspool5\\larkspool5.reg"] = file;
+        const backup::RestoreOutcome outcome = Restore();
+        EXPECT_NE(outcome.message.find(why), std::wstring::npos) << Narrow(outcome.message);
+        EXPECT_TRUE(os.CallsNamed(L"Ask").empty());
+        EXPECT_TRUE(os.CallsNamed(L"DeleteRegistryTree").empty());
+    }
 }
 
 TEST_F(Restoring, SafetyBackupThatFailsStopsBeforeAnyChange)

@@ -226,6 +226,8 @@ TEST(CheckedExport, BackupThatDiffersOrIsUnreadableIsNeverCalledChecked)
         {"a file cut inside a string", [](auto&) {}, backup.substr(0, backup.find("Bobby") + 2),
          L"Backup unreadable: line 8: unterminated string"},
         {"an empty file", [](auto&) {}, "", L"Backup unreadable: line "},
+        {"a header alone", [](auto&) {}, "REGEDIT4\r\n",
+         L"Not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: it writes nothing of that key"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 namespace {
@@ -48,6 +49,7 @@ void Seed()
     SetText(L"", L"]bracket=equals", REG_SZ, L"");
     SetText(L"", L"Ünïcödé Ελλάδα Москва", REG_SZ, L"naïve café 😀");
     SetText(L"", L"no terminating NUL", REG_SZ, L"bare", false);
+    SetText(L"", std::wstring(L"cut in an emoji \xD83D"), REG_SZ, std::wstring(L"\xDE00 lone"));
     SetText(L"", L"Path", REG_EXPAND_SZ, L"%USERPROFILE%\\Wrenlet");
     const wchar_t multi[] = L"one\0two\0\0";
     Set(L"", L"Groups", REG_MULTI_SZ, multi, sizeof multi);
@@ -107,8 +109,8 @@ TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
     const std::optional<platform::RegistryTree> live = os.ReadRegistryTree(L"HKCU\\" + std::wstring(kTestKey));
     ASSERT_TRUE(live);
     EXPECT_EQ(backup::CountKeys(*live), 5u);
-    EXPECT_EQ(backup::CountValues(*live), 14u);
-    EXPECT_EQ(backup::CountValues(exported.keys), 14u);
+    EXPECT_EQ(backup::CountValues(*live), 15u);
+    EXPECT_EQ(backup::CountValues(exported.keys), 15u);
     EXPECT_EQ(Describe(backup::CompareTrees(*live, exported.keys)), L"");
 
     // One value changed, one removed, one added: exactly those three are named.
@@ -190,6 +192,37 @@ TEST(Registry, AKeyDeletedWhileItIsReadIsLeftOut)
         stop = true;
     }
     std::printf("The coming and going subkey was in %d reads, not in %d\n", withIt, without);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+}
+
+// A value that gains data between the key's sizes and the value's read: read whole or empty, and
+// never past the buffer, also when the key held no data at all when it was sized.
+TEST(Registry, AValueThatGrowsWhileItIsReadIsReadWhole)
+{
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+    const std::vector<BYTE> grown(4000, 0xA5);
+    Set(L"", L"grows", REG_BINARY, nullptr, 0);
+    std::map<std::size_t, int> sizes;
+    {
+        std::atomic<bool> stop{false};
+        const std::jthread flicker([&stop, &grown] {
+            while (!stop) {
+                Set(L"", L"grows", REG_BINARY, grown.data(), grown.size());
+                Set(L"", L"grows", REG_BINARY, nullptr, 0);
+            }
+        });
+        Win32Os os;
+        for (int read = 0; read < 300; ++read) {
+            const std::optional<platform::RegistryTree> tree = os.ReadRegistryTree(kFullKey);
+            ASSERT_TRUE(tree && tree->size() == 1 && tree->front().values.size() == 1) << "read " << read;
+            const std::vector<std::uint8_t>& data = tree->front().values.front().data;
+            EXPECT_TRUE(data.empty() || data == std::vector<std::uint8_t>(grown.begin(), grown.end()))
+                << "read " << read << ": " << data.size() << " bytes";
+            ++sizes[data.size()];
+        }
+        stop = true;
+    }
+    std::printf("The growing value was read empty %d times, whole %d times\n", sizes[0], sizes[grown.size()]);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
 }
 
