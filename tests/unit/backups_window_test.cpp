@@ -147,6 +147,64 @@ TEST_F(BackupsWindow, CompareOneWithNowOrTwoWithEachOther)
     }
 }
 
+// A comparison that fails in an unforeseen way (out of memory) is told in the window, which goes on.
+TEST_F(BackupsWindow, FailedComparisonIsTold)
+{
+    Open();
+    os.failing = L"ReadRegistryTree";
+    os.outOfMemory = true;
+    Select({1});
+    window->Fire(L"cmdCompare", L"Click");
+    Tick();
+    EXPECT_EQ(Text(), L"The comparison failed: std::bad_alloc");
+    EXPECT_TRUE(os.CallsNamed(L"End").empty());
+}
+
+// Delete removes exactly the selected folders after a question, asks again for the newest backup
+// of the list as it is now, and names a folder it could not delete, which stays a row.
+TEST_F(BackupsWindow, DeleteRemovesTheSelectedFolders)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::size_t> rows;
+        std::vector<bool> answers;
+        bool failing;
+        std::vector<std::wstring> left;
+        std::size_t questions;
+    };
+    const Case cases[] = {
+        {"one that differs", {0}, {true}, false, {L"7", L"5", L"4"}, 1},
+        {"two, one of them the list now", {1, 2}, {true, true}, false, {L"010", L"4"}, 2},
+        {"the list now, kept at the second question", {1}, {true, false}, false, {L"010", L"7", L"5", L"4"}, 2},
+        {"no at the first question", {0, 3}, {false}, false, {L"010", L"7", L"5", L"4"}, 1},
+        {"a folder that cannot be deleted", {0, 2}, {true}, true, {L"010", L"7", L"4"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        os = fake::Os();
+        SetUp();
+        Open();
+        std::vector<bool> answers = c.answers;
+        os.answers = answers;
+        if (c.failing) {
+            os.failing = L"RemoveFolder";
+            os.failingOnce = true;
+        }
+        Select(c.rows);
+        Key(platform::vbKeyDelete);
+        std::vector<std::wstring> left;
+        for (const auto& row : List().rows) {
+            left.push_back(row[0]);
+        }
+        EXPECT_EQ(left, c.left);
+        EXPECT_EQ(os.questions.size(), c.questions);
+        EXPECT_EQ(os.messages.size(), c.failing ? 1u : 0u);
+        if (c.failing) {
+            EXPECT_NE(os.messages[0].find(L"C:\\Larkspool010"), std::wstring::npos);
+        }
+    }
+}
+
 TEST_F(BackupsWindow, LongComparisonShowsASliceAtEachTick)
 {
     for (int i = 0; i < 5000; ++i) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -34,6 +35,21 @@ TEST(CommandLine, Parsing)
         {{L"/check"}, Mode::NotUnderstood, L"", L"The switch /check needs the backup file to check."},
         {{L"/backup", L"now"}, Mode::NotUnderstood, L"", L"Not understood: now"},
         {{L"/check", L"a.reg", L"b.reg"}, Mode::NotUnderstood, L"", L"Not understood: b.reg"},
+        {{L"/backup", L"/keep", L"12"}, Mode::Backup, L"", L""},
+        {{L"/backup", L"/keep", L"0"},
+         Mode::NotUnderstood,
+         L"",
+         L"The switch /keep needs how many backups to keep, 1 or more."},
+        {{L"/backup", L"-KEEP"},
+         Mode::NotUnderstood,
+         L"",
+         L"The switch -KEEP needs how many backups to keep, 1 or more."},
+        {{L"/backup", L"/keep", L"-3"},
+         Mode::NotUnderstood,
+         L"",
+         L"The switch /keep needs how many backups to keep, 1 or more."},
+        {{L"/keep", L"2"}, Mode::NotUnderstood, L"", L"Not understood: /keep"},
+        {{L"/backup", L"/keep", L"2", L"x"}, Mode::NotUnderstood, L"", L"Not understood: x"},
         {{L"/restore"}, Mode::NotUnderstood, L"", L"Not understood: /restore"},
         {{L"backup"}, Mode::NotUnderstood, L"", L"Not understood: backup"},
         {{L"/"}, Mode::NotUnderstood, L"", L"Not understood: /"},
@@ -147,6 +163,58 @@ TEST(CommandLine, BackupWithoutTheKeyLeavesNoFolder)
     machine.written = "";
     machine.Run({L"/backup"});
     EXPECT_TRUE(machine.os.folders.empty());
+}
+
+// After a backup that checked out, the oldest folders go until N remain, never the new one; a
+// backup that did not check out deletes nothing, nor does a start whose journal names a backup
+// that is still the only record of a list.
+TEST(CommandLine, BackupKeepsTheNewest)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Machine&)> arrange;
+        std::set<std::wstring> left;
+    };
+    const Case cases[] = {
+        {"checked", [](Machine&) {}, {L"c:\\larkspool6", L"c:\\larkspool7"}},
+        {"the new backup has the lowest number",
+         [](Machine& m) {
+             m.os.folders.erase(L"c:\\larkspool6");
+             m.os.folders.insert(L"c:\\larkspool70");
+         },
+         {L"c:\\larkspool7", L"c:\\larkspool70"}},
+        {"a folder cannot be deleted: the next oldest goes instead",
+         [](Machine& m) {
+             m.os.failing = L"RemoveFolder";
+             m.os.failingOnce = true;
+         },
+         {L"c:\\larkspool3", L"c:\\larkspool7"}},
+        {"the backup differs",
+         [](Machine& m) { m.os.addOnTree[1].values.push_back(Sz(L"bob", L"B")); },
+         {L"c:\\larkspool3", L"c:\\larkspool5", L"c:\\larkspool6", L"c:\\larkspool7"}},
+        {"a restore could not be put back",
+         [](Machine& m) {
+             m.os.settings[L"lsBundle\\Restore\\Safety"] = L"C:\\Larkspool3\\Larkspool3.reg";
+             m.os.settings[L"lsBundle\\Restore\\Step"] = L"swapping";
+             m.os.files[L"c:\\larkspool3\\larkspool3.reg"] = "REGEDIT4\r\n[HKEY";
+         },
+         {L"c:\\larkspool3", L"c:\\larkspool5", L"c:\\larkspool6", L"c:\\larkspool7"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Machine machine;
+        machine.os.folders = {L"c:\\larkspool3", L"c:\\larkspool5", L"c:\\larkspool6"};
+        machine.os.files[L"c:\\larkspool3\\larkspool3.reg"] = kBackup;
+        c.arrange(machine);
+        machine.Run({L"/backup", L"/keep", L"2"});
+        EXPECT_EQ(machine.os.folders, c.left);
+        EXPECT_EQ(machine.os.files.count(L"c:\\larkspool3\\larkspool3.reg"), c.left.count(L"c:\\larkspool3"));
+    }
+    Machine machine;
+    machine.os.folders = {L"c:\\larkspool5", L"c:\\larkspool6"};
+    EXPECT_EQ(machine.Run({L"/backup", L"/keep", L"1"}), app::kExitOk);
+    EXPECT_EQ(std::vector<std::wstring>(machine.os.printed.begin() + 1, machine.os.printed.end()),
+              (std::vector<std::wstring>{L"Deleted C:\\Larkspool5", L"Deleted C:\\Larkspool6"}));
 }
 
 // The window of another run took the folder meanwhile: the next free one is used.

@@ -43,6 +43,9 @@ void Os::Call(const std::wstring& name, const std::wstring& argument)
         if (failingOnce) {
             failing.clear();
         }
+        if (outOfMemory) {
+            throw std::bad_alloc();
+        }
         throw platform::Failure(name, argument, L"The device is not ready.");
     }
 }
@@ -415,6 +418,11 @@ bool Os::Ask(const std::wstring& text)
 {
     Call(L"Ask", text);
     questions.push_back(text);
+    if (!answers.empty()) {
+        const bool given = answers.front();
+        answers.erase(answers.begin());
+        return given;
+    }
     return answer;
 }
 

@@ -36,6 +36,7 @@ public:
     std::wstring failing;
     int failingAfter = 0;
     bool failingOnce = false; // the operation fails once, then works again
+    bool outOfMemory = false; // the failing operation runs out of memory instead
 
     std::map<std::wstring, std::wstring> settings; // "app\section\key" -> text
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
@@ -64,7 +65,8 @@ public:
     std::vector<std::wstring> messages;
     std::vector<std::wstring> printed;
     std::vector<std::wstring> questions;
-    bool answer = true; // Yes
+    bool answer = true;        // Yes
+    std::vector<bool> answers; // the answers to the next questions, before `answer`
     // Changes what WriteRegistryTree writes, as a registry that loses or garbles something.
     std::function<void(platform::RegistryTree&)> onWrite;
     // Called at each Sleep, as time passing: a test lets the registry tool end there.

@@ -198,6 +198,12 @@ TEST_F(Restoring, SafetyBackupThatFailsStopsBeforeAnyChange)
          },
          L"did not check out: Backup differs from the registry"},
         {"no backup could start", [](Restoring& r) { r.os.failing = L"Shell"; }, L"The device is not ready."},
+        {"the list cannot be read before the question",
+         [](Restoring& r) {
+             r.os.failing = L"ReadRegistryTree";
+             r.os.failingOnce = true;
+         },
+         L"Backup 5 is not restored: the list as it is now cannot be read: "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -216,6 +222,33 @@ TEST_F(Restoring, SafetyBackupThatFailsStopsBeforeAnyChange)
         EXPECT_TRUE(os.CallsNamed(L"DeleteRegistryTree").empty());
         EXPECT_TRUE(KeyIs(before));
     }
+}
+
+// A string with a NUL inside is a value the registry tool cannot write: its safety backup never
+// checks out, so the user is told which values it lacks and may go on.
+TEST_F(Restoring, ValuesTheToolCannotWriteAreNamedAndTheUserMayGoOn)
+{
+    platform::RegistryValue& nul = os.addOnTree[1].values[0];
+    nul.data = {'a', 0, 0, 0, 'b', 0, 0, 0};
+    os.onSleep = [this] {
+        if (safety && !*os.lastExit) {
+            platform::RegistryTree written = os.addOnTree;
+            written[1].values[0] = Sz(L"alice@example.org", L"a");
+            os.files[fake::Lower(backup::BackupFile(safety->runNumber()))] = samples::Regedit4(written);
+            *os.lastExit = 0;
+        }
+    };
+    os.answers = {true, false};
+    EXPECT_FALSE(Restore().restored);
+    ASSERT_EQ(os.questions.size(), 2u);
+    EXPECT_NE(os.questions[1].find(L"lacks values that the registry tool cannot write as they are:\nchanged  "
+                                   L"\\CustomNames  alice@example.org"),
+              std::wstring::npos)
+        << Narrow(os.questions[1]);
+    EXPECT_TRUE(os.CallsNamed(L"RenameRegistryKey").empty());
+    safety.reset();
+    EXPECT_TRUE(Restore().restored);
+    EXPECT_TRUE(KeyIs(old));
 }
 
 // Whatever fails once the key is touched, the list from before is put back from its backup.
