@@ -452,12 +452,13 @@ void frmBackups::EndRestore(const backup::RestoreOutcome& outcome)
 {
     restoreStage_ = RestoreStage::None;
     safety_ = nullptr;
+    if (!outcome.message.empty()) {
+        os.MsgBox(outcome.message, outcome.kind);
+    }
+    // Asked to close while the key was changed: it is whole again.
     if (std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr)) {
         whenWhole();
         return;
-    }
-    if (!outcome.message.empty()) {
-        os.MsgBox(outcome.message, outcome.kind);
     }
     ListBackups(); // the safety backup is a row of its own now
 }

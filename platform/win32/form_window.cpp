@@ -542,11 +542,9 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
-    case WM_QUERYENDSESSION: {
+    case WM_QUERYENDSESSION:
         // A window that gave Windows a reason to wait asks it not to end the session yet.
-        DWORD length = 0;
-        return ::ShutdownBlockReasonQuery(hwnd(), nullptr, &length) ? FALSE : TRUE;
-    }
+        return EndOfSessionBlocked(hwnd()) ? FALSE : TRUE;
     case WM_ENDSESSION:
         // The session ends once this returns, whatever the form's Unload decides.
         if (wParam != FALSE) {

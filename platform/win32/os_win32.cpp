@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -654,15 +655,34 @@ std::unique_ptr<Job> Win32Os::StartJob(std::function<void()> work)
     }
 }
 
+namespace {
+
+// The windows that ask Windows not to end the session; used on the windows' thread only.
+std::set<HWND>& SessionBlockers()
+{
+    static std::set<HWND> blockers;
+    return blockers;
+}
+
+} // namespace
+
 void Win32Os::BlockEndOfSession(WindowHandle window, const std::wstring& reason)
 {
     const HWND hwnd = reinterpret_cast<HWND>(window);
-    // Older systems and Wine may not keep a reason: the block is then only asked for, not shown.
+    // Wine keeps no reason (the calls fail with ERROR_CALL_NOT_IMPLEMENTED): the session is then
+    // held up by the window's answer alone, without the reason shown.
     if (reason.empty()) {
+        SessionBlockers().erase(hwnd);
         ::ShutdownBlockReasonDestroy(hwnd);
     } else {
+        SessionBlockers().insert(hwnd);
         ::ShutdownBlockReasonCreate(hwnd, reason.c_str());
     }
+}
+
+bool EndOfSessionBlocked(HWND window)
+{
+    return SessionBlockers().count(window) != 0;
 }
 
 std::wstring Win32Os::DateText()

@@ -27,6 +27,9 @@ template <typename Function> Function LibraryFunction(const Library& library, co
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
 
+// Whether the window has asked Windows not to end the session (BlockEndOfSession).
+bool EndOfSessionBlocked(HWND window);
+
 class Win32Os final : public Os {
 public:
     std::wstring GetSetting(const std::wstring& appName, const std::wstring& section, const std::wstring& key) override;

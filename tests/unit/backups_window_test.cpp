@@ -1,4 +1,5 @@
 #include "backup/backup_paths.h"
+#include "backup/compare.h"
 #include "program.h"
 #include "registry_samples.h"
 #include "ui/frmBackups.h"
@@ -251,6 +252,33 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     // And it is listed now.
     EXPECT_EQ(List().rows.front()[0], L"20");
     EXPECT_EQ(List().rows.front()[5], L"differs from now");
+}
+
+// Closing while the key is being changed asks first, and closes once the key is whole again: here
+// the list from before, since the restore had not yet swapped anything in.
+TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)
+{
+    Open();
+    const platform::RegistryTree before = os.addOnTree;
+    os.holdJobs = true;
+    Select({0});
+    window->Fire(L"cmdRestore", L"Click");
+    os.RunJobs();
+    Tick(); // the question, then the safety backup
+    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+    *os.lastExit = 0;
+    Tick();
+    os.RunJobs();
+    Tick(); // checked: the key's replacement starts
+    ASSERT_EQ(os.CallsNamed(L"BlockEndOfSession"), std::vector<std::wstring>{L"Restoring your custom names"});
+    Key(platform::vbKeyEscape);
+    EXPECT_EQ(os.questions.back().rfind(L"A restore is under way.", 0), 0u);
+    EXPECT_NE(program.runtime.calls.back(), L"Unload frmBackups");
+    os.RunJobs();
+    Tick();
+    EXPECT_EQ(program.runtime.calls.back(), L"Unload frmBackups");
+    EXPECT_EQ(os.messages.back().rfind(L"Backup 010 was not restored: the restore was stopped.", 0), 0u);
+    EXPECT_TRUE(backup::CompareTrees(before, os.addOnTree).empty());
 }
 
 TEST_F(BackupsWindow, EscapeCloses)

@@ -145,6 +145,17 @@ TEST(Registry, TreeWrittenBackReadsTheSame)
     EXPECT_EQ(Describe(backup::CompareTrees(*before, *after)), L"");
     EXPECT_EQ(backup::CountKeys(*after), 5u);
     EXPECT_THROW(os.WriteRegistryTree({{.path = L"HKEY_LOCAL_MACHINE\\Software\\X", .values = {}}}), platform::Failure);
+
+    // Renamed in one step, with everything below it; a name that is taken is refused.
+    os.RenameRegistryKey(kFullKey, L"Renamed");
+    EXPECT_FALSE(os.ReadRegistryTree(kFullKey));
+    const std::optional<platform::RegistryTree> renamed =
+        os.ReadRegistryTree(L"HKCU\\Software\\LarkSpoolTest\\Renamed");
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(backup::CountValues(*renamed), backup::CountValues(*before));
+    EXPECT_EQ(backup::CountKeys(*renamed), 5u);
+    os.WriteRegistryTree({{.path = kFullKey, .values = {}}});
+    EXPECT_THROW(os.RenameRegistryKey(L"HKCU\\Software\\LarkSpoolTest\\Renamed", L"Tree"), platform::Failure);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
 }
 

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <memory>
 #include <regex>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -47,6 +50,9 @@ TEST(Win32Os, SettingsLiveWhereGetSettingAlwaysKeptThem)
                              RRF_RT_REG_SZ, nullptr, raw, &size),
               ERROR_SUCCESS);
     EXPECT_STREQ(raw, L"42");
+    os.DeleteSetting(L"lsBundleTest", L"TimesRun");
+    os.DeleteSetting(L"lsBundleTest", L"TimesRun"); // gone already: no failure
+    EXPECT_EQ(os.GetSetting(L"lsBundleTest", L"TimesRun", L"1"), L"");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\lsBundleTest");
 }
 
@@ -81,9 +87,44 @@ TEST(Win32Os, FoldersAndFiles)
     } catch (const platform::Failure& failure) {
         EXPECT_NE(failure.text().find(folder + L"\\gone"), std::wstring::npos);
     }
-    os.SetAttr(file, 0);
-    ::DeleteFileW(file.c_str());
-    ::RemoveDirectoryW(folder.c_str());
+    // A backup folder goes whole, its read-only date stamp and a folder inside it included.
+    EXPECT_TRUE(os.MakeNewDir(folder + L"\\inside"));
+    os.AppendText(folder + L"\\inside\\note.txt", L"x");
+    os.RemoveFolder(folder);
+    EXPECT_EQ(::GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_THROW(os.RemoveFolder(folder), platform::Failure);
+}
+
+// A job's failure comes back where the job is looked at, instead of ending the program; a job let
+// go is not waited for.
+TEST(Win32Os, JobsTellTheirFailureAndCanBeLetGo)
+{
+    Win32Os os;
+    std::unique_ptr<platform::Job> failing = os.StartJob([] { throw std::runtime_error("out of luck"); });
+    while (true) {
+        try {
+            if (failing->Done()) {
+                FAIL() << "the failure was not told";
+                break;
+            }
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "out of luck");
+            break;
+        }
+        ::Sleep(1);
+    }
+    EXPECT_TRUE(failing->Done()) << "told once";
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<platform::Job> slow = os.StartJob([release] {
+        while (!*release) {
+            ::Sleep(1);
+        }
+    });
+    const DWORD start = ::GetTickCount();
+    slow->LetGo();
+    slow.reset();
+    EXPECT_LT(::GetTickCount() - start, 100u);
+    *release = true;
 }
 
 TEST(Win32Os, MeasuringDoesNotLockTheFile)

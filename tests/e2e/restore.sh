@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# A restore that nothing can break, with the real program and registry: killed at ten moments of
+# a restore of 10 000 values, the next start leaves the key exactly the backup or exactly the list
+# from before and says which; the window keeps answering while 100 000 values are restored;
+# Delete with the real mouse; /backup /keep.
+source "$(dirname "$0")/lib.sh"
+MEASURE="$5"
+TITLE="LarkSpool Backups"
+SIBLINGS=('HKCU\Software\Zephrix\Wrenlet2.LarkSpool-restore' 'HKCU\Software\Zephrix\Wrenlet2.LarkSpool-before')
+JOURNAL='HKCU\Software\VB and VBA Program Settings\lsBundle\Restore'
+
+fill_key() { # groups of 100 names, and the text of each name: the add-on's key holds exactly these
+    python3 - "$DRIVE_C/names.reg" "$1" "$2" <<'PY'
+import sys
+lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2]", ""]
+for group in range(int(sys.argv[2])):
+    lines.append(r"[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\CustomNames\Group%03d]" % group)
+    for n in range(100):
+        lines.append('"contact%03d-%03d@example.org"="%s %d of group %d"' % (group, n, sys.argv[3], n, group))
+    lines.append("")
+with open(sys.argv[1], "w", encoding="utf-16", newline="\r\n") as f:
+    f.write("\n".join(lines) + "\n")
+PY
+    wine reg import 'C:\names.reg' >/dev/null 2>&1
+}
+larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
+    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
+    CODE=${PIPESTATUS[0]}
+}
+key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+open_backups() { # right-click on the background, then the menu's second item
+    window "LarkSpool."
+    click_at 60 100 3
+    xdotool key Down Down Return
+    probe wait "$TITLE" 10 || return 1
+    sleep 1
+    window "$TITLE"
+}
+select_last_row() {
+    click_at 100 60
+    xdotool key End
+    sleep 0.3
+}
+answer_yes() { # the restore's question
+    local box=""
+    for _ in $(seq 100); do
+        box=$(xdotool search --onlyvisible --name '^LarkSpool$' 2>/dev/null | head -n 1)
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    [ -n "$box" ] || return 1
+    sleep 0.3
+    xdotool windowactivate --sync "$box" 2>/dev/null
+    xdotool key y
+}
+
+# Backup 1 holds 10 000 names; 100 of them change, and backup 3 holds the list as it is then.
+wipe_backups
+set_counter 1
+fill_key 100 "Custom name"
+larkspool /backup
+equals "backup 1 checked" "0" "$CODE"
+python3 - "$DRIVE_C/changed.reg" <<'PY'
+import sys
+lines = ["Windows Registry Editor Version 5.00", "", r"[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\CustomNames\Group000]"]
+lines += ['"contact000-%03d@example.org"="Changed name %d"' % (n, n) for n in range(100)]
+with open(sys.argv[1], "w", encoding="utf-16", newline="\r\n") as f:
+    f.write("\n".join(lines) + "\n\n")
+PY
+wine reg import 'C:\changed.reg' >/dev/null 2>&1
+larkspool /backup
+equals "backup 3 checked" "0" "$CODE"
+BACKUP='C:\Larkspool1\Larkspool1.reg'
+BEFORE='C:\Larkspool3\Larkspool3.reg'
+
+# Killed at ten moments after the question's Yes: the safety backup, the writing beside the key,
+# the swap, the reading back, the removal of the list from before.
+seen=""
+for delay in 0.3 0.8 1.2 1.5 1.8 2.1 2.4 2.8 3.3 4.0; do
+    larkspool /check "$BEFORE"
+    if [ "$CODE" != 0 ]; then # the last restore finished: the list before is put back by hand
+        wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
+        wine reg import "$BEFORE" >/dev/null 2>&1
+    fi
+    start_app
+    open_backups
+    select_last_row
+    click_at 124 16 # Restore
+    answer_yes || { echo "FAIL: no question at $delay s" >&2; FAILED=$((FAILED + 1)); }
+    sleep "$delay"
+    step=$(wine reg query "$JOURNAL" /v Step 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+    mapfile -t doomed < <(prefix_pids 'LarkSpool\.exe')
+    kill -KILL "$APP_PID" "${doomed[@]}" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=""
+    end_matching 'reg\.exe'
+    sleep 0.5
+    larkspool /check "$BACKUP"
+    first=$(echo "$OUT" | head -n 1)
+    backup_code=$CODE
+    larkspool /check "$BEFORE"
+    case "$backup_code:$CODE" in
+    0:4) outcome=backup ;;
+    4:0) outcome=before ;;
+    *) outcome="a mix ($backup_code:$CODE)" ;;
+    esac
+    check "killed $delay s after Yes (step ${step:-none}): the key is one whole list ($outcome)" \
+        eval "[ '$outcome' == backup ] || [ '$outcome' == before ]"
+    case "$first" in
+    *"It is complete: the list is backup 1."*) told=backup ;;
+    *"The list as it was before is back"*) told=before ;;
+    *) told=$outcome ;; # killed before the journal or after its end: nothing to tell
+    esac
+    equals "killed $delay s after Yes: the message names the list that is there" "$outcome" "$told"
+    check "killed $delay s after Yes: no key is left beside the add-on's key" \
+        eval "! key_exists '${SIBLINGS[0]}' && ! key_exists '${SIBLINGS[1]}' && ! key_exists '$JOURNAL'"
+    seen="$seen ${step:-none}/$outcome"
+done
+echo "moments seen (journal step/outcome):$seen"
+
+# 100 000 values: the windows keep answering while the whole restore runs.
+wipe_backups
+set_counter 1
+fill_key 1000 "Custom name"
+larkspool /backup
+fill_key 1000 "Another name"
+start_app
+open_backups
+select_last_row
+click_at 124 16 # Restore
+answer_yes
+wine "$MEASURE" pauses "$TITLE" 25 >"$ARTIFACTS/restore-pauses.txt" 2>/dev/null &
+pauses=$!
+wine "$MEASURE" pauses "LarkSpool." 25 >"$ARTIFACTS/restore-main-pauses.txt" 2>/dev/null
+wait "$pauses"
+for file in restore-pauses restore-main-pauses; do
+    longest=$(tr -d '\r' <"$ARTIFACTS/$file.txt" | sed -n 's/^longest_pause_ms=//p')
+    echo "$file: longest pause ${longest:-?} ms during a restore of 100 000 values"
+    check "$file: no pause of 250 ms or more (${longest:-?} ms)" eval "[ -n '$longest' ] && [ \$(echo '$longest < 250' | bc) -eq 1 ]"
+done
+for _ in $(seq 600); do # the result's message
+    xdotool search --onlyvisible --name '^LarkSpool$' >/dev/null 2>&1 && break
+    sleep 0.1
+done
+window "$TITLE"
+keep_screenshot restore-done
+larkspool /check 'C:\Larkspool1\Larkspool1.reg'
+equals "the key is backup 1 of 100 000 values" "0:No differences" "$CODE:$OUT"
+stop_app
+
+# Delete with the real mouse removes exactly the selected folder; /backup /keep 2 leaves the
+# newest two.
+wipe_backups
+set_counter 1
+seed_key
+for _ in 1 2 3 4 5; do larkspool /backup; done
+start_app
+open_backups
+click_at 100 60 # the first row, backup 9
+xdotool key Down # backup 7
+sleep 0.3
+click_at 204 16 # Delete
+answer_yes
+sleep 1
+check "the selected backup is gone" eval "[ ! -e '$DRIVE_C/Larkspool7' ]"
+equals "the others stay" "1 3 5 9" "$(cd "$DRIVE_C" && ls -d Larkspool* | sed 's/Larkspool//' | sort -n | tr '\n' ' ' | sed 's/ $//')"
+stop_app
+set_counter 13
+larkspool /backup /keep 2
+equals "/backup /keep 2: exit code" "0" "$CODE"
+equals "/backup /keep 2: the newest two are left" "9 13" \
+    "$(cd "$DRIVE_C" && ls -d Larkspool* | sed 's/Larkspool//' | sort -n | tr '\n' ' ' | sed 's/ $//')"
+equals "/backup /keep 2: a line per deleted folder" "Deleted C:\\Larkspool1|Deleted C:\\Larkspool3|Deleted C:\\Larkspool5" \
+    "$(echo "$OUT" | grep '^Deleted' | tr '\n' '|' | sed 's/|$//')"
+
+finish
