@@ -18,12 +18,15 @@ constexpr platform::Color kTextBlue = 0x00B6703D;
 constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore", L"cmdOpenFolder", L"cmdClose"};
 enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState };
 
-Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width)
+// Alt+D stays free for a "Delete" command.
+Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, wchar_t accessKey)
 {
     Control label{.name = name, .caption = caption, .left = left, .top = 120, .width = width, .height = 255};
     label.backColor = 0xFFFFFF;
     label.border = true;
     label.centered = true;
+    label.command = true;
+    label.accessKey = accessKey;
     return label;
 }
 
@@ -68,10 +71,10 @@ platform::Layout frmBackups::Layout()
     timer.enabled = false;
     timer.interval = 100;
 
-    layout.controls = {CommandLabel(L"cmdCompare", L"Compare", 120, 1095),
-                       CommandLabel(L"cmdRestore", L"Restore", 1320, 1095),
-                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 2520, 1215),
-                       CommandLabel(L"cmdClose", L"Close", 3840, 1095),
+    layout.controls = {CommandLabel(L"cmdCompare", L"Compare", 120, 1095, L'C'),
+                       CommandLabel(L"cmdRestore", L"Restore", 1320, 1095, L'R'),
+                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 2520, 1215, L'O'),
+                       CommandLabel(L"cmdClose", L"Close", 3840, 1095, L'l'),
                        list,
                        text,
                        timer};
