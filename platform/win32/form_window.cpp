@@ -57,14 +57,9 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     SetIcons();
     OnColorsChanged();
     CreateChildren(instance);
-    // Focus rectangles and access keys stay hidden until the keyboard is used, unless the user
-    // asked to see them always.
-    BOOL alwaysCues = FALSE;
-    ::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &alwaysCues, 0);
-    showFocus_ = showAccessKeys_ = alwaysCues != FALSE;
-    if (alwaysCues == FALSE) {
-        ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
-    }
+    // Focus rectangles and access keys stay hidden until the keyboard is used, as on Windows by
+    // default. (Wine's default is to show them always: the windows look the same under both.)
+    ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
     CreateMenus();
     // The forms here carry at most one picture.
     const auto& controls = form.layout().controls;
@@ -390,10 +385,8 @@ void FormWindow::ShowCues(bool focus, bool accessKeys)
     if (!newFocus && accessKeys == showAccessKeys_) {
         return;
     }
-    BOOL alwaysCues = FALSE;
-    ::SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &alwaysCues, 0);
     showFocus_ = showFocus_ || focus;
-    showAccessKeys_ = accessKeys || alwaysCues != FALSE;
+    showAccessKeys_ = accessKeys;
     // The system's own controls follow the window's state; the form's painting follows its flags.
     const WORD hidden = (showFocus_ ? 0 : UISF_HIDEFOCUS) | (showAccessKeys_ ? 0 : UISF_HIDEACCEL);
     const WORD visible = (showFocus_ ? UISF_HIDEFOCUS : 0) | (showAccessKeys_ ? UISF_HIDEACCEL : 0);

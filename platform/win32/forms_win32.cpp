@@ -326,6 +326,14 @@ const std::wstring& Win32Runtime::FontFace()
     return fontFace_;
 }
 
+bool Win32Runtime::SystemHighContrast()
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) != FALSE &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
 void Win32Runtime::SyncAll()
 {
     const Busy busy(*this);

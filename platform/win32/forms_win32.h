@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,6 +47,11 @@ public:
     // For the message loops: keys that show the keyboard cues or open the context menu, before
     // the dialog manager sees them; true when the key was used up.
     bool Cue(const MSG& message);
+
+    // Whether the system's high-contrast mode is on. Tests may answer for the system: Wine 8
+    // cannot turn it on.
+    std::function<bool()> highContrast = &SystemHighContrast;
+    static bool SystemHighContrast();
 
     // The form that was last active among the program's own windows.
     const Form* lastActive = nullptr;

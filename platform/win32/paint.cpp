@@ -6,9 +6,16 @@ namespace platform::win32 {
 
 namespace {
 
-int Lightness(COLORREF color)
+int Lightness(Color color)
 {
     return 299 * GetRValue(color) + 587 * GetGValue(color) + 114 * GetBValue(color);
+}
+
+// Light text on a dark ground of the layout's own colours: the label under the mouse.
+bool Lit(const Control& control)
+{
+    const bool own = (control.foreColor & 0x80000000u) == 0 && (control.backColor & 0x80000000u) == 0;
+    return own && Lightness(control.foreColor) > Lightness(control.backColor);
 }
 
 } // namespace
@@ -27,8 +34,8 @@ COLORREF FormWindow::FormBack() const
     return highContrast_ ? ::GetSysColor(COLOR_WINDOW) : Resolve(form.layout().backColor);
 }
 
-// A command label under the mouse shows light text on a dark ground: in high contrast it takes
-// the system's highlight; the others the system's button or window colours.
+// In high contrast a command label under the mouse takes the system's highlight, the other
+// command labels the button colours and everything else the window's.
 COLORREF FormWindow::BackOf(const Control& control) const
 {
     if (!highContrast_) {
@@ -37,8 +44,7 @@ COLORREF FormWindow::BackOf(const Control& control) const
     if (!control.command) {
         return ::GetSysColor(COLOR_WINDOW);
     }
-    const bool lit = Lightness(Resolve(control.foreColor)) > Lightness(Resolve(control.backColor));
-    return ::GetSysColor(lit ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
+    return ::GetSysColor(Lit(control) ? COLOR_HIGHLIGHT : COLOR_BTNFACE);
 }
 
 COLORREF FormWindow::TextOf(const Control& control) const
@@ -49,16 +55,12 @@ COLORREF FormWindow::TextOf(const Control& control) const
     if (!control.command) {
         return ::GetSysColor(COLOR_WINDOWTEXT);
     }
-    const bool lit = Lightness(Resolve(control.foreColor)) > Lightness(Resolve(control.backColor));
-    return ::GetSysColor(lit ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
+    return ::GetSysColor(Lit(control) ? COLOR_HIGHLIGHTTEXT : COLOR_BTNTEXT);
 }
 
 void FormWindow::OnColorsChanged()
 {
-    HIGHCONTRASTW contrast{};
-    contrast.cbSize = sizeof contrast;
-    highContrast_ = ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) != FALSE &&
-                    (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+    highContrast_ = runtime_.highContrast();
     brushes_.clear(); // the system's colours may have changed too
     const auto& controls = form.controls();
     for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
