@@ -381,13 +381,13 @@ LONG RoleOf(const Control& control)
     }
 }
 
-std::wstring WindowTextOf(const Control& control)
+std::wstring WindowTextOf(const Control& control, bool altHeld)
 {
     if (control.kind == ControlKind::Picture) {
         return control.accessibleName;
     }
     std::wstring text = control.caption;
-    if (control.accessKey != 0) {
+    if (control.accessKey != 0 && (control.command || altHeld)) {
         const wchar_t keys[] = {static_cast<wchar_t>(std::towlower(control.accessKey)),
                                 static_cast<wchar_t>(std::towupper(control.accessKey)), L'\0'};
         const auto at = text.find_first_of(keys);

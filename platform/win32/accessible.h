@@ -16,8 +16,10 @@ namespace platform::win32 {
 // The MSAA role of a control's window; 0 for none of the runtime's own.
 LONG RoleOf(const Control& control);
 
-// The window text of a control: its caption with "&" before its access key's letter.
-std::wstring WindowTextOf(const Control& control);
+// The window text of a control: its caption, marked with "&" before its access key's letter.
+// A command label's always is: the form paints it, and underlines the letter only while Alt is
+// held. A check box's is only while Alt is held, as Wine's check box would underline it always.
+std::wstring WindowTextOf(const Control& control, bool altHeld);
 
 // oleacc and COM, loaded at the first question of assistive technology: most runs ask none.
 class Accessibility {

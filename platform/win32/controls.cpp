@@ -162,7 +162,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             continue;
         }
         HWND child =
-            ::CreateWindowExW(exStyle, windowClass, WindowTextOf(control).c_str(), style, 0, 0, 0, 0, hwnd(),
+            ::CreateWindowExW(exStyle, windowClass, WindowTextOf(control, false).c_str(), style, 0, 0, 0, 0, hwnd(),
                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstChildId + i)), instance, nullptr);
         if (child == nullptr) {
             ThrowLastError(L"Creating the control", control.name);
@@ -246,7 +246,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
         if (now.kind == ControlKind::TextBox) {
             SyncText(child, now.caption, before.caption);
         } else {
-            ::SetWindowTextW(child, WindowTextOf(now).c_str());
+            ::SetWindowTextW(child, WindowTextOf(now, showAccessKeys_).c_str());
         }
         if (IsPainted(now)) {
             const RECT rect = PixelRect(now);
@@ -495,12 +495,14 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
             Dispatch(control.name, L"Click");
             return 0;
         } else if (message == WM_GETDLGCODE && control.kind == ControlKind::TextBox) {
+            // Tab leaves a text box for the next control.
             const auto* key = reinterpret_cast<const MSG*>(lParam);
-            const bool formKey = key != nullptr && key->message == WM_KEYDOWN &&
-                                 (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
+            const bool down = key != nullptr && key->message == WM_KEYDOWN;
+            const bool formKey = down && (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
                                  form.HasHandler(L"Form", L"KeyDown");
+            const bool tab = down && key->wParam == VK_TAB;
             const LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
-            return formKey ? code & ~DLGC_WANTALLKEYS : code;
+            return formKey || tab ? code & ~(DLGC_WANTALLKEYS | (tab ? DLGC_WANTTAB : 0)) : code;
         }
     }
     return ::CallWindowProcW(original, child, message, wParam, lParam);

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwctype>
 
 namespace platform::win32 {
 
@@ -400,8 +401,26 @@ void FormWindow::ShowCues(bool focus, bool accessKeys)
     for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
         if (children_[i] != nullptr && controls[i].command) {
             ::InvalidateRect(children_[i], nullptr, FALSE);
+        } else if (children_[i] != nullptr && controls[i].accessKey != 0) {
+            ::SetWindowTextW(children_[i], WindowTextOf(controls[i], showAccessKeys_).c_str());
         }
     }
+}
+
+// Alt and a letter: the control of that access key is clicked, as the dialog manager would, but
+// also where its window text does not show the key.
+bool FormWindow::AccessKey(wchar_t key)
+{
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        const Control& control = controls[i];
+        if (children_[i] != nullptr && control.accessKey != 0 && control.visible &&
+            std::towupper(control.accessKey) == std::towupper(key) && ::IsWindowEnabled(children_[i])) {
+            ::SendMessageW(children_[i], BM_CLICK, 0, 0);
+            return true;
+        }
+    }
+    return false;
 }
 
 HWND FormWindow::ChildOf(std::wstring_view control) const

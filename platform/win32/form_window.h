@@ -82,6 +82,8 @@ public:
     HMENU MenuFor(const std::wstring& menu) const;
     // The keyboard was used: focus rectangles show from now on, access keys while Alt is held.
     void ShowCues(bool focus, bool accessKeys);
+    // Clicks the control of an access key; false when none has it.
+    bool AccessKey(wchar_t key);
     // The form's context menu at the focused control (Shift+F10, the context-menu key).
     void ContextMenuAtFocus();
     HWND ChildOf(std::wstring_view control) const;

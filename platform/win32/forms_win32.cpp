@@ -60,7 +60,8 @@ bool Win32Runtime::Cue(const MSG& message)
 {
     const bool down = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
     const bool up = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
-    if ((!down && !up) || message.hwnd == nullptr) {
+    const bool accessKey = message.message == WM_SYSCHAR;
+    if ((!down && !up && !accessKey) || message.hwnd == nullptr) {
         return false;
     }
     HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
@@ -70,9 +71,15 @@ bool Win32Runtime::Cue(const MSG& message)
         return false;
     }
     FormWindow& window = **found;
+    if (accessKey) {
+        const Busy busy(*this);
+        return window.AccessKey(static_cast<wchar_t>(message.wParam));
+    }
     const bool alt = ::GetKeyState(VK_MENU) < 0;
     switch (message.wParam) {
     case VK_MENU:
+    case VK_LMENU: // as Wine reports it
+    case VK_RMENU:
         window.ShowCues(down, down);
         return false;
     case VK_F10:

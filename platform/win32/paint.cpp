@@ -117,7 +117,7 @@ void FormWindow::PaintLabel(HDC dc, const Control& label, RECT rect, bool focuse
     UINT format = label.centered ? DT_CENTER : DT_LEFT;
     format |= label.autoSize ? DT_SINGLELINE : DT_WORDBREAK;
     if (label.command) {
-        const std::wstring text = WindowTextOf(label);
+        const std::wstring text = WindowTextOf(label, true);
         format |= showAccessKeys_ ? 0 : DT_HIDEPREFIX;
         ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, format);
     } else {
