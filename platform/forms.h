@@ -63,9 +63,9 @@ struct Control {
     // Keyboard and assistive technology. A command label acts as a button: it takes the focus in
     // tab order, and Enter, Space or Alt with its access key click it.
     bool command = false;
+    bool liveRegion = false;       // a label whose news (see Form::Announce) is told to screen readers
     wchar_t accessKey = 0;         // the caption's letter underlined while Alt is held
     std::wstring accessibleName{}; // a picture with a name is a link by that name
-    bool liveRegion = false;       // a label whose news (see Form::Announce) is told to screen readers
 };
 
 struct MenuItem {

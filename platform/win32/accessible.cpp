@@ -149,7 +149,7 @@ public:
         if (row <= 0) {
             return row < 0 ? E_INVALIDARG : S_FALSE;
         }
-        const HWND header = reinterpret_cast<HWND>(::SendMessageW(window_, LVM_GETHEADER, 0, 0));
+        HWND header = reinterpret_cast<HWND>(::SendMessageW(window_, LVM_GETHEADER, 0, 0));
         const auto columns = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
         std::wstring text;
         for (int column = 1; column < columns; ++column) {
@@ -408,28 +408,28 @@ Accessibility::~Accessibility()
 
 bool Accessibility::Load()
 {
-    if (lresultFromObject_ != nullptr || failed_) {
-        return !failed_;
+    if (tried_) {
+        return loaded_;
     }
+    tried_ = true;
     try {
         Library ole32 = LoadSystemLibrary(L"ole32.dll");
         Library oleacc = LoadSystemLibrary(L"oleacc.dll");
         Library oleaut32 = LoadSystemLibrary(L"oleaut32.dll");
-        allocString_ = LibraryFunction<AllocString>(oleaut32, "SysAllocStringLen");
         const auto initialize = LibraryFunction<decltype(&::CoInitializeEx)>(ole32, "CoInitializeEx");
         lresultFromObject_ = LibraryFunction<decltype(&::LresultFromObject)>(oleacc, "LresultFromObject");
         createStdObject_ = LibraryFunction<decltype(&::CreateStdAccessibleObject)>(oleacc, "CreateStdAccessibleObject");
+        allocString_ = LibraryFunction<AllocString>(oleaut32, "SysAllocStringLen");
         // The objects are handed over by COM, which this thread may not have started yet.
-        const HRESULT started = initialize(nullptr, COINIT_APARTMENTTHREADED);
-        comStarted_ = SUCCEEDED(started);
+        comStarted_ = SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED));
         ole32_ = std::move(ole32);
         oleacc_ = std::move(oleacc);
         oleaut32_ = std::move(oleaut32);
+        loaded_ = true;
     } catch (const Failure&) {
-        failed_ = true; // the system's own objects answer
-        lresultFromObject_ = nullptr;
+        // The system's own objects answer.
     }
-    return !failed_;
+    return loaded_;
 }
 
 std::optional<LRESULT> Accessibility::Answer(HWND window, LONG role, WPARAM wParam, LPARAM lParam)

@@ -41,7 +41,8 @@ private:
     Library oleaut32_;
     decltype(&::SysAllocStringLen) allocString_ = nullptr;
     bool comStarted_ = false;
-    bool failed_ = false;
+    bool tried_ = false;
+    bool loaded_ = false;
     decltype(&::LresultFromObject) lresultFromObject_ = nullptr;
     decltype(&::CreateStdAccessibleObject) createStdObject_ = nullptr;
 };

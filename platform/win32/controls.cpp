@@ -501,8 +501,14 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
             const bool formKey = down && (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
                                  form.HasHandler(L"Form", L"KeyDown");
             const bool tab = down && key->wParam == VK_TAB;
-            const LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
-            return formKey || tab ? code & ~(DLGC_WANTALLKEYS | (tab ? DLGC_WANTTAB : 0)) : code;
+            LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
+            if (tab) {
+                code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+            }
+            if (formKey) {
+                code &= ~DLGC_WANTALLKEYS;
+            }
+            return code;
         }
     }
     return ::CallWindowProcW(original, child, message, wParam, lParam);

@@ -517,6 +517,11 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         }
         break;
+    case WM_EXITMENULOOP:
+        // Alt alone opens the window's menu, whose loop takes Alt's release: the access keys
+        // hide when it closes.
+        ShowCues(false, ::GetKeyState(VK_MENU) < 0);
+        break;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
     case WM_THEMECHANGED:
