@@ -10,12 +10,14 @@ namespace {
 constexpr platform::Color kTextBlue = 0x00B6703D;
 constexpr int kPictureResource = 101;
 
-Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, int tabIndex)
+Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, int tabIndex, wchar_t accessKey)
 {
     Control label{.name = name, .caption = caption, .left = left, .top = 1680, .width = width, .height = 255};
     label.tabIndex = tabIndex;
     label.border = true;
     label.centered = true;
+    label.command = true;
+    label.accessKey = accessKey;
     return label;
 }
 
@@ -41,6 +43,7 @@ platform::Layout Form1::Layout()
     chkOpen.foreColor = kTextBlue;
     chkOpen.tabIndex = 6;
     chkOpen.toolTip = L"Right-Click for another option.";
+    chkOpen.accessKey = L'O';
 
     Control timer1{.name = L"Timer1", .kind = ControlKind::Timer};
     timer1.enabled = false;
@@ -64,6 +67,7 @@ platform::Layout Form1::Layout()
     label2.tabIndex = 5;
     label2.visible = false;
     label2.autoSize = true;
+    label2.liveRegion = true;
 
     Control label1{.name = L"Label1", .left = 120, .top = 120, .width = 4995, .height = 795};
     label1.transparent = true;
@@ -77,8 +81,10 @@ platform::Layout Form1::Layout()
     image1.crossCursor = true;
     image1.toolTip = L"Wrenlet! Web Site";
     image1.picture = kPictureResource;
+    image1.accessibleName = L"Wrenlet web site";
 
-    Control cmdExport = CommandLabel(L"cmdExport", L"Export Custom Names", 2520, 1695, 1);
+    // Tab goes through the command labels as they stand, left to right, then to the check box.
+    Control cmdExport = CommandLabel(L"cmdExport", L"Export Custom Names", 2520, 1695, 2, L'E');
     cmdExport.backColor = 0x00FFFFFF;
     cmdExport.toolTip = L"Right-click for your backups.";
 
@@ -88,12 +94,13 @@ platform::Layout Form1::Layout()
                        label2,
                        label1,
                        image1,
-                       CommandLabel(L"cmdAbout", L"About", 1680, 735, 3),
-                       CommandLabel(L"cmdExit", L"Exit", 4320, 735, 2),
+                       CommandLabel(L"cmdAbout", L"About", 1680, 735, 1, L'A'),
+                       CommandLabel(L"cmdExit", L"Exit", 4320, 735, 3, L'x'),
                        cmdExport};
     layout.menus = {{.name = L"mnu1", .caption = L"", .parent = L"", .visible = false},
                     {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true},
                     {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true}};
+    layout.contextMenu = L"mnu1";
     return layout;
 }
 

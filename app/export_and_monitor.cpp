@@ -72,6 +72,12 @@ void Form1::Timer1_Timer()
         run->Poll();
     }
     platform::Control& label2 = (*this)[L"Label2"];
+    // A screen reader is told when the label comes to tell an outcome, not at each size.
+    const auto tellOutcome = [this, &label2, before = label2.caption] {
+        if (label2.caption != before) {
+            Announce(L"Label2");
+        }
+    };
     // The newest failure is told, naming its file when the caption names another.
     const auto failed = std::find_if(exports_.rbegin(), exports_.rend(),
                                      [](const auto& run) { return run->state() == backup::ExportRun::State::Failed; });
@@ -81,6 +87,7 @@ void Form1::Timer1_Timer()
                              ? run.failure()
                              : L"Larkspool" + run.runNumber() + L".reg: " + run.failure();
         label2.visible = true;
+        tellOutcome();
         return;
     }
     std::uint64_t length = 0;
@@ -101,6 +108,9 @@ void Form1::Timer1_Timer()
                                                             watched->state() == backup::ExportRun::State::Checked &&
                                                             watched->bytesChecked() == length) {
         label2.caption += L" (" + backup::CountOf(watched->valuesChecked(), L"value", L"values") + L" checked)";
+        label2.visible = true;
+        tellOutcome();
+        return;
     }
     label2.visible = true;
 }

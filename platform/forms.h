@@ -60,6 +60,12 @@ struct Control {
     std::vector<std::vector<std::wstring>> rows{};
     std::vector<std::size_t> selected{};
     bool multiSelect = false;
+    // Keyboard and assistive technology. A command label acts as a button: it takes the focus in
+    // tab order, and Enter, Space or Alt with its access key click it.
+    bool command = false;
+    bool liveRegion = false;       // a label whose news (see Form::Announce) is told to screen readers
+    wchar_t accessKey = 0;         // the caption's letter underlined while Alt is held
+    std::wstring accessibleName{}; // a picture with a name is a link by that name
 };
 
 struct MenuItem {
@@ -79,6 +85,7 @@ struct Layout {
     int clientWidth = 0, clientHeight = 0; // twips
     std::vector<Control> controls;         // in the order the window creates them
     std::vector<MenuItem> menus;
+    std::wstring contextMenu{}; // the hidden menu that Shift+F10 and the context-menu key open
 };
 
 // Mouse events carry the button (1 left, 2 right, 4 middle), the shift state and the position
@@ -116,6 +123,8 @@ public:
     // item's click has run.
     virtual void PopupMenu(Form& form, const std::wstring& menu) = 0;
     virtual WindowHandle hWnd(const Form& form) = 0;
+    // Tells assistive technology that the label's text is news worth speaking.
+    virtual void Announce(Form& form, const std::wstring& control) = 0;
     // Shows the start-up form and runs events until the program ends.
     virtual int Run(Form& startup) = 0;
 };
@@ -144,6 +153,7 @@ public:
     WindowHandle hWnd() { return runtime.hWnd(*this); }
     void Show(int modal = 0) { runtime.Show(*this, modal); }
     void PopupMenu(const std::wstring& menu) { runtime.PopupMenu(*this, menu); }
+    void Announce(const std::wstring& control) { runtime.Announce(*this, control); }
 
     std::wstring Caption;
 

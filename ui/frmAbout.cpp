@@ -36,6 +36,8 @@ platform::Layout frmAbout::Layout()
     exit.tabIndex = 1;
     exit.border = true;
     exit.centered = true;
+    exit.command = true;
+    exit.accessKey = L'x';
 
     Control text{.name = L"Label1", .caption = AboutText(), .left = 120, .top = 120, .width = 4455, .height = 1215};
     text.transparent = true;
@@ -55,6 +57,14 @@ frmAbout::frmAbout(platform::Os& system, platform::Runtime& forms) : Form(system
     On(L"Form_MouseMove", [this](platform::EventArgs&) { Form_MouseMove(); });
     On(L"Label1_MouseMove", [this](platform::EventArgs&) { Label1_MouseMove(); });
     On(L"Form_Resize", [this](platform::EventArgs&) { Form_Resize(); });
+    On(L"Form_KeyDown", [this](const platform::EventArgs& args) { Form_KeyDown(args); });
+}
+
+void frmAbout::Form_KeyDown(const platform::EventArgs& args)
+{
+    if (args.keyCode == platform::vbKeyEscape) {
+        runtime.Unload(*this);
+    }
 }
 
 void frmAbout::cmdExit_Click()

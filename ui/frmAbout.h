@@ -18,6 +18,7 @@ private:
     void Form_MouseMove();
     void Label1_MouseMove();
     void Form_Resize();
+    void Form_KeyDown(const platform::EventArgs& args);
 };
 
 } // namespace ui

@@ -27,12 +27,15 @@ constexpr int kEndOfSessionWait = 4000;
 constexpr int kWaitStep = 50;
 enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState };
 
-Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width)
+// Alt+D stays free for a "Delete" command.
+Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, wchar_t accessKey)
 {
     Control label{.name = name, .caption = caption, .left = left, .top = 120, .width = width, .height = 255};
     label.backColor = 0xFFFFFF;
     label.border = true;
     label.centered = true;
+    label.command = true;
+    label.accessKey = accessKey;
     return label;
 }
 
@@ -83,11 +86,11 @@ platform::Layout frmBackups::Layout()
     timer.enabled = false;
     timer.interval = 100;
 
-    layout.controls = {CommandLabel(L"cmdCompare", L"Compare", 120, 1095),
-                       CommandLabel(L"cmdRestore", L"Restore", 1320, 1095),
-                       CommandLabel(L"cmdDelete", L"Delete", 2520, 1095),
-                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215),
-                       CommandLabel(L"cmdClose", L"Close", 5040, 1095),
+    layout.controls = {CommandLabel(L"cmdCompare", L"Compare", 120, 1095, L'C'),
+                       CommandLabel(L"cmdRestore", L"Restore", 1320, 1095, L'R'),
+                       CommandLabel(L"cmdDelete", L"Delete", 2520, 1095, L'D'),
+                       CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215, L'O'),
+                       CommandLabel(L"cmdClose", L"Close", 5040, 1095, L'l'),
                        list,
                        text,
                        timer};

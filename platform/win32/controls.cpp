@@ -1,6 +1,7 @@
 // The form's real child windows: the check box, the text box and the list view.
 #include "platform/win32/form_window.h"
 
+#include "platform/win32/accessible.h"
 #include "platform/win32/os_win32.h"
 #include "platform/win32/text_view.h"
 
@@ -130,6 +131,16 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         if (control.kind == ControlKind::CheckBox) {
             windowClass = L"BUTTON";
             style |= BS_AUTOCHECKBOX;
+        } else if (control.kind == ControlKind::Label && control.command) {
+            // Owner-drawn buttons that look exactly like the painted labels.
+            windowClass = kCommandClass;
+            style |= BS_OWNERDRAW;
+        } else if (control.kind == ControlKind::Picture && !IsWindowless(control)) {
+            windowClass = kCommandClass;
+            style = (style & ~WS_TABSTOP) | BS_OWNERDRAW;
+        } else if (control.kind == ControlKind::Label && !IsWindowless(control)) {
+            windowClass = L"STATIC";
+            style = (style & ~WS_TABSTOP) | SS_OWNERDRAW | SS_NOTIFY;
         } else if (control.kind == ControlKind::TextBox && control.readOnly) {
             // Takes long texts appended piece by piece without re-laying out what it holds.
             RegisterTextView(instance);
@@ -151,7 +162,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             continue;
         }
         HWND child =
-            ::CreateWindowExW(exStyle, windowClass, control.caption.c_str(), style, 0, 0, 0, 0, hwnd(),
+            ::CreateWindowExW(exStyle, windowClass, WindowTextOf(control, false).c_str(), style, 0, 0, 0, 0, hwnd(),
                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstChildId + i)), instance, nullptr);
         if (child == nullptr) {
             ThrowLastError(L"Creating the control", control.name);
@@ -235,7 +246,13 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
         if (now.kind == ControlKind::TextBox) {
             SyncText(child, now.caption, before.caption);
         } else {
-            ::SetWindowTextW(child, now.caption.c_str());
+            ::SetWindowTextW(child, WindowTextOf(now, showAccessKeys_).c_str());
+        }
+        if (IsPainted(now)) {
+            const RECT rect = PixelRect(now);
+            ::SetWindowPos(child, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+            ::InvalidateRect(child, nullptr, FALSE);
         }
     }
     if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly && !IsTextView(child)) {
@@ -351,6 +368,8 @@ bool FormWindow::OnChildCommand(HWND child, WORD code)
         control.value = static_cast<int>(::SendMessageW(child, BM_GETCHECK, 0, 0));
         shown_[at].value = control.value;
         Dispatch(control.name, L"Click");
+    } else if ((control.command || control.kind == ControlKind::Picture) && code == BN_CLICKED) {
+        Dispatch(control.name, L"Click");
     } else if (control.kind == ControlKind::TextBox && code == EN_CHANGE && !syncing_) {
         const int length = ::GetWindowTextLengthW(child);
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -456,13 +475,41 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
         } else if (message == WM_KEYDOWN && (wParam == VK_F5 || wParam == VK_DELETE) &&
                    FireKey(static_cast<int>(wParam))) {
             return 0;
-        } else if (message == WM_GETDLGCODE && control.kind == ControlKind::TextBox) {
+        } else if (message == WM_GETOBJECT) {
+            if (const std::optional<LRESULT> answer =
+                    runtime_.accessibility.Answer(child, RoleOf(control), wParam, lParam)) {
+                return *answer;
+            }
+        } else if (message == WM_CONTEXTMENU && lParam == -1 && !form.layout().contextMenu.empty()) {
+            ContextMenuAtFocus(); // the form's menu, also where a control has its own
+            return 0;
+        } else if (message == WM_SETCURSOR && control.crossCursor) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_CROSS));
+            return TRUE;
+        } else if (control.command && message == WM_GETDLGCODE) {
+            // Enter reaches the focused command label, which it clicks, as Space does.
             const auto* key = reinterpret_cast<const MSG*>(lParam);
-            const bool formKey = key != nullptr && key->message == WM_KEYDOWN &&
-                                 (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
-                                 form.HasHandler(L"Form", L"KeyDown");
             const LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
-            return formKey ? code & ~DLGC_WANTALLKEYS : code;
+            const bool enter = key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN;
+            return enter ? code | DLGC_WANTMESSAGE : code;
+        } else if (control.command && message == WM_KEYDOWN && wParam == VK_RETURN) {
+            Dispatch(control.name, L"Click");
+            return 0;
+        } else if (message == WM_GETDLGCODE && control.kind == ControlKind::TextBox) {
+            // Tab leaves a text box for the next control.
+            const auto* key = reinterpret_cast<const MSG*>(lParam);
+            const bool down = key != nullptr && key->message == WM_KEYDOWN;
+            const bool formKey = down && (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
+                                 form.HasHandler(L"Form", L"KeyDown");
+            const bool tab = down && key->wParam == VK_TAB;
+            LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
+            if (tab) {
+                code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+            }
+            if (formKey) {
+                code &= ~DLGC_WANTALLKEYS;
+            }
+            return code;
         }
     }
     return ::CallWindowProcW(original, child, message, wParam, lParam);

@@ -1,11 +1,13 @@
 #include "platform/win32/form_window.h"
 
+#include "platform/win32/accessible.h"
 #include "platform/win32/os_win32.h"
 #include "platform/win32/picture.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwctype>
 
 namespace platform::win32 {
 
@@ -54,7 +56,11 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     client_ = ClientPixels();
     font_ = CreateFont();
     SetIcons();
+    OnColorsChanged();
     CreateChildren(instance);
+    // Focus rectangles and access keys stay hidden until the keyboard is used, as on Windows by
+    // default. (Wine's default is to show them always: the windows look the same under both.)
+    ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
     CreateMenus();
     // The forms here carry at most one picture.
     const auto& controls = form.layout().controls;
@@ -283,7 +289,7 @@ int FormWindow::HitTest(POINT point) const
 {
     const auto& controls = form.controls();
     for (std::size_t i = controls.size(); i-- > 0;) {
-        if (IsWindowless(controls[i]) && controls[i].visible) {
+        if (IsPainted(controls[i]) && controls[i].visible) {
             const RECT rect = PixelRect(controls[i]);
             if (::PtInRect(&rect, point)) {
                 return static_cast<int>(i);
@@ -374,6 +380,78 @@ void FormWindow::UpdateToolRects()
     }
 }
 
+void FormWindow::ShowCues(bool focus, bool accessKeys)
+{
+    const bool newFocus = focus && !showFocus_;
+    if (!newFocus && accessKeys == showAccessKeys_) {
+        return;
+    }
+    showFocus_ = showFocus_ || focus;
+    showAccessKeys_ = accessKeys;
+    // The system's own controls follow the window's state; the form's painting follows its flags.
+    const WORD hidden = (showFocus_ ? 0 : UISF_HIDEFOCUS) | (showAccessKeys_ ? 0 : UISF_HIDEACCEL);
+    const WORD visible = (showFocus_ ? UISF_HIDEFOCUS : 0) | (showAccessKeys_ ? UISF_HIDEACCEL : 0);
+    if (visible != 0) {
+        ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, visible), 0);
+    }
+    if (hidden != 0) {
+        ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, hidden), 0);
+    }
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        if (children_[i] != nullptr && controls[i].command) {
+            ::InvalidateRect(children_[i], nullptr, FALSE);
+        } else if (children_[i] != nullptr && controls[i].accessKey != 0) {
+            ::SetWindowTextW(children_[i], WindowTextOf(controls[i], showAccessKeys_).c_str());
+        }
+    }
+}
+
+// Alt and a letter: the control of that access key is clicked, as the dialog manager would, but
+// also where its window text does not show the key.
+bool FormWindow::AccessKey(wchar_t key)
+{
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        const Control& control = controls[i];
+        if (children_[i] != nullptr && control.accessKey != 0 && control.visible &&
+            std::towupper(control.accessKey) == std::towupper(key) && ::IsWindowEnabled(children_[i])) {
+            ::SendMessageW(children_[i], BM_CLICK, 0, 0);
+            return true;
+        }
+    }
+    return false;
+}
+
+HWND FormWindow::ChildOf(std::wstring_view control) const
+{
+    const auto& controls = form.controls();
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        if (controls[i].name == control) {
+            return children_[i];
+        }
+    }
+    return nullptr;
+}
+
+void FormWindow::ContextMenuAtFocus()
+{
+    const std::wstring& menu = form.layout().contextMenu;
+    if (menu.empty()) {
+        return;
+    }
+    HWND focus = ::GetFocus();
+    RECT rect{};
+    if (focus != nullptr && ::IsChild(hwnd(), focus)) {
+        ::GetWindowRect(focus, &rect);
+    } else {
+        ::GetClientRect(hwnd(), &rect);
+        ::MapWindowPoints(hwnd(), nullptr, reinterpret_cast<POINT*>(&rect), 2);
+        rect.bottom = rect.top;
+    }
+    runtime_.PopupMenuAt(*this, menu, POINT{rect.left, rect.bottom});
+}
+
 bool FormWindow::FireKey(int keyCode)
 {
     if (!form.HasHandler(L"Form", L"KeyDown")) {
@@ -426,9 +504,29 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_ERASEBKGND: {
         RECT client{};
         ::GetClientRect(hwnd(), &client);
-        ::FillRect(reinterpret_cast<HDC>(wParam), &client, BrushFor(form.layout().backColor));
+        ::FillRect(reinterpret_cast<HDC>(wParam), &client, BrushOf(FormBack()));
         return 1;
     }
+    case WM_DRAWITEM:
+        OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case WM_CONTEXTMENU:
+        // From the keyboard: the mouse's right button has its own MouseDown events.
+        if (lParam == -1) {
+            ContextMenuAtFocus();
+            return 0;
+        }
+        break;
+    case WM_EXITMENULOOP:
+        // Alt alone opens the window's menu, whose loop takes Alt's release: the access keys
+        // hide when it closes.
+        ShowCues(false, ::GetKeyState(VK_MENU) < 0);
+        break;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_THEMECHANGED:
+        OnColorsChanged();
+        break;
     case WM_PAINT: {
         const PaintDc dc(hwnd());
         Paint(dc.get());

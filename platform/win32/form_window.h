@@ -24,9 +24,19 @@ inline COLORREF Resolve(Color color)
     return (color & 0x80000000u) != 0 ? ::GetSysColor(static_cast<int>(color & 0xFFu)) : color;
 }
 
-inline bool IsWindowless(const Control& control)
+inline constexpr wchar_t kCommandClass[] = L"LarkSpoolCommand";
+
+// Labels and pictures, painted by the form. Those that take the keyboard or speak to assistive
+// technology are windows of their own, which the form paints all the same.
+inline bool IsPainted(const Control& control)
 {
     return control.kind == ControlKind::Label || control.kind == ControlKind::Picture;
+}
+
+inline bool IsWindowless(const Control& control)
+{
+    return (control.kind == ControlKind::Label && !control.command && !control.liveRegion) ||
+           (control.kind == ControlKind::Picture && control.accessibleName.empty());
 }
 
 // Runtime code under way. A window unloaded meanwhile is freed only when the outermost such call
@@ -70,6 +80,13 @@ public:
     void Dispatch(std::wstring_view control, std::wstring_view event, EventArgs& args);
     void Dispatch(std::wstring_view control, std::wstring_view event);
     HMENU MenuFor(const std::wstring& menu) const;
+    // The keyboard was used: focus rectangles show from now on, access keys while Alt is held.
+    void ShowCues(bool focus, bool accessKeys);
+    // Clicks the control of an access key; false when none has it.
+    bool AccessKey(wchar_t key);
+    // The form's context menu at the focused control (Shift+F10, the context-menu key).
+    void ContextMenuAtFocus();
+    HWND ChildOf(std::wstring_view control) const;
 
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
@@ -106,7 +123,16 @@ private:
     void SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before);
     void SetListColors(HWND list, const Control& control);
     void Paint(HDC dc);
-    void PaintLabel(HDC dc, const Control& label);
+    // A label in the given rectangle; a command label with its access key and focus rectangle.
+    void PaintLabel(HDC dc, const Control& label, RECT rect, bool focused = false);
+    void PaintPicture(HDC dc, RECT rect);
+    void OnDrawItem(const DRAWITEMSTRUCT& item);
+    // The colours a control shows: its own, or the system's in high contrast.
+    COLORREF BackOf(const Control& control) const;
+    COLORREF TextOf(const Control& control) const;
+    COLORREF FormBack() const;
+    HBRUSH BrushOf(COLORREF color);
+    void OnColorsChanged();
     int HitTest(POINT point) const;
     int ChildIndex(HWND child) const;
     EventArgs MouseArgs(UINT message, WPARAM wParam, LPARAM lParam) const;
@@ -133,11 +159,14 @@ private:
     Bitmap picture_;
     SIZE pictureSize_{};
     std::unique_ptr<PictureLoad> pictureLoad_; // until the picture is taken
-    std::map<Color, Brush> brushes_;
-    std::vector<Control> shown_; // what the window shows now
-    SIZE client_{};              // the client area's size now, in pixels
-    bool anchored_ = false;      // some control follows the window's size
-    bool syncing_ = false;       // the controls' notifications echo Sync's own changes
+    std::map<COLORREF, Brush> brushes_;
+    bool highContrast_ = false;
+    bool showFocus_ = false;      // focus rectangles, once the keyboard was used
+    bool showAccessKeys_ = false; // underlined access keys, while Alt is held
+    std::vector<Control> shown_;  // what the window shows now
+    SIZE client_{};               // the client area's size now, in pixels
+    bool anchored_ = false;       // some control follows the window's size
+    bool syncing_ = false;        // the controls' notifications echo Sync's own changes
     std::wstring shownCaption_;
     int pressed_ = -1;
     // Last, so destroyed first, also when the constructor fails: the window's messages still find

@@ -6,6 +6,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#ifndef EVENT_OBJECT_LIVEREGIONCHANGED
+#define EVENT_OBJECT_LIVEREGIONCHANGED 0x8019
+#endif
+
 #include <algorithm>
 #include <cwchar>
 
@@ -33,10 +37,16 @@ bool Installed(HDC dc, const wchar_t* face)
     return found;
 }
 
+// The runtime whose windows this thread's loops serve.
+thread_local Win32Runtime* current = nullptr;
+
 // Keys go through the dialog manager of the active window: Tab moves the focus, Enter and Esc
-// reach the form.
+// reach the form, Alt and a letter click the control of that access key.
 void Deliver(MSG& message)
 {
+    if (current != nullptr && current->Cue(message)) {
+        return;
+    }
     HWND active = ::GetActiveWindow();
     if (active == nullptr || !::IsDialogMessageW(active, &message)) {
         ::TranslateMessage(&message);
@@ -46,8 +56,57 @@ void Deliver(MSG& message)
 
 } // namespace
 
+bool Win32Runtime::Cue(const MSG& message)
+{
+    const bool down = message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN;
+    const bool up = message.message == WM_KEYUP || message.message == WM_SYSKEYUP;
+    const bool accessKey = message.message == WM_SYSCHAR;
+    if ((!down && !up && !accessKey) || message.hwnd == nullptr) {
+        return false;
+    }
+    HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
+    const auto found =
+        std::find_if(windows_.begin(), windows_.end(), [&](const auto& window) { return window->hwnd() == root; });
+    if (found == windows_.end() || !(*found)->alive()) {
+        return false;
+    }
+    FormWindow& window = **found;
+    if (accessKey) {
+        const Busy busy(*this);
+        return window.AccessKey(static_cast<wchar_t>(message.wParam));
+    }
+    const bool alt = ::GetKeyState(VK_MENU) < 0;
+    switch (message.wParam) {
+    case VK_MENU:
+    case VK_LMENU: // as Wine reports it
+    case VK_RMENU:
+        window.ShowCues(down, down);
+        return false;
+    case VK_F10:
+        if (down && ::GetKeyState(VK_SHIFT) < 0) {
+            const Busy busy(*this);
+            window.ShowCues(true, alt);
+            window.ContextMenuAtFocus();
+            return true;
+        }
+        return false;
+    case VK_TAB:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+        if (down) {
+            window.ShowCues(true, alt);
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
 Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
 {
+    current = this;
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -64,12 +123,28 @@ Win32Runtime::Win32Runtime(HINSTANCE instance) : instance_(instance)
     if (::RegisterClassExW(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         ThrowLastError(L"Registering the window class", kWindowClass);
     }
+    // The command labels: buttons of a class of their own, so that the check box stays the
+    // windows' only "BUTTON". A quick second click is a second click, as on the painted labels.
+    WNDCLASSEXW command{};
+    command.cbSize = sizeof command;
+    if (!::GetClassInfoExW(nullptr, L"BUTTON", &command)) {
+        ThrowLastError(L"Looking up the window class", L"BUTTON");
+    }
+    command.hInstance = instance;
+    command.lpszClassName = kCommandClass;
+    command.style &= ~static_cast<UINT>(CS_DBLCLKS);
+    if (::RegisterClassExW(&command) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        ThrowLastError(L"Registering the window class", kCommandClass);
+    }
 }
 
 Win32Runtime::~Win32Runtime()
 {
     CloseAll();
     windows_.clear();
+    if (current == this) {
+        current = nullptr;
+    }
 }
 
 FormWindow* Win32Runtime::Find(const Form& form) const
@@ -123,7 +198,7 @@ void Win32Runtime::Show(Form& form, int modal)
             }
             break;
         }
-        if (!::IsDialogMessageW(window->hwnd(), &message)) {
+        if (!Cue(message) && !::IsDialogMessageW(window->hwnd(), &message)) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
@@ -160,15 +235,35 @@ void Win32Runtime::PopupMenu(Form& form, const std::wstring& menu)
     if (window == nullptr || !window->alive()) {
         return;
     }
-    SyncAll();
     POINT pointer{};
     ::GetCursorPos(&pointer);
+    PopupMenuAt(*window, menu, pointer);
+}
+
+void Win32Runtime::PopupMenuAt(FormWindow& window, const std::wstring& menu, POINT at)
+{
+    const Busy busy(*this);
+    SyncAll();
     const UINT command = static_cast<UINT>(
-        ::TrackPopupMenuEx(window->MenuFor(menu), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD,
-                           pointer.x, pointer.y, window->hwnd(), nullptr));
-    if (command != 0) {
-        ::SendMessageW(window->hwnd(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
+        ::TrackPopupMenuEx(window.MenuFor(menu), TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON | TPM_RETURNCMD, at.x,
+                           at.y, window.hwnd(), nullptr));
+    if (command != 0 && window.alive()) {
+        ::SendMessageW(window.hwnd(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
     }
+}
+
+// The label's window has its new text first; a screen reader reads it when told.
+void Win32Runtime::Announce(Form& form, const std::wstring& control)
+{
+    const Busy busy(*this);
+    SyncAll();
+    const FormWindow* window = Find(form);
+    HWND child = window != nullptr && window->alive() ? window->ChildOf(control) : nullptr;
+    if (child == nullptr) {
+        return;
+    }
+    ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, child, OBJID_CLIENT, CHILDID_SELF);
+    ::NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, child, OBJID_CLIENT, CHILDID_SELF);
 }
 
 WindowHandle Win32Runtime::hWnd(const Form& form)
@@ -236,6 +331,14 @@ const std::wstring& Win32Runtime::FontFace()
         fontFace_ = classicOnly ? kClassicFace : kDialogFace;
     }
     return fontFace_;
+}
+
+bool Win32Runtime::SystemHighContrast()
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) != FALSE &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
 void Win32Runtime::SyncAll()

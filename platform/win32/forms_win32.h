@@ -3,10 +3,12 @@
 #pragma once
 
 #include "platform/forms.h"
+#include "platform/win32/accessible.h"
 #include "platform/win32/handles.h"
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +29,7 @@ public:
     void Unload(Form& form) override;
     void PopupMenu(Form& form, const std::wstring& menu) override;
     WindowHandle hWnd(const Form& form) override;
+    void Announce(Form& form, const std::wstring& control) override;
     // Destroys every window before it returns: the forms they show belong to the caller.
     int Run(Form& startup) override;
 
@@ -41,6 +44,14 @@ public:
     // The face of the forms' font, looked up once.
     const std::wstring& FontFace();
     void LoadCommonControls();
+    // For the message loops: keys that show the keyboard cues or open the context menu, before
+    // the dialog manager sees them; true when the key was used up.
+    bool Cue(const MSG& message);
+
+    // Whether the system's high-contrast mode is on. Tests may answer for the system: Wine 8
+    // cannot turn it on.
+    std::function<bool()> highContrast = &SystemHighContrast;
+    static bool SystemHighContrast();
 
     // The form that was last active among the program's own windows.
     const Form* lastActive = nullptr;
@@ -50,6 +61,8 @@ private:
     class Busy;
 
     FormWindow* Find(const Form& form) const;
+    void PopupMenuAt(FormWindow& window, const std::wstring& menu, POINT at);
+
     void EnableOthers(const FormWindow& except, bool enable);
     void CloseAll();
     void FreeUnloaded();
@@ -58,6 +71,7 @@ private:
     int busy_ = 0; // runtime calls and window messages under way
     std::wstring fontFace_;
     Library commonControls_; // freed after the windows, which are destroyed first
+    Accessibility accessibility;
     std::vector<std::unique_ptr<FormWindow>> windows_;
 };
 

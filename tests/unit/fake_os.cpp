@@ -488,6 +488,11 @@ platform::WindowHandle Runtime::hWnd(const platform::Form& form)
     return form.layout().name == L"Form1" ? 0x1001 : 0x2002;
 }
 
+void Runtime::Announce(platform::Form& /*form*/, const std::wstring& control)
+{
+    calls.push_back(L"Announce " + control);
+}
+
 int Runtime::Run(platform::Form& startup)
 {
     Show(startup, 0);

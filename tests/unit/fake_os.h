@@ -122,7 +122,7 @@ private:
 
 class Runtime final : public platform::Runtime {
 public:
-    std::vector<std::wstring> calls; // "Show frmAbout 1", "PopupMenu mnu1", "Unload frmAbout"
+    std::vector<std::wstring> calls; // "Show frmAbout 1", "PopupMenu mnu1", "Unload frmAbout", "Announce Label2"
     // The menu item that the user picks when a popup menu opens; empty: the menu is dismissed.
     std::wstring popupChoice;
     // The form shown last.
@@ -132,6 +132,7 @@ public:
     void Unload(platform::Form& form) override;
     void PopupMenu(platform::Form& form, const std::wstring& menu) override;
     platform::WindowHandle hWnd(const platform::Form& form) override;
+    void Announce(platform::Form& form, const std::wstring& control) override;
     int Run(platform::Form& startup) override;
 };
 

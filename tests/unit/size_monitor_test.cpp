@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -38,6 +39,12 @@ struct Monitor : ::testing::Test {
         program.Export();
     }
     const platform::Control& label() { return program[L"Label2"]; }
+    // How often a screen reader was told of the label's news.
+    long Announced() const
+    {
+        const auto& calls = program.runtime.calls;
+        return std::count(calls.begin(), calls.end(), L"Announce Label2");
+    }
 };
 
 TEST_F(Monitor, ShowsTheSizeOnceTheFileHasGrown)
@@ -52,6 +59,9 @@ TEST_F(Monitor, ShowsTheSizeOnceTheFileHasGrown)
     program.Tick();
     EXPECT_TRUE(label().visible);
     EXPECT_EQ(label().caption, L"Size of LarkSpool 5.reg is: 1.27 kb");
+    os.files[file] = std::string(2600, 'x');
+    program.Tick();
+    EXPECT_EQ(Announced(), 0) << "a growing size is no news";
 }
 
 TEST_F(Monitor, KeepsTheLastSizeWhenTheFileGoes)
@@ -90,6 +100,8 @@ TEST_F(Monitor, FailedExportIsToldInTheLabel)
     program.Tick();
     EXPECT_TRUE(label().visible);
     EXPECT_EQ(label().caption, L"Export failed: reg.exe ended with code 1");
+    program.Tick();
+    EXPECT_EQ(Announced(), 1) << "told once, when it came";
 }
 
 // A key that cannot be read is a likely reason for the tool to fail: the failure is still told.
@@ -165,9 +177,12 @@ TEST_F(Checked, BackupEqualToTheKeyIsCalledChecked)
 TEST_F(Checked, FileChangedSinceItsCheckIsNotCalledChecked)
 {
     Exported(kBackup);
+    program.Tick();
+    EXPECT_EQ(Announced(), 1) << "\"checked\" is told once";
     os.files[file] += std::string(3000, '\0');
     program.Tick();
     EXPECT_EQ(label().caption, Size());
+    EXPECT_EQ(Announced(), 1);
 }
 
 // The window tells "checked" only once the check, which runs off its thread, has ended.

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The keyboard alone: backups with Tab and Enter and with Alt+E, the About window with Alt+A and
+# Esc, the menu with Shift+F10, a comparison in the Backups window; the focus rectangle shows
+# only once a key was pressed.
+source "$(dirname "$0")/lib.sh"
+MEASURE="$5"
+TITLE="LarkSpool Backups"
+
+measure() { wine "$MEASURE" "$@" 2>/dev/null | tr -d '\r'; }
+# The black dots of a focus rectangle along the top inside the border of a command label.
+focus_dots() { count_colour 000000 "$(($1 + 2))" 113 "$(($2 - 4))" 1; }
+
+seed_key
+wipe_backups
+set_counter 5
+start_app
+click_at 60 100 # the background, which takes the keyboard and lights no label
+equals "no focus rectangle before the first key" "0" "$(($(focus_dots 112 49) + $(focus_dots 168 113)))"
+xdotool key Tab Tab # from the text box to About, then to Export Custom Names
+sleep 0.5
+keep_screenshot keyboard-focus
+check "Export Custom Names shows the focus rectangle" test "$(focus_dots 168 113)" -gt 20
+equals "About does not" "0" "$(focus_dots 112 49)"
+xdotool key Return
+check "Enter on Export Custom Names makes a backup" wait_for_backup "$DRIVE_C/Larkspool5/Larkspool5.reg"
+# The registry tool starts minimised and active; when it ends, Wine gives the keyboard to no
+# window. A click on the background, which does nothing else, gives it back.
+click_at 60 100
+xdotool key alt+e
+check "Alt+E makes the next one" wait_for_backup "$DRIVE_C/Larkspool6/Larkspool6.reg"
+for n in 5 6; do
+    check "backup $n holds the add-on's values" eval \
+        "iconv -f UTF-16 -t UTF-8 '$DRIVE_C/Larkspool$n/Larkspool$n.reg' | grep -q 'Friend number 6'"
+done
+window "LarkSpool."
+equals "the title moved on twice" "Wrenlet! 2 LarkSpool. (Times Run = 7)" "$title"
+
+click_at 60 100
+xdotool key alt+a
+check "Alt+A opens About" probe wait "About LarkSpool" 10
+sleep 0.5
+xdotool key Escape
+sleep 0.5
+equals "Esc closes About" "found=0" "$(probe window "About LarkSpool" | head -n 1)"
+
+# Shift+F10 opens the menu; its second item opens the Backups window, where Compare (Alt+C)
+# compares the newest backup, the list's first row, with the key.
+check "the main window is in front again" eventually in_front "LarkSpool."
+click_at 60 100 # the X server gives the keyboard to the window manager meanwhile
+xdotool key shift+F10
+sleep 0.5
+equals "Shift+F10 opens the menu" "menu=1" "$(probe menu)"
+xdotool key Down Down Return
+check "the Backups window opens" probe wait "$TITLE" 10
+sleep 1
+xdotool key Tab Tab Tab Tab Home # past the four command labels into the list, its first row
+sleep 0.3
+xdotool key alt+c
+sleep 1
+equals "Alt+C compares the selected backup with the list now" "No differences" "$(measure text "$TITLE")"
+xdotool key Escape
+sleep 0.5
+check "Esc closes the Backups window" eval "! probe window '$TITLE' | grep -q found=1"
+
+window "LarkSpool."
+click_at 60 100
+xdotool key alt+x
+check "Alt+X ends the program" wait_ended 5
+equals "the count kept after the backups" "8" "$(counter)"
+
+finish
