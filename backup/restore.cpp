@@ -25,8 +25,11 @@ constexpr wchar_t kJournal[] = L"Restore";
 constexpr wchar_t kNone[] = L"none";
 // The new list is written beside the key; the key is untouched.
 constexpr wchar_t kStepWriting[] = L"writing";
-// The lists change places by renaming.
-constexpr wchar_t kStepSwapping[] = L"swapping";
+// The list now is renamed aside. A rename that the system cannot make in one step leaves both
+// names for a moment: the one that holds more is then the whole list.
+constexpr wchar_t kStepAside[] = L"aside";
+// The new list is renamed into place; the list before stands whole aside.
+constexpr wchar_t kStepInPlace[] = L"in place";
 // The new list stands in place and has read back equal; the list before is being removed.
 constexpr wchar_t kStepFinishing[] = L"finishing";
 
@@ -98,9 +101,15 @@ std::wstring BackupName(const std::wstring& file)
     return file;
 }
 
-void WriteJournalStep(platform::Os& os, const wchar_t* step)
+void WriteJournalStep(platform::Os& os, std::wstring& step, const wchar_t* next)
 {
-    os.SaveSetting(kAppName, kJournal, L"Step", step);
+    os.SaveSetting(kAppName, kJournal, L"Step", next);
+    step = next;
+}
+
+std::size_t Size(const platform::RegistryTree& tree)
+{
+    return CountValues(tree) + CountKeys(tree);
 }
 
 // The tree written beside the add-on's key a slice at a time, so that the window can show how
@@ -129,26 +138,28 @@ bool WriteBeside(platform::Os& os, const platform::RegistryTree& tree, RestorePr
     return true;
 }
 
-// The list before back under the add-on's key's name, from the key it was renamed to, and the
-// new list removed; without a renamed key the new list beside the key is removed, and the key
-// itself when it holds the new list in place of none. Gives what failed.
-std::optional<std::wstring> PutBack(platform::Os& os, bool keyHoldsNewList)
+// The list before back under the add-on's key's name, from wherever the step that was under way
+// left it, and the new list removed; without a list before, the key itself once the new list
+// may have reached it. Gives what failed.
+std::optional<std::wstring> PutBack(platform::Os& os, std::wstring& step, bool listBefore)
 {
     try {
         if (os.RegistryKeyExists(kBeforeKey)) {
-            const platform::RegistryTree before = ReadAs(os, kBeforeKey);
-            os.DeleteRegistryTree(kRestoreKey);
-            if (os.RegistryKeyExists(kAddOnKey)) {
-                os.RenameRegistryKey(kAddOnKey, LastName(kRestoreKey));
+            const platform::RegistryTree aside = ReadAs(os, kBeforeKey);
+            if (step == kStepAside && Size(aside) <= Size(ReadAs(os, kAddOnKey))) {
+                os.DeleteRegistryTree(kBeforeKey); // caught before the list left its place
+            } else {
+                os.DeleteRegistryTree(kAddOnKey); // the new list, or what is left of the old one
+                WriteJournalStep(os, step, kStepAside);
+                os.RenameRegistryKey(kBeforeKey, LastName(kAddOnKey));
+                if (std::optional<std::wstring> why = Differs(aside, ReadAs(os, kAddOnKey))) {
+                    return why;
+                }
             }
-            os.RenameRegistryKey(kBeforeKey, LastName(kAddOnKey));
-            os.DeleteRegistryTree(kRestoreKey);
-            return Differs(before, ReadAs(os, kAddOnKey));
+        } else if (step == kStepInPlace && !listBefore) {
+            os.DeleteRegistryTree(kAddOnKey); // the new list in the place of none
         }
         os.DeleteRegistryTree(kRestoreKey);
-        if (keyHoldsNewList) {
-            os.DeleteRegistryTree(kAddOnKey);
-        }
     } catch (const platform::Failure& failure) {
         return failure.text();
     }
@@ -161,7 +172,7 @@ struct Stopped {};
 // back again, the list before removed. Gives what failed; throws Stopped when asked to stop
 // before anything was swapped. A platform failure is thrown.
 std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTree& tree, RestoreProgress& progress,
-                                   bool& swapped)
+                                   std::wstring& step)
 {
     progress.Step(L"Writing " + Grouped(CountValues(tree)) + L" values in " + Grouped(CountKeys(tree)) + L" keys");
     if (!WriteBeside(os, tree, progress)) {
@@ -176,18 +187,18 @@ std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTre
         throw Stopped{};
     }
     progress.Step(L"Putting the new list in place");
-    WriteJournalStep(os, kStepSwapping);
     const bool listBefore = os.RegistryKeyExists(kAddOnKey);
     if (listBefore) {
+        WriteJournalStep(os, step, kStepAside);
         os.RenameRegistryKey(kAddOnKey, LastName(kBeforeKey));
     }
+    WriteJournalStep(os, step, kStepInPlace);
     os.RenameRegistryKey(kRestoreKey, LastName(kAddOnKey));
-    swapped = true;
     progress.Step(L"Reading the list back");
     if (std::optional<std::wstring> why = Differs(tree, ReadAs(os, kAddOnKey))) {
         return why;
     }
-    WriteJournalStep(os, kStepFinishing);
+    WriteJournalStep(os, step, kStepFinishing);
     if (listBefore) {
         progress.Step(L"Removing the list from before");
         os.DeleteRegistryTree(kBeforeKey);
@@ -352,7 +363,7 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
     const bool listBefore = !safetyRunNumber.empty();
     std::optional<std::wstring> failed;
     bool stopped = false;
-    bool swapped = false;
+    std::wstring step;
     try {
         if (!listBefore && os.RegistryKeyExists(kAddOnKey)) {
             return NotRestored(plan, L"a list was stored while the restore waited. Restore again to back it up first.");
@@ -365,14 +376,14 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
         os.SaveSetting(kAppName, kJournal, L"Backup", plan.file);
         os.SaveSetting(kAppName, kJournal, L"Safety", listBefore ? BackupFile(safetyRunNumber) : kNone);
         os.SaveSetting(kAppName, kJournal, L"Time", os.DateText() + L" " + os.TimeText());
-        WriteJournalStep(os, kStepWriting);
-        failed = SwapIn(os, plan.backup, progress, swapped);
+        WriteJournalStep(os, step, kStepWriting);
+        failed = SwapIn(os, plan.backup, progress, step);
     } catch (const platform::Failure& failure) {
         failed = failure.text();
     } catch (const Stopped&) {
         stopped = true;
     }
-    const std::optional<std::wstring> putBack = failed || stopped ? PutBack(os, swapped && !listBefore) : std::nullopt;
+    const std::optional<std::wstring> putBack = failed || stopped ? PutBack(os, step, listBefore) : std::nullopt;
     try {
         if (!putBack) {
             os.DeleteSetting(kAppName, kJournal);
@@ -464,15 +475,12 @@ std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)
             os.DeleteRegistryTree(kRestoreKey);
             os.DeleteRegistryTree(kBeforeKey);
             finished = true;
-        } else if (beforeKey || restoreKey || step != kStepSwapping) {
-            failed = PutBack(os, false);
-        } else if (!listBefore) {
-            os.DeleteRegistryTree(kAddOnKey); // the new list had taken the place of none
-        } else {
-            // Neither list beside the key, though one should be: the safety backup is what is left.
+        } else if (step == kStepInPlace && listBefore && !beforeKey) {
+            // No list beside the key, though one should be: the safety backup is what is left.
             RestoreProgress progress;
-            bool swapped = false;
-            failed = SwapIn(os, ReadRegFile(os.ReadFileBytes(safetyFile)).keys, progress, swapped);
+            failed = SwapIn(os, ReadRegFile(os.ReadFileBytes(safetyFile)).keys, progress, step);
+        } else {
+            failed = PutBack(os, step, listBefore);
         }
         if (!failed) {
             os.DeleteSetting(kAppName, kJournal);

@@ -100,7 +100,9 @@ public:
     // Creates the keys of the tree (paths in full, under HKEY_CURRENT_USER) and sets their values
     // as they stand, type and bytes unchanged. Deletion entries are not written.
     virtual void WriteRegistryTree(const RegistryTree& tree) = 0;
-    // Gives a key under HKCU another last name, with everything below it, in one step.
+    // Gives a key under HKCU another last name, with everything below it; a key of that name must
+    // not exist. In one step where the system can; elsewhere (Wine) the key is copied, then
+    // removed, so that for a moment the copy or the original is only part of the key.
     virtual void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) = 0;
 
     // Starts a command line with a window style and returns at once.

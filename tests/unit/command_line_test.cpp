@@ -195,7 +195,7 @@ TEST(CommandLine, BackupKeepsTheNewest)
         {"a restore could not be put back",
          [](Machine& m) {
              m.os.settings[L"lsBundle\\Restore\\Safety"] = L"C:\\Larkspool3\\Larkspool3.reg";
-             m.os.settings[L"lsBundle\\Restore\\Step"] = L"swapping";
+             m.os.settings[L"lsBundle\\Restore\\Step"] = L"in place";
              m.os.files[L"c:\\larkspool3\\larkspool3.reg"] = "REGEDIT4\r\n[HKEY";
          },
          {L"c:\\larkspool3", L"c:\\larkspool5", L"c:\\larkspool6", L"c:\\larkspool7"}},

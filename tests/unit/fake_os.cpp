@@ -154,25 +154,37 @@ void Os::RenameRegistryKey(const std::wstring& key, const std::wstring& newName)
     if ((!fromAddOn && otherKeys.count(from) == 0) || registryKeys.count(to) != 0 || otherKeys.count(to) != 0) {
         throw platform::Failure(L"Renaming the registry key", key, L"Access is denied.");
     }
-    platform::RegistryTree tree = fromAddOn ? std::exchange(addOnTree, {}) : otherKeys[from];
-    for (platform::RegistryKey& moved : tree) {
+    platform::RegistryTree& source = fromAddOn ? addOnTree : otherKeys[from];
+    if (to == kAddOn) {
+        registryKeys.insert(kAddOn);
+    }
+    platform::RegistryTree& target = to == kAddOn ? addOnTree : otherKeys[to];
+    const auto renamed = [&newName](platform::RegistryKey moved) {
         std::size_t nameAt = 0;
         for (int step = 0; step < 3; ++step) {
             nameAt = moved.path.find(L'\\', nameAt) + 1;
         }
         const std::size_t nameEnd = std::min(moved.path.find(L'\\', nameAt), moved.path.size());
         moved.path.replace(nameAt, nameEnd - nameAt, newName);
+        return moved;
+    };
+    // As a system without a rename in one step: copied key by key, then removed key by key.
+    for (const platform::RegistryKey& moved : platform::RegistryTree(source)) {
+        if (renameInSteps) {
+            Change(L"RenameRegistryKey copies", moved.path);
+        }
+        target.push_back(renamed(moved));
+    }
+    while (!source.empty()) {
+        if (renameInSteps) {
+            Change(L"RenameRegistryKey removes", source.back().path);
+        }
+        source.pop_back();
     }
     if (fromAddOn) {
         registryKeys.erase(kAddOn);
     } else {
         otherKeys.erase(from);
-    }
-    if (to == kAddOn) {
-        registryKeys.insert(kAddOn);
-        addOnTree = std::move(tree);
-    } else {
-        otherKeys[to] = std::move(tree);
     }
 }
 

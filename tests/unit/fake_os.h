@@ -47,6 +47,8 @@ public:
     // The program is killed at the change of the settings or the registry with this index (from 0).
     int killAt = -1;
     int changes = 0;
+    // Renames copy the key, then remove it, one key at a time: killable in between.
+    bool renameInSteps = false;
     // Entries of the settings store that are not text.
     std::set<std::wstring> settingsNotText;
     // Jobs run at once, on the caller's thread, unless held back; held jobs run on RunJobs.

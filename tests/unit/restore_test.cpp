@@ -84,8 +84,9 @@ TEST_F(Restoring, KeyBecomesTheBackupExactlyAndTheListBeforeIsKept)
     EXPECT_EQ(order, (std::vector<std::wstring>{L"ReadRegistryTree", L"Ask", L"MakeNewDir", L"ReadRegistryTree",
                                                 L"ReadFileBytes C:\\Larkspool9", L"SaveSetting", L"DeleteRegistryTree",
                                                 L"WriteRegistryTree", L"ReadRegistryTree", L"SaveSetting",
-                                                L"RenameRegistryKey", L"ReadRegistryTree", L"SaveSetting",
-                                                L"DeleteRegistryTree", L"DeleteSetting"}));
+                                                L"RenameRegistryKey", L"SaveSetting", L"RenameRegistryKey",
+                                                L"ReadRegistryTree", L"SaveSetting", L"DeleteRegistryTree",
+                                                L"DeleteSetting"}));
     EXPECT_TRUE(NothingLeft());
 }
 
@@ -346,11 +347,15 @@ TEST_F(Restoring, PuttingBackThatFailsTooIsDoneAtTheNextStart)
 // backup or exactly the list from before, says which, and leaves nothing behind.
 TEST_F(Restoring, KilledAtAnyStepIsFinishedOrUndoneAtTheNextStart)
 {
-    for (const bool listBefore : {true, false}) {
+    for (const int variant : {0, 1, 2, 3}) {
+        const bool listBefore = variant % 2 == 0;
+        const bool renameInSteps = variant >= 2;
         for (int killAt = 0;; ++killAt) {
-            SCOPED_TRACE(testing::Message() << "list before: " << listBefore << ", killed at change " << killAt);
+            SCOPED_TRACE(testing::Message() << "list before: " << listBefore << ", renames in steps: " << renameInSteps
+                                            << ", killed at change " << killAt);
             os = fake::Os();
             Restoring::SetUp();
+            os.renameInSteps = renameInSteps;
             safety.reset();
             if (!listBefore) {
                 os.registryKeys.clear();
@@ -415,7 +420,7 @@ TEST_F(Restoring, RecoveryThatFailsKeepsItsJournal)
         os = fake::Os();
         Restoring::SetUp();
         safety.reset();
-        os.killAt = 9; // the list before renamed aside, the new one not yet in place
+        os.killAt = 10; // the list before renamed aside, the new one not yet in place
         EXPECT_THROW(Restore(), fake::Killed);
         ASSERT_EQ(os.otherKeys.count(L"hkcu\\software\\zephrix\\wrenlet2.larkspool-before"), 1u) << "the kill's moment";
         os.killAt = -1;
