@@ -374,10 +374,11 @@ void CopyAndRemoveKey(const std::wstring& key, const std::wstring& below, const 
         }
     }
     if (status == ERROR_SUCCESS) {
-        status = ::RegDeleteTreeW(source, nullptr);
+        status = ::RegDeleteTreeW(HKEY_CURRENT_USER, below.c_str());
     }
     if (status == ERROR_SUCCESS) {
         status = ::RegDeleteKeyW(HKEY_CURRENT_USER, below.c_str());
+        status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status; // gone with its tree already
     }
     if (status != ERROR_SUCCESS) {
         throw Failure(L"Renaming the registry key", key + L" to " + newName, ErrorText(status));
