@@ -11,37 +11,6 @@ name() { wine reg add "$ADDON_KEY\\CustomNames" /v "$1" /d "$2" /f >/dev/null; }
 dump() { wine reg query "$1" /s 2>/dev/null | tr -d '\r' | grep REG_ | sed 's/^ *//' | sort; }
 measure() { wine "$MEASURE" "$@" 2>/dev/null | tr -d '\r'; }
 backup_now() { wine "$EXE" /backup >/dev/null 2>&1; }
-open_backups() { # right-click on the background, then the menu's second item
-    window "LarkSpool."
-    click_at 60 100 3
-    xdotool key Down Down Return
-    probe wait "$TITLE" 10 || return 1
-    sleep 1
-    window "$TITLE"
-}
-select_row() { # n: the list's row, counted from 1, alone selected
-    click_at 100 60 # the first row
-    xdotool key Home
-    for _ in $(seq 2 "$1"); do xdotool key Down; done
-    sleep 0.3
-}
-answer() { # the key for the message box that comes up: y for Yes, Return for OK
-    local box=""
-    for _ in $(seq 100); do
-        box=$(xdotool search --onlyvisible --name '^LarkSpool$' 2>/dev/null | head -n 1)
-        [ -n "$box" ] && break
-        sleep 0.1
-    done
-    [ -n "$box" ] || { echo "FAIL: no message box came up" >&2; FAILED=$((FAILED + 1)); return; }
-    sleep 0.3
-    xdotool windowactivate --sync "$box" 2>/dev/null
-    xdotool key "$1"
-    for _ in $(seq 50); do # gone before the next step
-        xdotool search --onlyvisible --name '^LarkSpool$' >/dev/null 2>&1 || break
-        sleep 0.1
-    done
-}
-
 # Three backups of a changing list, each a run of its own that moves the count on by two:
 # 5 (Alice, Bob), 7 (Carol added), 9 (Bob's name changed).
 wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1

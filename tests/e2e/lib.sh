@@ -193,4 +193,38 @@ wait_for_backup() { # path of the .reg file: waits until it exists and has stopp
     return 1
 }
 
+# The Backups window, opened and answered as a person would.
+BACKUPS_TITLE="LarkSpool Backups"
+open_backups() { # right-click on the background, then the menu's second item
+    window "LarkSpool."
+    click_at 60 100 3
+    xdotool key Down Down Return
+    probe wait "$BACKUPS_TITLE" 10 || return 1
+    sleep 1
+    window "$BACKUPS_TITLE"
+}
+select_row() { # n: the list's row, counted from 1, alone selected
+    click_at 100 60 # the first row
+    xdotool key Home
+    for _ in $(seq 2 "$1"); do xdotool key Down; done
+    sleep 0.3
+}
+answer() { # the key for the message box that comes up: y for Yes, Return for OK
+    local box=""
+    for _ in $(seq 100); do
+        box=$(xdotool search --onlyvisible --name '^LarkSpool$' 2>/dev/null | head -n 1)
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    [ -n "$box" ] || { echo "FAIL: no message box came up" >&2; FAILED=$((FAILED + 1)); return; }
+    sleep 0.3
+    xdotool windowactivate --sync "$box" 2>/dev/null
+    xdotool key "$1"
+    for _ in $(seq 50); do # gone before the next step
+        xdotool search --onlyvisible --name '^LarkSpool$' >/dev/null 2>&1 || break
+        sleep 0.1
+    done
+}
+
+
 wipe_backups() { rm -rf "$DRIVE_C"/[Ll]ark[Ss]pool* "$DRIVE_C/planted-program-ran.txt"; }
