@@ -66,9 +66,9 @@ void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNu
     }
 }
 
-// What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
-// the check, as the window does them.
-int Backup(platform::Os& os, int keep)
+// What a start and one click on "Export Custom Names" do: the backup started, its date stamp
+// written; null, with a line saying why, when the registry tool is missing.
+std::unique_ptr<backup::ExportRun> StartBackup(platform::Os& os)
 {
     const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
     const std::wstring startCount = ReadRunCount(os, tell);
@@ -80,14 +80,25 @@ int Backup(platform::Os& os, int keep)
         StoreRunCount(os, count == 0 ? 0 : count - 1);
         tell(L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() + L" nor in " +
              os.AppPath());
-        return kExitExportFailed;
+        return nullptr;
     }
     std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
-    const std::wstring runNumber = run->runNumber();
-    backup::WriteDateStamp(os, runNumber);
+    backup::WriteDateStamp(os, run->runNumber());
     // The export's refresh: the counter moves on from the number whose folder was made.
-    StoreRunCount(os, *backup::ParseRunNumber(runNumber) + 2);
+    StoreRunCount(os, *backup::ParseRunNumber(run->runNumber()) + 2);
+    return run;
+}
 
+// What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
+// the check, as the window does them.
+int Backup(platform::Os& os, int keep)
+{
+    const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
+    const std::unique_ptr<backup::ExportRun> run = StartBackup(os);
+    if (!run) {
+        return kExitExportFailed;
+    }
+    const std::wstring runNumber = run->runNumber();
     while (run->Poll() == backup::ExportRun::State::Exporting || run->state() == backup::ExportRun::State::Checking) {
         os.Sleep(kPollMilliseconds);
     }
@@ -133,6 +144,42 @@ int Check(platform::Os& os, const std::wstring& file)
     return check.differences.empty() ? kExitOk : kExitDiffers;
 }
 
+// Any registration file restored as the Backups window restores, without the question: the
+// command is the consent.
+int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
+{
+    if (recoveryFailed) {
+        return kExitRestoreFailed; // the list from before is still to be put back
+    }
+    std::unique_ptr<backup::ExportRun> safety;
+    const backup::RestoreOutcome outcome = backup::Restore(
+        os, backup::PlanRestoreFromFile(os, file),
+        [&os, &safety]() -> backup::ExportRun* {
+            try {
+                safety = StartBackup(os);
+            } catch (const platform::Failure& failure) {
+                Tell(os, failure.text()); // drive C: cannot be written: nothing was changed
+            }
+            return safety.get();
+        },
+        false, [&os](const std::wstring& step) { os.Print(step); });
+    Tell(os, outcome.message);
+    switch (outcome.result) {
+    case backup::RestoreOutcome::Result::Restored:
+        return kExitOk;
+    case backup::RestoreOutcome::Result::Unreadable:
+        return kExitUnreadable;
+    case backup::RestoreOutcome::Result::Refused:
+        return kExitRefused;
+    case backup::RestoreOutcome::Result::SafetyFailed:
+        return kExitExportFailed;
+    case backup::RestoreOutcome::Result::PutBack:
+        return kExitNotRestored;
+    default:
+        return kExitRestoreFailed;
+    }
+}
+
 int List(platform::Os& os)
 {
     const platform::RegistryTree now = os.ReadRegistryTree(backup::kAddOnKey).value_or(platform::RegistryTree{});
@@ -176,11 +223,11 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
         command.mode = Mode::List;
     } else if (name == L"?") {
         command.mode = Mode::Usage;
-    } else if (name == L"check") {
+    } else if (name == L"check" || name == L"restore") {
         if (arguments.size() < 2) {
-            return NotUnderstood(L"The switch " + arguments[0] + L" needs the backup file to check.");
+            return NotUnderstood(L"The switch " + arguments[0] + L" needs the backup file to " + name + L".");
         }
-        command.mode = Mode::Check;
+        command.mode = name == L"check" ? Mode::Check : Mode::Restore;
         command.file = arguments[1];
         expected = 2;
     } else {
@@ -201,6 +248,11 @@ std::wstring UsageText()
            kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
            L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
            L"                            5 unreadable or not a backup of the list\n" +
+           kProgram +
+           L" /restore FILE makes the list what the file holds, after a checked backup of it:\n"
+           L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
+           L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
+           L"                            the list as before, 9 not restored nor put back\n" +
            kProgram + L" /list         lists the backups, newest first\n" + kProgram +
            L" /?            shows this text";
 }
@@ -221,6 +273,8 @@ int RunCommand(platform::Os& os, const Command& command)
             return Backup(os, recoveryFailed ? 0 : command.keep);
         case Mode::Check:
             return Check(os, command.file);
+        case Mode::Restore:
+            return Restore(os, command.file, recoveryFailed);
         case Mode::List:
             return List(os);
         case Mode::Usage:
@@ -233,9 +287,10 @@ int RunCommand(platform::Os& os, const Command& command)
         }
     } catch (const std::exception& error) {
         Tell(os, platform::StopMessage(error));
-        return command.mode == Mode::Check    ? kExitUnreadable
-               : command.mode == Mode::Backup ? kExitExportFailed
-                                              : kExitUsage;
+        return command.mode == Mode::Check     ? kExitUnreadable
+               : command.mode == Mode::Backup  ? kExitExportFailed
+               : command.mode == Mode::Restore ? kExitRestoreFailed
+                                               : kExitUsage;
     }
 }
 
