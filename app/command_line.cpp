@@ -5,6 +5,7 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/copies.h"
 #include "backup/export.h"
 #include "backup/restore.h"
 #include "backup/run_number.h"
@@ -107,10 +108,14 @@ int Backup(platform::Os& os, int keep)
         tell(file + L": " + backup::FormatKilobytes(os.FileLen(file), os.DecimalSeparator()) + L" kb, " +
              backup::CountOf(run->valuesChecked(), L"value", L"values") + L" in " +
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
+        const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
+        if (copy) {
+            tell(copy->text);
+        }
         if (keep > 0) {
             KeepNewest(os, static_cast<std::size_t>(keep), runNumber);
         }
-        return kExitOk;
+        return copy && !copy->kept ? kExitCopyFailed : kExitOk;
     }
     switch (run->problem()) {
     case backup::ExportRun::Problem::NothingToBackUp:
@@ -163,6 +168,11 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
             return safety.get();
         },
         false, [&os](const std::wstring& step) { os.Print(step); });
+    if (safety && safety->state() == backup::ExportRun::State::Checked) {
+        if (const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, safety->runNumber())) {
+            Tell(os, L"Backup " + safety->runNumber() + L": " + copy->text);
+        }
+    }
     Tell(os, outcome.message);
     switch (outcome.result) {
     case backup::RestoreOutcome::Result::Restored:
@@ -178,6 +188,25 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
     default:
         return kExitRestoreFailed;
     }
+}
+
+// Where copies go: shown, set after a write test, or turned off.
+int Copies(platform::Os& os, const Command& command)
+{
+    if (!command.hasFile) {
+        const std::wstring folder = backup::CopiesFolder(os);
+        os.Print(folder.empty() ? L"off" : folder);
+        return kExitOk;
+    }
+    const bool off = SwitchName(L"/" + command.file) == L"off";
+    try {
+        backup::SetCopiesFolder(os, off ? L"" : command.file);
+    } catch (const platform::Failure& failure) {
+        Tell(os, L"Copies are not kept in " + command.file + L": " + failure.text());
+        return kExitUsage;
+    }
+    os.Print(off ? L"Copies: off" : L"Copies: " + command.file);
+    return kExitOk;
 }
 
 int List(platform::Os& os)
@@ -219,6 +248,13 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
             command.keep = static_cast<int>(*keep);
             expected = 3;
         }
+    } else if (name == L"copies") {
+        command.mode = Mode::Copies;
+        if (arguments.size() >= 2) {
+            command.file = arguments[1];
+            command.hasFile = true;
+            expected = 2;
+        }
     } else if (name == L"list") {
         command.mode = Mode::List;
     } else if (name == L"?") {
@@ -244,7 +280,8 @@ std::wstring UsageText()
     return std::wstring(L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n\n") + kProgram +
            L"               opens the window\n" + kProgram +
            L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
-           L"                            3 the export failed, 4 the backup differs or is unreadable\n" +
+           L"                            3 the export failed, 4 the backup differs or is unreadable,\n"
+           L"                            6 checked but its copy failed\n" +
            kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
            L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
            L"                            5 unreadable or not a backup of the list\n" +
@@ -253,6 +290,9 @@ std::wstring UsageText()
            L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
            L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
            L"                            the list as before, 9 not restored nor put back\n" +
+           kProgram +
+           L" /copies FOLDER keeps a checked copy of each backup in FOLDER; /copies off stops,\n"
+           L"                            /copies shows where copies go\n" +
            kProgram + L" /list         lists the backups, newest first\n" + kProgram +
            L" /?            shows this text";
 }
@@ -275,6 +315,8 @@ int RunCommand(platform::Os& os, const Command& command)
             return Check(os, command.file);
         case Mode::Restore:
             return Restore(os, command.file, recoveryFailed);
+        case Mode::Copies:
+            return Copies(os, command);
         case Mode::List:
             return List(os);
         case Mode::Usage:

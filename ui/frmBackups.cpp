@@ -20,7 +20,8 @@ using platform::Control;
 using platform::ControlKind;
 
 constexpr platform::Color kTextBlue = 0x00B6703D;
-constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore", L"cmdDelete", L"cmdOpenFolder", L"cmdClose"};
+constexpr const wchar_t* kCommands[] = {L"cmdCompare",    L"cmdRestore",         L"cmdDelete",
+                                        L"cmdOpenFolder", L"cmdRestoreFromFile", L"cmdClose"};
 // How long the end of the session may wait for a restore to leave the key whole: Windows gives
 // a program about five seconds.
 constexpr int kEndOfSessionWait = 4000;
@@ -90,7 +91,8 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdRestore", L"Restore", 1320, 1095, L'R'),
                        CommandLabel(L"cmdDelete", L"Delete", 2520, 1095, L'D'),
                        CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215, L'O'),
-                       CommandLabel(L"cmdClose", L"Close", 5040, 1095, L'l'),
+                       CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 5040, 1935, L'F'),
+                       CommandLabel(L"cmdClose", L"Close", 7080, 1095, L'l'),
                        list,
                        text,
                        timer};
@@ -109,6 +111,7 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
     On(L"cmdDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
     On(L"cmdOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
+    On(L"cmdRestoreFromFile_Click", [this](platform::EventArgs&) { cmdRestoreFromFile_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
@@ -344,12 +347,7 @@ void frmBackups::tmrWork_Timer()
 // The restore runs off the window's thread, a stage at a time; the window asks and tells.
 void frmBackups::cmdRestore_Click()
 {
-    if (Restoring()) {
-        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
-        return;
-    }
-    if (!restoresRefused_.empty()) {
-        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
+    if (!MayStartRestore()) {
         return;
     }
     const std::vector<std::wstring> selected = SelectedNumbers();
@@ -357,16 +355,55 @@ void frmBackups::cmdRestore_Click()
         os.MsgBox(L"Select the one backup to restore.", platform::MessageKind::Information);
         return;
     }
+    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
+    StartRestore(L"Reading backup " + selected[0], [number = selected[0], created](platform::Os& system) {
+        return backup::PlanRestore(system, number, created);
+    });
+}
+
+// Any registration file (a copy from a stick, an attachment) through the same steps.
+void frmBackups::cmdRestoreFromFile_Click()
+{
+    if (!MayStartRestore()) {
+        return;
+    }
+    std::optional<std::wstring> file;
+    try {
+        file = os.ChooseFile(hWnd(), L"Restore From File");
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(failure.text(), platform::MessageKind::Error); // nothing was changed
+        return;
+    }
+    if (!file) {
+        return;
+    }
+    StartRestore(L"Reading " + *file,
+                 [file = *file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
+}
+
+bool frmBackups::MayStartRestore()
+{
+    if (Restoring()) {
+        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
+        return false;
+    }
+    if (!restoresRefused_.empty()) {
+        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+void frmBackups::StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan)
+{
     StopWork();
     comparison_.reset();
-    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
     restorePlan_ = std::make_shared<backup::RestorePlan>();
     restoreProgress_ = std::make_shared<backup::RestoreProgress>();
-    restoreProgress_->Step(L"Reading backup " + selected[0]);
+    restoreProgress_->Step(firstStep);
     restoreStage_ = RestoreStage::Planning;
-    restoreJob_ = os.StartJob([&system = os, plan = restorePlan_, number = selected[0], created] {
-        *plan = backup::PlanRestore(system, number, created);
-    });
+    restoreJob_ =
+        os.StartJob([&system = os, plan = restorePlan_, makePlan = std::move(makePlan)] { *plan = makePlan(system); });
     (*this)[L"tmrWork"].enabled = true;
     StepRestore();
 }

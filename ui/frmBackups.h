@@ -50,6 +50,7 @@ private:
     void cmdRestore_Click();
     void cmdDelete_Click();
     void cmdOpenFolder_Click();
+    void cmdRestoreFromFile_Click();
     void cmdClose_Click();
     void tmrWork_Timer();
 
@@ -61,6 +62,9 @@ private:
 
     // The restore, a stage at each tick.
     enum class RestoreStage { None, Planning, Asking, SafetyBackup, Replacing };
+    // Tells why no restore may start now, if so.
+    bool MayStartRestore();
+    void StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan);
     void StepRestore();
     void AdvanceRestore();
     void StartReplacing(const std::wstring& safetyRunNumber);

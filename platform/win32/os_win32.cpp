@@ -141,7 +141,8 @@ constexpr wchar_t kCurrentUserShort[] = L"HKCU\\";
 constexpr wchar_t kCurrentUser[] = L"HKEY_CURRENT_USER\\";
 constexpr int kRegistryReaders = 4;
 
-// The path below HKCU of a key named HKCU\... or HKEY_CURRENT_USER\...
+} // namespace
+
 std::wstring BelowCurrentUser(const std::wstring& key)
 {
     for (const std::wstring prefix : {kCurrentUserShort, kCurrentUser}) {
@@ -152,6 +153,8 @@ std::wstring BelowCurrentUser(const std::wstring& key)
     }
     throw Failure(L"Reading the registry key", key, L"Only keys under HKEY_CURRENT_USER are read.");
 }
+
+namespace {
 
 // Opens a key for reading; an empty owner when it does not exist.
 Key OpenForReading(HKEY parent, const std::wstring& subkey, const std::wstring& fullName)
@@ -337,14 +340,6 @@ void Win32Os::WriteRegistryTree(const RegistryTree& tree)
                               ErrorText(status));
             }
         }
-    }
-}
-
-void Win32Os::RenameRegistryKey(const std::wstring& key, const std::wstring& newName)
-{
-    const LSTATUS status = ::RegRenameKey(HKEY_CURRENT_USER, BelowCurrentUser(key).c_str(), newName.c_str());
-    if (status != ERROR_SUCCESS) {
-        throw Failure(L"Renaming the registry key", key + L" to " + newName, ErrorText(status));
     }
 }
 

@@ -122,6 +122,26 @@ TEST(CommandLine, BackupOfTheKeyIsChecked)
     EXPECT_TRUE(machine.os.messages.empty()) << "nothing waits for a click";
 }
 
+// With copies on, the copy's outcome is a line of its own; a failed copy leaves the backup checked
+// and ends with its own exit code.
+TEST(CommandLine, BackupTellsItsCopy)
+{
+    for (const bool plugged : {true, false}) {
+        Machine machine;
+        machine.os.settings[L"lsBundle\\Copies\\Folder"] = L"E:\\Copies";
+        if (plugged) {
+            machine.os.folders.insert(L"e:\\copies");
+        }
+        EXPECT_EQ(machine.Run({L"/backup"}), plugged ? app::kExitOk : app::kExitCopyFailed);
+        ASSERT_EQ(machine.os.printed.size(), 2u);
+        EXPECT_NE(machine.os.printed[0].find(L", checked"), std::wstring::npos);
+        EXPECT_EQ(machine.os.printed[1], plugged ? L"copy kept"
+                                                 : L"copy not made: E:\\Copies\\HOMEPC: The system cannot find "
+                                                   L"the path specified.");
+        EXPECT_EQ(machine.os.files.count(L"e:\\copies\\homepc\\larkspool7\\larkspool7.reg"), plugged ? 1u : 0u);
+    }
+}
+
 TEST(CommandLine, BackupOutcomesAndTheirExitCodes)
 {
     struct Case {

@@ -1,0 +1,104 @@
+#include "backup/copies.h"
+
+#include "backup/backup_paths.h"
+
+namespace backup {
+
+namespace {
+
+constexpr wchar_t kAppName[] = L"lsBundle";
+constexpr wchar_t kSection[] = L"Copies";
+constexpr wchar_t kKey[] = L"Folder";
+// Beside the target, so that the rename stays on its drive.
+constexpr wchar_t kTemporary[] = L".LarkSpool-copy";
+constexpr wchar_t kWriteTest[] = L"LarkSpool write test.tmp";
+
+struct NotCopied {
+    std::wstring why;
+};
+
+void RemoveQuietly(platform::Os& os, const std::wstring& path)
+{
+    try {
+        if (os.FileExists(path)) {
+            os.RemoveFile(path);
+        }
+    } catch (const platform::Failure&) {
+        // Nothing better can be done here; the failure that led here is what gets told.
+    }
+}
+
+// One file copied so that the target, once it has its name, is complete.
+void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& target, bool readOnly)
+{
+    const std::vector<std::uint8_t> bytes = os.ReadFileBytes(source);
+    if (os.FileExists(target)) {
+        if (os.ReadFileBytes(target) != bytes) {
+            throw NotCopied{target + L" exists and differs; it is not overwritten"};
+        }
+        return;
+    }
+    const std::wstring temporary = target + kTemporary;
+    RemoveQuietly(os, temporary); // left by a copy that was cut off
+    try {
+        os.WriteFileFlushed(temporary, bytes);
+        if (os.ReadFileBytes(temporary) != bytes) {
+            throw NotCopied{temporary + L" read back differs"};
+        }
+        os.RenameFile(temporary, target);
+    } catch (...) {
+        RemoveQuietly(os, temporary);
+        throw;
+    }
+    if (readOnly) {
+        os.SetAttr(target, platform::vbReadOnly);
+    }
+}
+
+} // namespace
+
+std::wstring CopiesFolder(platform::Os& os)
+{
+    try {
+        return os.GetSetting(kAppName, kSection, kKey);
+    } catch (const platform::NotText&) {
+        return {};
+    }
+}
+
+void SetCopiesFolder(platform::Os& os, const std::wstring& folder)
+{
+    if (!folder.empty()) {
+        const std::wstring test = JoinPath(folder, kWriteTest);
+        os.WriteFileFlushed(test, {'L', 'S'});
+        os.RemoveFile(test);
+    }
+    os.SaveSetting(kAppName, kSection, kKey, folder);
+}
+
+std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, const std::wstring& runNumber)
+{
+    return JoinPath(JoinPath(copiesFolder, os.ComputerName()), L"Larkspool" + runNumber);
+}
+
+std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return std::nullopt;
+    }
+    try {
+        const std::wstring folder = CopyFolder(os, copies, runNumber);
+        os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
+        os.MakeNewDir(folder);
+        CopyFile(os, BackupFile(runNumber), JoinPath(folder, L"Larkspool" + runNumber + L".reg"), false);
+        CopyFile(os, DateStampFile(runNumber), JoinPath(folder, L"Date Created.txt"), true);
+    } catch (const NotCopied& failed) {
+        return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why};
+    } catch (const platform::Failure& failure) {
+        return CopyOutcome{.kept = false, .text = L"copy not made: " + failure.subject() + L": " + failure.reason()};
+    }
+    return CopyOutcome{.kept = true, .text = L"copy kept"};
+}
+
+} // namespace backup
