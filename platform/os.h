@@ -166,6 +166,9 @@ public:
 
     // The system's file picker for a registration file, owned by the window; nothing on Cancel.
     virtual std::optional<std::wstring> ChooseFile(WindowHandle owner, const std::wstring& title) = 0;
+    // The system's folder picker, starting in the user's synced folder when there is one, else in
+    // Documents; nothing on Cancel.
+    virtual std::optional<std::wstring> ChooseFolder(WindowHandle owner, const std::wstring& title) = 0;
 
     virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
     // A question with Yes and No, No the default; true for Yes.

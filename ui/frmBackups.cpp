@@ -3,6 +3,7 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/copies.h"
 #include "backup/export.h"
 #include "backup/list_file.h"
 #include "backup/reg_file.h"
@@ -20,8 +21,8 @@ using platform::Control;
 using platform::ControlKind;
 
 constexpr platform::Color kTextBlue = 0x00B6703D;
-constexpr const wchar_t* kCommands[] = {L"cmdCompare",    L"cmdRestore",         L"cmdDelete",
-                                        L"cmdOpenFolder", L"cmdRestoreFromFile", L"cmdClose"};
+constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"cmdDelete", L"cmdOpenFolder",
+                                        L"cmdCopies",  L"cmdRestoreFromFile", L"cmdClose"};
 // How long the end of the session may wait for a restore to leave the key whole: Windows gives
 // a program about five seconds.
 constexpr int kEndOfSessionWait = 4000;
@@ -61,11 +62,11 @@ platform::Layout frmBackups::Layout()
     layout.caption = L"LarkSpool Backups";
     layout.backColor = 0xFFFFFF;
     layout.frame = platform::Frame::Sizable;
-    layout.clientWidth = 9000;
+    layout.clientWidth = 9600;
     layout.clientHeight = 5640;
 
     Control list{
-        .name = L"lstBackups", .kind = ControlKind::ListView, .left = 120, .top = 495, .width = 8760, .height = 2880};
+        .name = L"lstBackups", .kind = ControlKind::ListView, .left = 120, .top = 495, .width = 9360, .height = 2880};
     list.foreColor = kTextBlue;
     list.backColor = 0xFFFFFF;
     list.tabIndex = 0;
@@ -75,7 +76,7 @@ platform::Layout frmBackups::Layout()
                     {L"Values", 900}, {L"Keys", 700},     {L"State", 2500}};
 
     Control text{
-        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 8760, .height = 2025};
+        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 2025};
     text.foreColor = kTextBlue;
     text.backColor = 0xFFFFFF;
     text.tabIndex = 1;
@@ -91,8 +92,9 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdRestore", L"Restore", 1320, 1095, L'R'),
                        CommandLabel(L"cmdDelete", L"Delete", 2520, 1095, L'D'),
                        CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215, L'O'),
-                       CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 5040, 1935, L'F'),
-                       CommandLabel(L"cmdClose", L"Close", 7080, 1095, L'l'),
+                       CommandLabel(L"cmdCopies", L"Copies...", 5040, 1095, L'p'),
+                       CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 6240, 1935, L'F'),
+                       CommandLabel(L"cmdClose", L"Close", 8280, 1095, L'l'),
                        list,
                        text,
                        timer};
@@ -112,6 +114,7 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
     On(L"cmdOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
     On(L"cmdRestoreFromFile_Click", [this](platform::EventArgs&) { cmdRestoreFromFile_Click(); });
+    On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
@@ -133,6 +136,40 @@ frmBackups::~frmBackups()
 void frmBackups::Form_Load()
 {
     ListBackups();
+    ShowCopiesFolder();
+}
+
+void frmBackups::ShowCopiesFolder()
+{
+    const std::wstring folder = backup::CopiesFolder(os);
+    (*this)[L"txtCompare"].caption =
+        folder.empty() ? L"" : L"Copies of the backups go to " + backup::JoinPath(folder, os.ComputerName()) + L".";
+}
+
+// Where copies go: a folder chosen with the system's picker, tried at once; while copies are on,
+// the user is asked first whether to choose another folder or to stop them.
+void frmBackups::cmdCopies_Click()
+{
+    const std::wstring current = backup::CopiesFolder(os);
+    if (!current.empty() && !os.Ask(L"Copies of the backups go to " + current + L".\n\nChoose another folder?")) {
+        if (os.Ask(L"Stop keeping copies of the backups in " + current + L"?")) {
+            backup::SetCopiesFolder(os, L"");
+            ShowCopiesFolder();
+        }
+        return;
+    }
+    std::optional<std::wstring> folder;
+    try {
+        folder = os.ChooseFolder(hWnd(), L"Copies");
+        if (folder) {
+            backup::SetCopiesFolder(os, *folder);
+        }
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + failure.text(),
+                  platform::MessageKind::Error);
+        return;
+    }
+    ShowCopiesFolder();
 }
 
 void frmBackups::Form_Unload(platform::EventArgs& args)

@@ -51,6 +51,8 @@ private:
     void cmdDelete_Click();
     void cmdOpenFolder_Click();
     void cmdRestoreFromFile_Click();
+    void cmdCopies_Click();
+    void ShowCopiesFolder();
     void cmdClose_Click();
     void tmrWork_Timer();
 

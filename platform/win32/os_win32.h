@@ -71,6 +71,7 @@ public:
     bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     std::optional<std::wstring> ChooseFile(WindowHandle owner, const std::wstring& title) override;
+    std::optional<std::wstring> ChooseFolder(WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;

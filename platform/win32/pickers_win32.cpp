@@ -3,6 +3,8 @@
 #include "platform/win32/com.h"
 #include "platform/win32/os_win32.h"
 
+#include <knownfolders.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 namespace platform::win32 {
@@ -40,9 +42,29 @@ private:
     decltype(&::CoUninitialize) uninitialize_;
 };
 
-} // namespace
+// The folder picker opens in the user's synced folder (OneDrive) when there is one, else in
+// Documents; where neither is known, where the system chooses.
+void StartInSyncedFolder(IFileOpenDialog& dialog)
+{
+    try {
+        const Library shell32 = LoadSystemLibrary(L"shell32.dll");
+        const auto knownFolderItem =
+            LibraryFunction<decltype(&::SHGetKnownFolderItem)>(shell32, "SHGetKnownFolderItem");
+        for (const KNOWNFOLDERID& known : {FOLDERID_SkyDrive, FOLDERID_Documents}) {
+            ComPtr<IShellItem> folder;
+            if (SUCCEEDED(knownFolderItem(known, KF_FLAG_DEFAULT, nullptr, IID_IShellItem,
+                                          reinterpret_cast<void**>(folder.put())))) {
+                dialog.SetFolder(folder.get());
+                return;
+            }
+        }
+    } catch (const Failure&) {
+        // Without shell32's help the picker starts where the system chooses.
+    }
+}
 
-std::optional<std::wstring> Win32Os::ChooseFile(WindowHandle owner, const std::wstring& title)
+// The picker, open on the window; the chosen file or folder, nothing on Cancel.
+std::optional<std::wstring> Pick(WindowHandle owner, const std::wstring& title, bool folders)
 {
     const Library ole32 = LoadSystemLibrary(L"ole32.dll");
     const auto initialize = LibraryFunction<decltype(&::CoInitializeEx)>(ole32, "CoInitializeEx");
@@ -55,12 +77,19 @@ std::optional<std::wstring> Win32Os::ChooseFile(WindowHandle owner, const std::w
     Check(createInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                          reinterpret_cast<void**>(dialog.put())),
           L"Opening");
-    const COMDLG_FILTERSPEC types[] = {{L"Registration files (*.reg)", L"*.reg"}, {L"All files (*.*)", L"*.*"}};
-    Check(dialog->SetFileTypes(2, types), L"Preparing");
-    Check(dialog->SetTitle(title.c_str()), L"Preparing");
     FILEOPENDIALOGOPTIONS options = 0;
     Check(dialog->GetOptions(&options), L"Preparing");
-    Check(dialog->SetOptions(options | FOS_FORCEFILESYSTEM | FOS_FILEMUSTEXIST | FOS_PATHMUSTEXIST), L"Preparing");
+    options |= FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST;
+    if (folders) {
+        options |= FOS_PICKFOLDERS;
+        StartInSyncedFolder(*dialog.get());
+    } else {
+        const COMDLG_FILTERSPEC types[] = {{L"Registration files (*.reg)", L"*.reg"}, {L"All files (*.*)", L"*.*"}};
+        Check(dialog->SetFileTypes(2, types), L"Preparing");
+        options |= FOS_FILEMUSTEXIST;
+    }
+    Check(dialog->SetOptions(options), L"Preparing");
+    Check(dialog->SetTitle(title.c_str()), L"Preparing");
     const HRESULT shown = dialog->Show(reinterpret_cast<HWND>(owner));
     if (shown == HRESULT_FROM_WIN32(ERROR_CANCELLED)) {
         return std::nullopt;
@@ -73,6 +102,18 @@ std::optional<std::wstring> Win32Os::ChooseFile(WindowHandle owner, const std::w
     std::wstring chosen(path);
     freeMemory(path);
     return chosen;
+}
+
+} // namespace
+
+std::optional<std::wstring> Win32Os::ChooseFile(WindowHandle owner, const std::wstring& title)
+{
+    return Pick(owner, title, false);
+}
+
+std::optional<std::wstring> Win32Os::ChooseFolder(WindowHandle owner, const std::wstring& title)
+{
+    return Pick(owner, title, true);
 }
 
 } // namespace platform::win32

@@ -282,6 +282,36 @@ TEST_F(BackupsWindow, RestoreFromAFileNamesItAndItsDate)
     EXPECT_TRUE(backup::CompareTrees(stick, os.addOnTree).empty());
 }
 
+// "Copies...": a folder chosen is tried at once; while copies are on, the user is asked first
+// whether to choose another folder or to stop them; the text box says where copies go.
+TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
+{
+    const std::wstring kSetting = L"lsBundle\\Copies\\Folder";
+    Open();
+    EXPECT_EQ(Text(), L"");
+    window->Fire(L"cmdCopies", L"Click"); // Cancel
+    EXPECT_EQ(os.settings.count(kSetting), 0u);
+    os.chosenFolder = L"F:\\Gone";
+    window->Fire(L"cmdCopies", L"Click");
+    EXPECT_EQ(os.settings.count(kSetting), 0u);
+    EXPECT_EQ(os.messages.back().rfind(L"Copies cannot be kept in F:\\Gone:\n", 0), 0u);
+    os.folders.insert(L"e:\\stick");
+    os.chosenFolder = L"E:\\Stick";
+    window->Fire(L"cmdCopies", L"Click");
+    EXPECT_EQ(os.settings[kSetting], L"E:\\Stick");
+    EXPECT_EQ(Text(), L"Copies of the backups go to E:\\Stick\\HOMEPC.");
+    EXPECT_TRUE(os.questions.empty());
+    os.answers = {false, false}; // not another folder, not stopped either
+    window->Fire(L"cmdCopies", L"Click");
+    EXPECT_EQ(os.settings[kSetting], L"E:\\Stick");
+    EXPECT_EQ(os.questions.size(), 2u);
+    os.answers = {false, true};
+    window->Fire(L"cmdCopies", L"Click");
+    EXPECT_EQ(os.settings[kSetting], L"");
+    EXPECT_EQ(Text(), L"");
+    EXPECT_EQ(os.CallsNamed(L"ChooseFolder").size(), 3u);
+}
+
 // Closing while the key is being changed asks first, and closes once the key is whole again: here
 // the list from before, since the restore had not yet swapped anything in.
 TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)

@@ -486,6 +486,12 @@ std::optional<std::wstring> Os::ChooseFile(platform::WindowHandle /*owner*/, con
     return chosenFile;
 }
 
+std::optional<std::wstring> Os::ChooseFolder(platform::WindowHandle /*owner*/, const std::wstring& title)
+{
+    Call(L"ChooseFolder", title);
+    return chosenFolder;
+}
+
 void Os::MsgBox(const std::wstring& text, platform::MessageKind /*kind*/)
 {
     Call(L"MsgBox", text);

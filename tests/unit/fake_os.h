@@ -66,9 +66,10 @@ public:
     std::vector<std::wstring> messages;
     std::vector<std::wstring> printed;
     std::vector<std::wstring> questions;
-    bool answer = true;                     // Yes
-    std::optional<std::wstring> chosenFile; // what the file picker gives; nothing: Cancel
-    std::vector<bool> answers;              // the answers to the next questions, before `answer`
+    bool answer = true;                       // Yes
+    std::optional<std::wstring> chosenFile;   // what the file picker gives; nothing: Cancel
+    std::optional<std::wstring> chosenFolder; // what the folder picker gives; nothing: Cancel
+    std::vector<bool> answers;                // the answers to the next questions, before `answer`
     // Changes what WriteRegistryTree writes, as a registry that loses or garbles something.
     std::function<void(platform::RegistryTree&)> onWrite;
     // Called at each Sleep, as time passing: a test lets the registry tool end there.
@@ -116,6 +117,7 @@ public:
     bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
     std::optional<std::wstring> ChooseFile(platform::WindowHandle owner, const std::wstring& title) override;
+    std::optional<std::wstring> ChooseFolder(platform::WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
