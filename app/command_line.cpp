@@ -11,6 +11,7 @@
 #include "backup/run_number.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 namespace app {
@@ -111,6 +112,10 @@ int Backup(platform::Os& os, int keep)
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {
             tell(copy->text);
+            const std::atomic<bool> never{false};
+            if (const std::size_t caughtUp = backup::CatchUpCopies(os, never); caughtUp != 0) {
+                tell(L"Missing copies made: " + backup::CountOf(caughtUp, L"backup", L"backups"));
+            }
         }
         if (keep > 0) {
             KeepNewest(os, static_cast<std::size_t>(keep), runNumber);

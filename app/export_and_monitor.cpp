@@ -8,6 +8,7 @@
 #include "backup/run_number.h"
 
 #include <algorithm>
+#include <atomic>
 
 void Form1::cmdExport_Click()
 {
@@ -77,6 +78,10 @@ void Form1::CopyCheckedBackups()
                                .outcome = outcome,
                                .job = os.StartJob([&system = os, outcome, number = run->runNumber()] {
                                    *outcome = backup::CopyBackup(system, number);
+                                   if (*outcome) { // the copies that were missing, too
+                                       const std::atomic<bool> never{false};
+                                       backup::CatchUpCopies(system, never);
+                                   }
                                })});
         }
     }

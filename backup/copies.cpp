@@ -1,6 +1,11 @@
 #include "backup/copies.h"
 
+#include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/reg_file.h"
+#include "backup/restore.h"
+
+#include <mutex>
 
 namespace backup {
 
@@ -87,6 +92,10 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
     if (copies.empty()) {
         return std::nullopt;
     }
+    // One copy at a time in this program: the window's copy and a catching up never share a
+    // temporary file.
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> guard(oneAtATime);
     try {
         const std::wstring folder = CopyFolder(os, copies, runNumber);
         os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
@@ -99,6 +108,37 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
         return CopyOutcome{.kept = false, .text = L"copy not made: " + failure.subject() + L": " + failure.reason()};
     }
     return CopyOutcome{.kept = true, .text = L"copy kept"};
+}
+
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
+{
+    const std::wstring copies = CopiesFolder(os);
+    std::size_t copied = 0;
+    if (copies.empty()) {
+        return copied;
+    }
+    try {
+        for (const std::wstring& number : ListBackupNumbers(os)) {
+            if (stop) {
+                break;
+            }
+            if (os.FileExists(JoinPath(CopyFolder(os, copies, number), L"Larkspool" + number + L".reg"))) {
+                continue;
+            }
+            try {
+                if (RefusalReason(ReadRegFile(os.ReadFileBytes(BackupFile(number))))) {
+                    continue;
+                }
+            } catch (const RegFileError&) {
+                continue;
+            }
+            const std::optional<CopyOutcome> copy = CopyBackup(os, number);
+            copied += copy && copy->kept ? 1 : 0;
+        }
+    } catch (const platform::Failure&) {
+        // Drive C: or the copies folder cannot be listed or read: the next backup tries again.
+    }
+    return copied;
 }
 
 } // namespace backup

@@ -5,6 +5,8 @@
 
 #include "platform/os.h"
 
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -29,5 +31,11 @@ struct CopyOutcome {
 // identical file already there counts as copied; a different one is never overwritten. Never
 // throws a platform failure.
 std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber);
+
+// The copies that are missing (the drive was not plugged in, copies were turned on later) made
+// for every backup on C: whose file the restore would accept: a registration file of the
+// add-on's key alone. A backup with a file of its name in the copies folder is left alone.
+// Stops between backups when `stop` is set. Gives how many were copied.
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop);
 
 } // namespace backup

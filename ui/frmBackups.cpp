@@ -126,6 +126,10 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
 
 frmBackups::~frmBackups()
 {
+    *catchUpStop_ = true;
+    if (catchUpJob_) {
+        catchUpJob_->LetGo(); // it ends after the backup it copies
+    }
     StopWork();
     if (restoreJob_) {
         restoreProgress_->Stop();
@@ -137,6 +141,7 @@ void frmBackups::Form_Load()
 {
     ListBackups();
     ShowCopiesFolder();
+    catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_] { backup::CatchUpCopies(system, *stop); });
 }
 
 void frmBackups::ShowCopiesFolder()

@@ -95,6 +95,9 @@ private:
     std::size_t comparisonShown_ = 0;
 
     std::unique_ptr<platform::Job> detailsJob_;
+    // Makes the copies that are missing; let go when the window closes.
+    std::shared_ptr<std::atomic<bool>> catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<platform::Job> catchUpJob_;
     std::unique_ptr<platform::Job> comparisonJob_;
 
     RestoreStage restoreStage_ = RestoreStage::None;

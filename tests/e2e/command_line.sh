@@ -100,9 +100,12 @@ larkspool /backup
 equals "/backup with the drive unplugged: exit code" "6" "$CODE"
 check "the backup still checks out: $OUT" eval "echo '$OUT' | head -n 1 | grep -q ', checked$'"
 check "the copy is told as not made: $OUT" eval "echo '$OUT' | sed -n 2p | grep -q '^copy not made: '"
+UNPLUGGED=$(echo "$OUT" | head -n 1 | sed 's/^C:.Larkspool\([0-9]*\).*/\1/')
 ln -sfn "$STICK" "$WINEPREFIX/dosdevices/d:"
 larkspool /backup
 equals "/backup with the drive plugged back" "0:copy kept" "$CODE:$(echo "$OUT" | sed -n 2p)"
+check "the copy missed while unplugged is made too: $OUT" cmp -s "$DRIVE_C/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg" \
+    "$(dirname "$COPY")/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg"
 larkspool /copies OFF
 larkspool /copies
 equals "/copies off" "0:off" "$CODE:$OUT"

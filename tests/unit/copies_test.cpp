@@ -110,6 +110,32 @@ TEST_F(Copying, CopyIsCompleteOrNotMade)
     EXPECT_FALSE(backup::CopyBackup(os, L"5")) << "copies are off";
 }
 
+// Missing copies are made for the backups the restore would accept, none twice, never over a
+// different file.
+TEST_F(Copying, CatchingUp)
+{
+    os.folders.insert(L"c:\\larkspool6");
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = reg.substr(0, 20); // unreadable
+    os.folders.insert(L"c:\\larkspool7");
+    os.files[L"c:\\larkspool7\\larkspool7.reg"] = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Classes\\.bmp]\r\n";
+    os.folders.insert(L"c:\\larkspool8");
+    os.files[L"c:\\larkspool8\\larkspool8.reg"] = reg;
+    os.files[L"c:\\larkspool8\\date created.txt"] = stamp;
+    os.folders.insert(L"e:\\copies\\homepc");
+    os.folders.insert(L"e:\\copies\\homepc\\larkspool8");
+    os.files[L"e:\\copies\\homepc\\larkspool8\\larkspool8.reg"] = "another file";
+    const std::atomic<bool> never{false};
+    EXPECT_EQ(backup::CatchUpCopies(os, never), 1u);
+    EXPECT_EQ(os.files.at(target), reg);
+    for (const wchar_t* number : {L"6", L"7"}) {
+        EXPECT_EQ(os.folders.count(L"e:\\copies\\homepc\\larkspool" + std::wstring(number)), 0u);
+    }
+    EXPECT_EQ(os.files.at(L"e:\\copies\\homepc\\larkspool8\\larkspool8.reg"), "another file");
+    const std::size_t writes = os.CallsNamed(L"WriteFileFlushed").size();
+    EXPECT_EQ(backup::CatchUpCopies(os, never), 0u);
+    EXPECT_EQ(os.CallsNamed(L"WriteFileFlushed").size(), writes) << "none twice";
+}
+
 // /copies: shown, set after a write test, turned off; /backup tells the copy and exits 6 when it
 // failed though the backup checked out.
 TEST_F(Copying, CommandLine)
