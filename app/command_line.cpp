@@ -214,20 +214,28 @@ int Copies(platform::Os& os, const Command& command)
     return kExitOk;
 }
 
+// One line per backup: those on C:, then those found only in the copies folder, each with where
+// its file lies.
 int List(platform::Os& os)
 {
     const platform::RegistryTree now = os.ReadRegistryTree(backup::kAddOnKey).value_or(platform::RegistryTree{});
-    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
-        const backup::BackupDetails details = backup::ReadBackupDetails(os, number, now);
+    const auto line = [&os, &now](const std::wstring& label, const std::wstring& file, const std::wstring& stamp) {
+        const backup::BackupDetails details = backup::ReadBackupDetails(os, file, stamp, now);
         const std::wstring size =
             details.size ? backup::FormatKilobytes(*details.size, os.DecimalSeparator()) + L" kb" : L"";
-        std::wstring line = number;
-        for (const std::wstring& cell :
-             {details.created, size, std::to_wstring(details.values), std::to_wstring(details.keys), details.state}) {
-            line += L"\t";
-            line += cell;
+        std::wstring text = label;
+        for (const std::wstring& cell : {details.created, size, std::to_wstring(details.values),
+                                         std::to_wstring(details.keys), details.state, file}) {
+            text += L"\t";
+            text += cell;
         }
-        os.Print(line);
+        os.Print(text);
+    };
+    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
+        line(number, backup::BackupFile(number), backup::DateStampFile(number));
+    }
+    for (const backup::CopyOnly& copy : backup::ListCopiesOnly(os)) {
+        line(copy.label, copy.file, copy.stamp);
     }
     return kExitOk;
 }

@@ -2,9 +2,11 @@
 
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/compare.h"
 #include "backup/reg_file.h"
 #include "backup/restore.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace backup {
@@ -108,6 +110,40 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
         return CopyOutcome{.kept = false, .text = L"copy not made: " + failure.subject() + L": " + failure.reason()};
     }
     return CopyOutcome{.kept = true, .text = L"copy kept"};
+}
+
+std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
+{
+    std::vector<CopyOnly> rows;
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return rows;
+    }
+    const std::wstring computer = os.ComputerName();
+    const std::vector<std::wstring> onC = ListBackupNumbers(os);
+    try {
+        // This computer's folder first, then the others'.
+        std::vector<std::wstring> computers = os.ListFolders(copies);
+        std::stable_partition(computers.begin(), computers.end(),
+                              [&computer](const std::wstring& name) { return SameName(name, computer); });
+        for (const std::wstring& name : computers) {
+            const std::wstring folder = JoinPath(copies, name);
+            const bool own = SameName(name, computer);
+            for (const std::wstring& number : ListBackupNumbers(os, folder)) {
+                if (own && std::find(onC.begin(), onC.end(), number) != onC.end()) {
+                    continue; // the row of the backup on C: tells its copy
+                }
+                const std::wstring backupFolder = JoinPath(folder, L"Larkspool" + number);
+                const std::wstring where = own ? std::wstring(L"copy") : name;
+                rows.push_back({.label = number + L" (" + where + L")",
+                                .file = JoinPath(backupFolder, L"Larkspool" + number + L".reg"),
+                                .stamp = JoinPath(backupFolder, L"Date Created.txt")});
+            }
+        }
+    } catch (const platform::Failure&) {
+        // The copies folder cannot be listed now (a stick unplugged): only the backups on C:.
+    }
+    return rows;
 }
 
 std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace backup {
 
@@ -31,6 +32,15 @@ struct CopyOutcome {
 // identical file already there counts as copied; a different one is never overwritten. Never
 // throws a platform failure.
 std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber);
+
+// A backup that lies only in the copies folder: this computer's ("5 (copy)"), then other
+// computers' ("5 (OLDPC)"), each newest first.
+struct CopyOnly {
+    std::wstring label;
+    std::wstring file;
+    std::wstring stamp;
+};
+std::vector<CopyOnly> ListCopiesOnly(platform::Os& os);
 
 // The copies that are missing (the drive was not plugged in, copies were turned on later) made
 // for every backup on C: whose file the restore would accept: a registration file of the

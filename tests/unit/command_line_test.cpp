@@ -410,12 +410,13 @@ TEST(CommandLine, ListOfBackupsNewestFirst)
     EXPECT_EQ(
         os.printed,
         (std::vector<std::wstring>{
-            L"12\t\t.03 kb\t0\t0\tunreadable: line 2: key without a closing ']'",
+            L"12\t\t.03 kb\t0\t0\tunreadable: line 2: key without a closing ']'\tC:\\Larkspool12\\Larkspool12.reg",
             L"007\t\t" + backup::FormatKilobytes(os.files.at(L"c:\\larkspool007\\larkspool007.reg").size(), L".") +
-                L" kb\t1\t1\tdiffers from now",
-            L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now",
-            L"4\tunreadable: The device is not ready.\t" + size + L" kb\t2\t2\tsame as now",
-            L"3\t\t\t0\t0\tno backup file",
+                L" kb\t1\t1\tdiffers from now\tC:\\Larkspool007\\Larkspool007.reg",
+            L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now\tC:\\Larkspool5\\Larkspool5.reg",
+            L"4\tunreadable: The device is not ready.\t" + size +
+                L" kb\t2\t2\tsame as now\tC:\\Larkspool4\\Larkspool4.reg",
+            L"3\t\t\t0\t0\tno backup file\tC:\\Larkspool3\\Larkspool3.reg",
         }));
 }
 

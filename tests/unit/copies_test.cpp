@@ -136,6 +136,30 @@ TEST_F(Copying, CatchingUp)
     EXPECT_EQ(os.CallsNamed(L"WriteFileFlushed").size(), writes) << "none twice";
 }
 
+// /list merges the copies: a backup on C: and its copy are one row; copies only, of this computer
+// and then of others, rows of their own, each naming where its file lies.
+TEST_F(Copying, ListMergesTheCopies)
+{
+    const std::atomic<bool> never{false};
+    backup::CatchUpCopies(os, never); // backup 5 and its copy
+    for (const wchar_t* folder :
+         {L"e:\\copies\\homepc\\larkspool4", L"e:\\copies\\oldpc", L"e:\\copies\\oldpc\\larkspool5"}) {
+        os.folders.insert(folder);
+    }
+    os.files[L"e:\\copies\\homepc\\larkspool4\\larkspool4.reg"] = reg;
+    os.files[L"e:\\copies\\oldpc\\larkspool5\\larkspool5.reg"] = reg;
+    EXPECT_EQ(app::RunCommand(os, app::ParseCommandLine({L"/list"})), app::kExitOk);
+    ASSERT_EQ(os.printed.size(), 3u);
+    const auto cells = [](const std::wstring& line) {
+        return std::pair(line.substr(0, line.find(L'\t')), line.substr(line.rfind(L'\t') + 1));
+    };
+    EXPECT_EQ(cells(os.printed[0]), std::pair(std::wstring(L"5"), std::wstring(L"C:\\Larkspool5\\Larkspool5.reg")));
+    EXPECT_EQ(cells(os.printed[1]),
+              std::pair(std::wstring(L"4 (copy)"), std::wstring(L"E:\\Copies\\homepc\\Larkspool4\\Larkspool4.reg")));
+    EXPECT_EQ(cells(os.printed[2]),
+              std::pair(std::wstring(L"5 (oldpc)"), std::wstring(L"E:\\Copies\\oldpc\\Larkspool5\\Larkspool5.reg")));
+}
+
 // /copies: shown, set after a write test, turned off; /backup tells the copy and exits 6 when it
 // failed though the backup checked out.
 TEST_F(Copying, CommandLine)
