@@ -133,10 +133,16 @@ std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
                 if (own && std::find(onC.begin(), onC.end(), number) != onC.end()) {
                     continue; // the row of the backup on C: tells its copy
                 }
-                const std::wstring backupFolder = JoinPath(folder, L"Larkspool" + number);
-                const std::wstring where = own ? std::wstring(L"copy") : name;
-                rows.push_back({.label = number + L" (" + where + L")",
-                                .file = JoinPath(backupFolder, L"Larkspool" + number + L".reg"),
+                const std::wstring backupName = L"Larkspool" + number;
+                const std::wstring backupFolder = JoinPath(folder, backupName);
+                std::wstring label = number;
+                label += L" (";
+                label += own ? std::wstring(L"copy") : name;
+                label += L")";
+                std::wstring fileName = backupName;
+                fileName += L".reg";
+                rows.push_back({.label = label,
+                                .file = JoinPath(backupFolder, fileName),
                                 .stamp = JoinPath(backupFolder, L"Date Created.txt")});
             }
         }
