@@ -69,6 +69,15 @@ platform::Layout Form1::Layout()
     label2.autoSize = true;
     label2.liveRegion = true;
 
+    // The copy of a checked backup, when copies are on: a line of its own under the size.
+    Control label3{.name = L"Label3", .caption = L"", .left = 120, .top = 1410, .width = 2055, .height = 195};
+    label3.transparent = true;
+    label3.foreColor = kTextBlue;
+    label3.tabIndex = 5;
+    label3.visible = false;
+    label3.autoSize = true;
+    label3.liveRegion = true;
+
     Control label1{.name = L"Label1", .left = 120, .top = 120, .width = 4995, .height = 795};
     label1.transparent = true;
     label1.foreColor = kTextBlue;
@@ -92,6 +101,7 @@ platform::Layout Form1::Layout()
                        timer1,
                        text1,
                        label2,
+                       label3,
                        label1,
                        image1,
                        CommandLabel(L"cmdAbout", L"About", 1680, 735, 1, L'A'),

@@ -2,6 +2,7 @@
 // and the export with its size monitor, which drive the backup engine in backup/.
 #pragma once
 
+#include "backup/copies.h"
 #include "backup/export.h"
 #include "backup/restore.h"
 #include "platform/forms.h"
@@ -67,6 +68,8 @@ private:
     void Timer1_Timer();
     // The export whose file the size caption names, while it has not failed.
     const backup::ExportRun* WatchedExport() const;
+    // Each checked backup copied off the window's thread, and the last copy's outcome told.
+    void CopyCheckedBackups();
 
     std::optional<ui::clsOnTop> onTop;
     std::wstring backupSize;
@@ -81,4 +84,10 @@ private:
     std::wstring restoresRefused_;
     // This run's exports whose outcome is still to be told, or that the caption names.
     std::vector<std::unique_ptr<backup::ExportRun>> exports_;
+    struct Copy {
+        std::wstring runNumber;
+        std::shared_ptr<std::optional<backup::CopyOutcome>> outcome;
+        std::unique_ptr<platform::Job> job;
+    };
+    std::vector<Copy> copies_;
 };

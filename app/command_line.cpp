@@ -5,11 +5,13 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/copies.h"
 #include "backup/export.h"
 #include "backup/restore.h"
 #include "backup/run_number.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 namespace app {
@@ -66,9 +68,9 @@ void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNu
     }
 }
 
-// What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
-// the check, as the window does them.
-int Backup(platform::Os& os, int keep)
+// What a start and one click on "Export Custom Names" do: the backup started, its date stamp
+// written; null, with a line saying why, when the registry tool is missing.
+std::unique_ptr<backup::ExportRun> StartBackup(platform::Os& os)
 {
     const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
     const std::wstring startCount = ReadRunCount(os, tell);
@@ -80,14 +82,25 @@ int Backup(platform::Os& os, int keep)
         StoreRunCount(os, count == 0 ? 0 : count - 1);
         tell(L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() + L" nor in " +
              os.AppPath());
-        return kExitExportFailed;
+        return nullptr;
     }
     std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
-    const std::wstring runNumber = run->runNumber();
-    backup::WriteDateStamp(os, runNumber);
+    backup::WriteDateStamp(os, run->runNumber());
     // The export's refresh: the counter moves on from the number whose folder was made.
-    StoreRunCount(os, *backup::ParseRunNumber(runNumber) + 2);
+    StoreRunCount(os, *backup::ParseRunNumber(run->runNumber()) + 2);
+    return run;
+}
 
+// What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
+// the check, as the window does them.
+int Backup(platform::Os& os, int keep)
+{
+    const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
+    const std::unique_ptr<backup::ExportRun> run = StartBackup(os);
+    if (!run) {
+        return kExitExportFailed;
+    }
+    const std::wstring runNumber = run->runNumber();
     while (run->Poll() == backup::ExportRun::State::Exporting || run->state() == backup::ExportRun::State::Checking) {
         os.Sleep(kPollMilliseconds);
     }
@@ -96,10 +109,18 @@ int Backup(platform::Os& os, int keep)
         tell(file + L": " + backup::FormatKilobytes(os.FileLen(file), os.DecimalSeparator()) + L" kb, " +
              backup::CountOf(run->valuesChecked(), L"value", L"values") + L" in " +
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
+        const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
+        if (copy) {
+            tell(copy->text);
+            const std::atomic<bool> never{false};
+            if (const std::size_t caughtUp = backup::CatchUpCopies(os, never); caughtUp != 0) {
+                tell(L"Missing copies made: " + backup::CountOf(caughtUp, L"backup", L"backups"));
+            }
+        }
         if (keep > 0) {
             KeepNewest(os, static_cast<std::size_t>(keep), runNumber);
         }
-        return kExitOk;
+        return copy && !copy->kept ? kExitCopyFailed : kExitOk;
     }
     switch (run->problem()) {
     case backup::ExportRun::Problem::NothingToBackUp:
@@ -133,20 +154,88 @@ int Check(platform::Os& os, const std::wstring& file)
     return check.differences.empty() ? kExitOk : kExitDiffers;
 }
 
+// Any registration file restored as the Backups window restores, without the question: the
+// command is the consent.
+int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
+{
+    if (recoveryFailed) {
+        return kExitRestoreFailed; // the list from before is still to be put back
+    }
+    std::unique_ptr<backup::ExportRun> safety;
+    const backup::RestoreOutcome outcome = backup::Restore(
+        os, backup::PlanRestoreFromFile(os, file),
+        [&os, &safety]() -> backup::ExportRun* {
+            try {
+                safety = StartBackup(os);
+            } catch (const platform::Failure& failure) {
+                Tell(os, failure.text()); // drive C: cannot be written: nothing was changed
+            }
+            return safety.get();
+        },
+        false, [&os](const std::wstring& step) { os.Print(step); });
+    if (safety && safety->state() == backup::ExportRun::State::Checked) {
+        if (const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, safety->runNumber())) {
+            Tell(os, L"Backup " + safety->runNumber() + L": " + copy->text);
+        }
+    }
+    Tell(os, outcome.message);
+    switch (outcome.result) {
+    case backup::RestoreOutcome::Result::Restored:
+        return kExitOk;
+    case backup::RestoreOutcome::Result::Unreadable:
+        return kExitUnreadable;
+    case backup::RestoreOutcome::Result::Refused:
+        return kExitRefused;
+    case backup::RestoreOutcome::Result::SafetyFailed:
+        return kExitExportFailed;
+    case backup::RestoreOutcome::Result::PutBack:
+        return kExitNotRestored;
+    default:
+        return kExitRestoreFailed;
+    }
+}
+
+// Where copies go: shown, set after a write test, or turned off.
+int Copies(platform::Os& os, const Command& command)
+{
+    if (!command.hasFile) {
+        const std::wstring folder = backup::CopiesFolder(os);
+        os.Print(folder.empty() ? L"off" : folder);
+        return kExitOk;
+    }
+    const bool off = SwitchName(L"/" + command.file) == L"off";
+    try {
+        backup::SetCopiesFolder(os, off ? L"" : command.file);
+    } catch (const platform::Failure& failure) {
+        Tell(os, L"Copies are not kept in " + command.file + L": " + failure.text());
+        return kExitUsage;
+    }
+    os.Print(off ? L"Copies: off" : L"Copies: " + command.file);
+    return kExitOk;
+}
+
+// One line per backup: those on C:, then those found only in the copies folder, each with where
+// its file lies.
 int List(platform::Os& os)
 {
     const platform::RegistryTree now = os.ReadRegistryTree(backup::kAddOnKey).value_or(platform::RegistryTree{});
-    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
-        const backup::BackupDetails details = backup::ReadBackupDetails(os, number, now);
+    const auto line = [&os, &now](const std::wstring& label, const std::wstring& file, const std::wstring& stamp) {
+        const backup::BackupDetails details = backup::ReadBackupDetails(os, file, stamp, now);
         const std::wstring size =
             details.size ? backup::FormatKilobytes(*details.size, os.DecimalSeparator()) + L" kb" : L"";
-        std::wstring line = number;
-        for (const std::wstring& cell :
-             {details.created, size, std::to_wstring(details.values), std::to_wstring(details.keys), details.state}) {
-            line += L"\t";
-            line += cell;
+        std::wstring text = label;
+        for (const std::wstring& cell : {details.created, size, std::to_wstring(details.values),
+                                         std::to_wstring(details.keys), details.state, file}) {
+            text += L"\t";
+            text += cell;
         }
-        os.Print(line);
+        os.Print(text);
+    };
+    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
+        line(number, backup::BackupFile(number), backup::DateStampFile(number));
+    }
+    for (const backup::CopyOnly& copy : backup::ListCopiesOnly(os)) {
+        line(copy.label, copy.file, copy.stamp);
     }
     return kExitOk;
 }
@@ -172,15 +261,22 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
             command.keep = static_cast<int>(*keep);
             expected = 3;
         }
+    } else if (name == L"copies") {
+        command.mode = Mode::Copies;
+        if (arguments.size() >= 2) {
+            command.file = arguments[1];
+            command.hasFile = true;
+            expected = 2;
+        }
     } else if (name == L"list") {
         command.mode = Mode::List;
     } else if (name == L"?") {
         command.mode = Mode::Usage;
-    } else if (name == L"check") {
+    } else if (name == L"check" || name == L"restore") {
         if (arguments.size() < 2) {
-            return NotUnderstood(L"The switch " + arguments[0] + L" needs the backup file to check.");
+            return NotUnderstood(L"The switch " + arguments[0] + L" needs the backup file to " + name + L".");
         }
-        command.mode = Mode::Check;
+        command.mode = name == L"check" ? Mode::Check : Mode::Restore;
         command.file = arguments[1];
         expected = 2;
     } else {
@@ -197,10 +293,19 @@ std::wstring UsageText()
     return std::wstring(L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n\n") + kProgram +
            L"               opens the window\n" + kProgram +
            L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
-           L"                            3 the export failed, 4 the backup differs or is unreadable\n" +
+           L"                            3 the export failed, 4 the backup differs or is unreadable,\n"
+           L"                            6 checked but its copy failed\n" +
            kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
            L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
            L"                            5 unreadable or not a backup of the list\n" +
+           kProgram +
+           L" /restore FILE makes the list what the file holds, after a checked backup of it:\n"
+           L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
+           L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
+           L"                            the list as before, 9 not restored nor put back\n" +
+           kProgram +
+           L" /copies FOLDER keeps a checked copy of each backup in FOLDER; /copies off stops,\n"
+           L"                            /copies shows where copies go\n" +
            kProgram + L" /list         lists the backups, newest first\n" + kProgram +
            L" /?            shows this text";
 }
@@ -221,6 +326,10 @@ int RunCommand(platform::Os& os, const Command& command)
             return Backup(os, recoveryFailed ? 0 : command.keep);
         case Mode::Check:
             return Check(os, command.file);
+        case Mode::Restore:
+            return Restore(os, command.file, recoveryFailed);
+        case Mode::Copies:
+            return Copies(os, command);
         case Mode::List:
             return List(os);
         case Mode::Usage:
@@ -233,9 +342,10 @@ int RunCommand(platform::Os& os, const Command& command)
         }
     } catch (const std::exception& error) {
         Tell(os, platform::StopMessage(error));
-        return command.mode == Mode::Check    ? kExitUnreadable
-               : command.mode == Mode::Backup ? kExitExportFailed
-                                              : kExitUsage;
+        return command.mode == Mode::Check     ? kExitUnreadable
+               : command.mode == Mode::Backup  ? kExitExportFailed
+               : command.mode == Mode::Restore ? kExitRestoreFailed
+                                               : kExitUsage;
     }
 }
 

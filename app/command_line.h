@@ -9,11 +9,12 @@
 
 namespace app {
 
-enum class Mode { Window, Backup, Check, List, Usage, NotUnderstood };
+enum class Mode { Window, Backup, Check, Restore, Copies, List, Usage, NotUnderstood };
 
 struct Command {
     Mode mode = Mode::Window;
-    std::wstring file;    // /check's backup file
+    std::wstring file;    // /check's or /restore's backup file; /copies' folder or "off"
+    bool hasFile = false; // /copies with a folder or "off"
     int keep = 0;         // /backup /keep N: the backups that stay; 0 keeps all
     std::wstring problem; // NotUnderstood: the line that names what was not understood
 };
@@ -28,6 +29,10 @@ constexpr int kExitNothingToBackUp = 2;
 constexpr int kExitExportFailed = 3;
 constexpr int kExitDiffers = 4;
 constexpr int kExitUnreadable = 5;
+constexpr int kExitCopyFailed = 6;    // the backup checked out, its copy failed
+constexpr int kExitRefused = 7;       // the file writes outside the key or deletes; nothing changed
+constexpr int kExitNotRestored = 8;   // the list from before is back
+constexpr int kExitRestoreFailed = 9; // not restored, and the list from before is not back either
 
 // Runs a mode other than Window and gives its exit code.
 int RunCommand(platform::Os& os, const Command& command);

@@ -8,6 +8,7 @@
 #include "backup/run_number.h"
 
 #include <algorithm>
+#include <atomic>
 
 void Form1::cmdExport_Click()
 {
@@ -66,11 +67,54 @@ const backup::ExportRun* Form1::WatchedExport() const
     return found != exports_.end() ? found->get() : nullptr;
 }
 
+void Form1::CopyCheckedBackups()
+{
+    for (const auto& run : exports_) {
+        if (run->state() == backup::ExportRun::State::Checked &&
+            std::none_of(copies_.begin(), copies_.end(),
+                         [&run](const Copy& copy) { return copy.runNumber == run->runNumber(); })) {
+            auto outcome = std::make_shared<std::optional<backup::CopyOutcome>>();
+            copies_.push_back({.runNumber = run->runNumber(),
+                               .outcome = outcome,
+                               .job = os.StartJob([&system = os, outcome, number = run->runNumber()] {
+                                   *outcome = backup::CopyBackup(system, number);
+                                   if (*outcome) { // the copies that were missing, too
+                                       const std::atomic<bool> never{false};
+                                       backup::CatchUpCopies(system, never);
+                                   }
+                               })});
+        }
+    }
+    for (Copy& copy : copies_) {
+        if (!copy.job) {
+            continue;
+        }
+        try {
+            if (!copy.job->Done()) {
+                continue;
+            }
+        } catch (const std::exception& error) {
+            *copy.outcome =
+                backup::CopyOutcome{.kept = false, .text = L"copy not made: " + platform::FailureText(error)};
+        }
+        copy.job.reset();
+        if (*copy.outcome) { // nothing when copies are off
+            platform::Control& label3 = (*this)[L"Label3"];
+            label3.caption = (copy.runNumber == startupRunNumber_ ? L"" : L"Larkspool" + copy.runNumber + L".reg: ") +
+                             (*copy.outcome)->text;
+            label3.visible = true;
+            Announce(L"Label3");
+        }
+    }
+}
+
 void Form1::Timer1_Timer()
 {
     for (const auto& run : exports_) {
         run->Poll();
     }
+    // A failed copy never turns a checked backup into a failed one: it has a line of its own.
+    CopyCheckedBackups();
     platform::Control& label2 = (*this)[L"Label2"];
     // A screen reader is told when the label comes to tell an outcome, not at each size.
     const auto tellOutcome = [this, &label2, before = label2.caption] {

@@ -47,8 +47,13 @@ std::wstring After(const std::wstring& text, std::wstring_view label)
 
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os)
 {
+    return ListBackupNumbers(os, L"C:\\");
+}
+
+std::vector<std::wstring> ListBackupNumbers(platform::Os& os, const std::wstring& parent)
+{
     std::vector<std::wstring> numbers;
-    for (const std::wstring& name : os.ListFolders(L"C:\\")) {
+    for (const std::wstring& name : os.ListFolders(parent)) {
         const std::wstring_view folder(name);
         if (folder.size() > kFolderPrefix.size() && SameName(folder.substr(0, kFolderPrefix.size()), kFolderPrefix) &&
             Digits(folder.substr(kFolderPrefix.size()))) {
@@ -70,9 +75,14 @@ std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp)
 
 BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber, const platform::RegistryTree& now)
 {
+    return ReadBackupDetails(os, BackupFile(runNumber), DateStampFile(runNumber), now);
+}
+
+BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& file, const std::wstring& stamp,
+                                const platform::RegistryTree& now)
+{
     BackupDetails details;
     // A file held open by another program is told in its own cell; the other rows go on.
-    const std::wstring stamp = DateStampFile(runNumber);
     if (os.FileExists(stamp)) {
         try {
             details.created = CreatedText(os.ReadFileBytes(stamp));
@@ -80,7 +90,6 @@ BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber,
             details.created = L"unreadable: " + failure.reason();
         }
     }
-    const std::wstring file = BackupFile(runNumber);
     if (!os.FileExists(file)) {
         details.state = L"no backup file";
         return details;

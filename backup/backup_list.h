@@ -13,6 +13,8 @@ namespace backup {
 // The run numbers of the folders C:\Larkspool<digits>, newest first. The number is the text as
 // it stands ("007" stays "007") and sorts by its value (as 7).
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
+// The same for the folders Larkspool<digits> in another folder.
+std::vector<std::wstring> ListBackupNumbers(platform::Os& os, const std::wstring& parent);
 
 // The state of a backup that holds the list as it is now.
 constexpr wchar_t kSameAsNow[] = L"same as now";
@@ -28,6 +30,9 @@ struct BackupDetails {
 
 // What one backup holds, compared with the add-on's key as it is now.
 BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber, const platform::RegistryTree& now);
+// The same for any backup file and its date stamp.
+BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& file, const std::wstring& stamp,
+                                const platform::RegistryTree& now);
 
 // "Date Created: 12-08-2026\r\nTime Created: 3:04:05 PM\r\n" gives "12-08-2026 3:04:05 PM".
 std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp);

@@ -1,5 +1,6 @@
 #include "backup/restore.h"
 
+#include "backup/backup_list.h"
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare.h"
@@ -206,6 +207,13 @@ std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTre
     return std::nullopt;
 }
 
+// A restore that stopped before it changed anything: the list as it was stands.
+RestoreOutcome Untouched(RestoreOutcome outcome)
+{
+    outcome.result = RestoreOutcome::Result::PutBack;
+    return outcome;
+}
+
 std::wstring Named(const std::wstring& runNumber, const std::wstring& created)
 {
     return L"backup " + runNumber + (created.empty() ? L"" : L" of " + created);
@@ -237,12 +245,17 @@ bool Exportable(const platform::RegistryValue& value)
 
 void RestoreProgress::Step(const std::wstring& text)
 {
-    const std::lock_guard<std::mutex> guard(lock_);
-    lines_.push_back(text);
-    percent_.clear();
-    stepStarted_ =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+    {
+        const std::lock_guard<std::mutex> guard(lock_);
+        lines_.push_back(text);
+        percent_.clear();
+        stepStarted_ =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+    }
+    if (onStep_) {
+        onStep_(text);
+    }
 }
 
 void RestoreProgress::Done(std::size_t done, std::size_t total)
@@ -289,17 +302,20 @@ std::optional<std::wstring> RefusalReason(const RegFile& file)
 
 RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why)
 {
-    return {.restored = false,
+    return {.result = plan.unreadable ? RestoreOutcome::Result::Unreadable : RestoreOutcome::Result::Refused,
+            .restored = false,
             .message = plan.label + L" is not restored: " + why + L"\n\nNothing was changed.",
             .kind = platform::MessageKind::Error};
 }
 
-RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created)
+namespace {
+
+RestorePlan Plan(platform::Os& os, const std::wstring& path, const std::wstring& name, const std::wstring& label)
 {
     RestorePlan plan;
-    plan.file = BackupFile(runNumber);
-    plan.name = Named(runNumber, created);
-    plan.label = L"Backup " + runNumber;
+    plan.file = path;
+    plan.name = name;
+    plan.label = label;
     const auto refuse = [&plan](const std::wstring& why) {
         plan.refusal = NotRestored(plan, why).message;
         return plan;
@@ -308,8 +324,10 @@ RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const s
     try {
         file = ReadRegFile(os.ReadFileBytes(plan.file));
     } catch (const RegFileError& error) {
+        plan.unreadable = true;
         return refuse(L"its file " + plan.file + L" cannot be read: " + error.text());
     } catch (const platform::Failure& failure) {
+        plan.unreadable = true;
         return refuse(failure.text());
     }
     if (const std::optional<std::wstring> why = RefusalReason(file)) {
@@ -328,6 +346,29 @@ RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const s
                     L".\n\nClose the messenger first, so that it does not write its old list back.\n\n"
                     L"The list as it is now is backed up first.";
     return plan;
+}
+
+} // namespace
+
+RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created)
+{
+    return Plan(os, BackupFile(runNumber), Named(runNumber, created), L"Backup " + runNumber);
+}
+
+RestorePlan PlanRestoreFromFile(platform::Os& os, const std::wstring& file)
+{
+    std::wstring created;
+    const std::size_t slash = file.find_last_of(L"\\/");
+    const std::wstring stamp =
+        JoinPath(slash == std::wstring::npos ? L"." : file.substr(0, slash), L"Date Created.txt");
+    try {
+        if (os.FileExists(stamp)) {
+            created = CreatedText(os.ReadFileBytes(stamp));
+        }
+    } catch (const platform::Failure&) {
+        // A stamp that cannot be read only leaves the date out of the question.
+    }
+    return Plan(os, file, created.empty() ? file : file + L" of " + created, file);
 }
 
 std::optional<SafetyVerdict> JudgeSafetyBackup(const RestorePlan& plan, const ExportRun& safety)
@@ -365,12 +406,14 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
     bool stopped = false;
     std::wstring step;
     try {
+        // Nothing is changed: the list as it is stays.
         if (!listBefore && os.RegistryKeyExists(kAddOnKey)) {
-            return NotRestored(plan, L"a list was stored while the restore waited. Restore again to back it up first.");
+            return Untouched(NotRestored(plan, L"a list was stored while the restore waited. Restore again to back "
+                                               L"it up first."));
         }
         if (os.RegistryKeyExists(kBeforeKey)) {
-            return NotRestored(plan, L"an earlier restore left " + std::wstring(kBeforeKey) +
-                                         L". Start LarkSpool again to put that list back first.");
+            return Untouched(NotRestored(plan, L"an earlier restore left " + std::wstring(kBeforeKey) +
+                                                   L". Start LarkSpool again to put that list back first."));
         }
         // The journal first: from here on the next start finishes or undoes what this run leaves.
         os.SaveSetting(kAppName, kJournal, L"Backup", plan.file);
@@ -393,7 +436,8 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
         failed = failed.value_or(failure.text());
     }
     if (!failed && !stopped) {
-        return {.restored = true,
+        return {.result = RestoreOutcome::Result::Restored,
+                .restored = true,
                 .message = plan.label + L" restored: " + CountOf(CountValues(plan.backup), L"value", L"values") +
                            L" in " + CountOf(CountKeys(plan.backup), L"key", L"keys") + L", checked. " +
                            (listBefore ? L"The list as it was before is backup " + safetyRunNumber + L"."
@@ -412,39 +456,59 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
                        L". LarkSpool tries again to put it back at its next start.";
         }
     }
-    return {.restored = false, .message = message, .kind = platform::MessageKind::Error};
+    return {.result = putBack ? RestoreOutcome::Result::PutBackFailed : RestoreOutcome::Result::PutBack,
+            .restored = false,
+            .message = message,
+            .kind = platform::MessageKind::Error};
 }
 
-RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
-                       const StartSafetyBackup& safetyBackup)
+RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
+                       const std::function<void(const std::wstring&)>& onStep)
 {
-    const RestorePlan plan = PlanRestore(os, runNumber, created);
     if (!plan.refusal.empty()) {
-        return {.restored = false, .message = plan.refusal, .kind = platform::MessageKind::Error};
+        return {.result = plan.unreadable ? RestoreOutcome::Result::Unreadable : RestoreOutcome::Result::Refused,
+                .restored = false,
+                .message = plan.refusal,
+                .kind = platform::MessageKind::Error};
     }
-    if (!os.Ask(plan.question)) {
+    if (ask && !os.Ask(plan.question)) {
         return {};
     }
+    const auto safetyFailed = [](RestoreOutcome outcome) {
+        outcome.result = RestoreOutcome::Result::SafetyFailed;
+        return outcome;
+    };
+    RestoreProgress progress(onStep);
     ExportRun* safety = nullptr;
     if (plan.listExists) {
         safety = safetyBackup();
         if (safety == nullptr) {
-            return NotRestored(plan, L"the list as it is now could not be backed up first.");
+            return safetyFailed(NotRestored(plan, L"the list as it is now could not be backed up first."));
         }
+        progress.Step(L"Backing up the list as it is now: backup " + safety->runNumber());
         while (safety->Poll() == ExportRun::State::Exporting || safety->state() == ExportRun::State::Checking) {
             os.Sleep(kPollMilliseconds);
         }
         if (const std::optional<SafetyVerdict> verdict = JudgeSafetyBackup(plan, *safety)) {
             if (!verdict->refusal.empty()) {
-                return {.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error};
+                return safetyFailed(
+                    {.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error});
+            }
+            if (!ask) {
+                return safetyFailed(NotRestored(plan, verdict->question.substr(0, verdict->question.rfind(L"\n\n"))));
             }
             if (!os.Ask(verdict->question)) {
                 return {};
             }
         }
     }
-    RestoreProgress progress;
     return ReplaceList(os, plan, safety != nullptr ? safety->runNumber() : L"", progress);
+}
+
+RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
+                       const StartSafetyBackup& safetyBackup)
+{
+    return Restore(os, PlanRestore(os, runNumber, created), safetyBackup, true);
 }
 
 std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)

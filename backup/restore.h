@@ -30,6 +30,17 @@ constexpr wchar_t kRestoreKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-
 constexpr wchar_t kBeforeKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-before";
 
 struct RestoreOutcome {
+    // How far a restore got, as the command line's exit code tells it.
+    enum class Result {
+        Restored,
+        Declined,      // the user said No; nothing was changed
+        Unreadable,    // the file cannot be read; nothing was changed
+        Refused,       // the file writes outside the key or deletes, or the key cannot be read; nothing changed
+        SafetyFailed,  // the list as it is now could not be backed up and checked; nothing was changed
+        PutBack,       // not restored; the list from before is back
+        PutBackFailed, // not restored, and putting the list from before back failed too
+    };
+    Result result = Result::Declined;
     bool restored = false;
     std::wstring message;
     platform::MessageKind kind = platform::MessageKind::Information;
@@ -39,6 +50,10 @@ struct RestoreOutcome {
 // restore's thread and the window.
 class RestoreProgress {
 public:
+    RestoreProgress() = default;
+    // `onStep` hears each step as it starts, on the restore's thread.
+    explicit RestoreProgress(std::function<void(const std::wstring&)> onStep) : onStep_(std::move(onStep)) {}
+
     // A step starts.
     void Step(const std::wstring& text);
     // Part of a long step is done: shown as a percentage once the step has run for a second.
@@ -57,22 +72,27 @@ private:
     std::wstring percent_;
     long long stepStarted_ = 0; // steady clock, milliseconds
     std::atomic<bool> stop_{false};
+    std::function<void(const std::wstring&)> onStep_;
 };
 
 // A restore before the user's word: the backup read and vetted, the list now read.
 struct RestorePlan {
     std::wstring file;     // the backup's file
-    std::wstring name;     // "backup 5 of 12-07-2026 3:04:05 PM"
-    std::wstring label;    // "Backup 5", as messages start
+    std::wstring name;     // "backup 5 of 12-07-2026 3:04:05 PM", or the file's path
+    std::wstring label;    // "Backup 5", or the file's path, as messages start
     std::wstring refusal;  // why it cannot be restored, as a message; nothing was changed
     std::wstring question; // what the user is asked
     platform::RegistryTree backup;
     bool listExists = false; // the add-on's key exists now, so a safety backup is due
+    bool unreadable = false; // refused because the file cannot be read
 };
 
 // Reads and vets backup `runNumber`, created at `created` (as its date stamp says, may be
 // empty). Safe to call from a job's thread; never throws a platform failure.
 RestorePlan PlanRestore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created);
+// The same for any registration file, named by its path, with the date of the stamp beside it
+// when there is one.
+RestorePlan PlanRestoreFromFile(platform::Os& os, const std::wstring& file);
 
 // Whether the safety backup allows the restore to go on: nothing when it checked out; else the
 // message that refuses the restore, or (`question` set) a question, when it lacks only values
@@ -96,7 +116,11 @@ RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why);
 // gives the run; null when none could be started (the user has been told why).
 using StartSafetyBackup = std::function<ExportRun*()>;
 
-// The whole restore, waiting at each step: for the command line and the tests.
+// The whole restore, waiting at each step: for the command line and the tests. With `ask`, the
+// user is asked first; without, the command was the consent and a safety backup that lacks values
+// refuses the restore. `onStep` hears each step.
+RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
+                       const std::function<void(const std::wstring&)>& onStep = nullptr);
 RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
                        const StartSafetyBackup& safetyBackup);
 

@@ -37,7 +37,7 @@ std::wstring Join(std::wstring_view control, std::wstring_view event)
 
 Failure::Failure(const std::wstring& operation, const std::wstring& subject, const std::wstring& reason)
     : std::runtime_error(Narrow(operation + L" " + subject + L": " + reason)),
-      text_(operation + L" \"" + subject + L"\" failed:\n" + reason), reason_(reason)
+      text_(operation + L" \"" + subject + L"\" failed:\n" + reason), subject_(subject), reason_(reason)
 {
 }
 

@@ -23,9 +23,12 @@ public:
     const std::wstring& text() const noexcept { return text_; }
     // The system's own explanation alone.
     const std::wstring& reason() const noexcept { return reason_; }
+    // What it was attempted on.
+    const std::wstring& subject() const noexcept { return subject_; }
 
 private:
     std::wstring text_;
+    std::wstring subject_;
     std::wstring reason_;
 };
 
@@ -132,6 +135,13 @@ public:
     virtual bool RemoveEmptyDir(const std::wstring& path) = 0;
     // Removes a folder with everything in it, read-only files included.
     virtual void RemoveFolder(const std::wstring& path) = 0;
+    // Creates a new file (none may exist by that name), writes the bytes and flushes them to the
+    // device before it returns.
+    virtual void WriteFileFlushed(const std::wstring& path, const std::vector<std::uint8_t>& bytes) = 0;
+    // Gives a file another name in its folder; fails when the new name exists.
+    virtual void RenameFile(const std::wstring& from, const std::wstring& to) = 0;
+    // The computer's name, as the network knows it.
+    virtual std::wstring ComputerName() = 0;
     // The names of the folders in a folder.
     virtual std::vector<std::wstring> ListFolders(const std::wstring& folder) = 0;
 
@@ -155,6 +165,12 @@ public:
 
     virtual bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                               unsigned flags) = 0;
+
+    // The system's file picker for a registration file, owned by the window; nothing on Cancel.
+    virtual std::optional<std::wstring> ChooseFile(WindowHandle owner, const std::wstring& title) = 0;
+    // The system's folder picker, starting in the user's synced folder when there is one, else in
+    // Documents; nothing on Cancel.
+    virtual std::optional<std::wstring> ChooseFolder(WindowHandle owner, const std::wstring& title) = 0;
 
     virtual void MsgBox(const std::wstring& text, MessageKind kind) = 0;
     // A question with Yes and No, No the default; true for Yes.

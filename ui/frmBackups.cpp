@@ -3,6 +3,7 @@
 #include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/copies.h"
 #include "backup/export.h"
 #include "backup/list_file.h"
 #include "backup/reg_file.h"
@@ -20,7 +21,8 @@ using platform::Control;
 using platform::ControlKind;
 
 constexpr platform::Color kTextBlue = 0x00B6703D;
-constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore", L"cmdDelete", L"cmdOpenFolder", L"cmdClose"};
+constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"cmdDelete", L"cmdOpenFolder",
+                                        L"cmdCopies",  L"cmdRestoreFromFile", L"cmdClose"};
 // How long the end of the session may wait for a restore to leave the key whole: Windows gives
 // a program about five seconds.
 constexpr int kEndOfSessionWait = 4000;
@@ -60,11 +62,11 @@ platform::Layout frmBackups::Layout()
     layout.caption = L"LarkSpool Backups";
     layout.backColor = 0xFFFFFF;
     layout.frame = platform::Frame::Sizable;
-    layout.clientWidth = 9000;
+    layout.clientWidth = 9600;
     layout.clientHeight = 5640;
 
     Control list{
-        .name = L"lstBackups", .kind = ControlKind::ListView, .left = 120, .top = 495, .width = 8760, .height = 2880};
+        .name = L"lstBackups", .kind = ControlKind::ListView, .left = 120, .top = 495, .width = 9360, .height = 2880};
     list.foreColor = kTextBlue;
     list.backColor = 0xFFFFFF;
     list.tabIndex = 0;
@@ -74,7 +76,7 @@ platform::Layout frmBackups::Layout()
                     {L"Values", 900}, {L"Keys", 700},     {L"State", 2500}};
 
     Control text{
-        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 8760, .height = 2025};
+        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 2025};
     text.foreColor = kTextBlue;
     text.backColor = 0xFFFFFF;
     text.tabIndex = 1;
@@ -90,7 +92,9 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdRestore", L"Restore", 1320, 1095, L'R'),
                        CommandLabel(L"cmdDelete", L"Delete", 2520, 1095, L'D'),
                        CommandLabel(L"cmdOpenFolder", L"Open Folder", 3720, 1215, L'O'),
-                       CommandLabel(L"cmdClose", L"Close", 5040, 1095, L'l'),
+                       CommandLabel(L"cmdCopies", L"Copies...", 5040, 1095, L'p'),
+                       CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 6240, 1935, L'F'),
+                       CommandLabel(L"cmdClose", L"Close", 8280, 1095, L'l'),
                        list,
                        text,
                        timer};
@@ -109,6 +113,8 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
     On(L"cmdDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
     On(L"cmdOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
+    On(L"cmdRestoreFromFile_Click", [this](platform::EventArgs&) { cmdRestoreFromFile_Click(); });
+    On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
@@ -120,6 +126,10 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
 
 frmBackups::~frmBackups()
 {
+    *catchUpStop_ = true;
+    if (catchUpJob_) {
+        catchUpJob_->LetGo(); // it ends after the backup it copies
+    }
     StopWork();
     if (restoreJob_) {
         restoreProgress_->Stop();
@@ -130,6 +140,41 @@ frmBackups::~frmBackups()
 void frmBackups::Form_Load()
 {
     ListBackups();
+    ShowCopiesFolder();
+    catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_] { backup::CatchUpCopies(system, *stop); });
+}
+
+void frmBackups::ShowCopiesFolder()
+{
+    const std::wstring folder = backup::CopiesFolder(os);
+    (*this)[L"txtCompare"].caption =
+        folder.empty() ? L"" : L"Copies of the backups go to " + backup::JoinPath(folder, os.ComputerName()) + L".";
+}
+
+// Where copies go: a folder chosen with the system's picker, tried at once; while copies are on,
+// the user is asked first whether to choose another folder or to stop them.
+void frmBackups::cmdCopies_Click()
+{
+    const std::wstring current = backup::CopiesFolder(os);
+    if (!current.empty() && !os.Ask(L"Copies of the backups go to " + current + L".\n\nChoose another folder?")) {
+        if (os.Ask(L"Stop keeping copies of the backups in " + current + L"?")) {
+            backup::SetCopiesFolder(os, L"");
+            ShowCopiesFolder();
+        }
+        return;
+    }
+    std::optional<std::wstring> folder;
+    try {
+        folder = os.ChooseFolder(hWnd(), L"Copies");
+        if (folder) {
+            backup::SetCopiesFolder(os, *folder);
+        }
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + failure.text(),
+                  platform::MessageKind::Error);
+        return;
+    }
+    ShowCopiesFolder();
 }
 
 void frmBackups::Form_Unload(platform::EventArgs& args)
@@ -344,12 +389,7 @@ void frmBackups::tmrWork_Timer()
 // The restore runs off the window's thread, a stage at a time; the window asks and tells.
 void frmBackups::cmdRestore_Click()
 {
-    if (Restoring()) {
-        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
-        return;
-    }
-    if (!restoresRefused_.empty()) {
-        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
+    if (!MayStartRestore()) {
         return;
     }
     const std::vector<std::wstring> selected = SelectedNumbers();
@@ -357,16 +397,55 @@ void frmBackups::cmdRestore_Click()
         os.MsgBox(L"Select the one backup to restore.", platform::MessageKind::Information);
         return;
     }
+    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
+    StartRestore(L"Reading backup " + selected[0], [number = selected[0], created](platform::Os& system) {
+        return backup::PlanRestore(system, number, created);
+    });
+}
+
+// Any registration file (a copy from a stick, an attachment) through the same steps.
+void frmBackups::cmdRestoreFromFile_Click()
+{
+    if (!MayStartRestore()) {
+        return;
+    }
+    std::optional<std::wstring> file;
+    try {
+        file = os.ChooseFile(hWnd(), L"Restore From File");
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(failure.text(), platform::MessageKind::Error); // nothing was changed
+        return;
+    }
+    if (!file) {
+        return;
+    }
+    StartRestore(L"Reading " + *file,
+                 [file = *file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
+}
+
+bool frmBackups::MayStartRestore()
+{
+    if (Restoring()) {
+        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
+        return false;
+    }
+    if (!restoresRefused_.empty()) {
+        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+void frmBackups::StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan)
+{
     StopWork();
     comparison_.reset();
-    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
     restorePlan_ = std::make_shared<backup::RestorePlan>();
     restoreProgress_ = std::make_shared<backup::RestoreProgress>();
-    restoreProgress_->Step(L"Reading backup " + selected[0]);
+    restoreProgress_->Step(firstStep);
     restoreStage_ = RestoreStage::Planning;
-    restoreJob_ = os.StartJob([&system = os, plan = restorePlan_, number = selected[0], created] {
-        *plan = backup::PlanRestore(system, number, created);
-    });
+    restoreJob_ =
+        os.StartJob([&system = os, plan = restorePlan_, makePlan = std::move(makePlan)] { *plan = makePlan(system); });
     (*this)[L"tmrWork"].enabled = true;
     StepRestore();
 }

@@ -50,6 +50,9 @@ private:
     void cmdRestore_Click();
     void cmdDelete_Click();
     void cmdOpenFolder_Click();
+    void cmdRestoreFromFile_Click();
+    void cmdCopies_Click();
+    void ShowCopiesFolder();
     void cmdClose_Click();
     void tmrWork_Timer();
 
@@ -61,6 +64,9 @@ private:
 
     // The restore, a stage at each tick.
     enum class RestoreStage { None, Planning, Asking, SafetyBackup, Replacing };
+    // Tells why no restore may start now, if so.
+    bool MayStartRestore();
+    void StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan);
     void StepRestore();
     void AdvanceRestore();
     void StartReplacing(const std::wstring& safetyRunNumber);
@@ -89,6 +95,9 @@ private:
     std::size_t comparisonShown_ = 0;
 
     std::unique_ptr<platform::Job> detailsJob_;
+    // Makes the copies that are missing; let go when the window closes.
+    std::shared_ptr<std::atomic<bool>> catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<platform::Job> catchUpJob_;
     std::unique_ptr<platform::Job> comparisonJob_;
 
     RestoreStage restoreStage_ = RestoreStage::None;

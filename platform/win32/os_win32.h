@@ -13,6 +13,9 @@ std::wstring ErrorText(DWORD code);
 // A Failure for the last Win32 error.
 [[noreturn]] void ThrowLastError(const std::wstring& operation, const std::wstring& subject);
 
+// The path below HKCU of a key named HKCU\... or HKEY_CURRENT_USER\...
+std::wstring BelowCurrentUser(const std::wstring& key);
+
 // A DLL of the system's folder, loaded where it is first needed instead of before the program
 // starts: each DLL loaded at start-up delays the first window.
 Library LoadSystemLibrary(const wchar_t* name);
@@ -54,6 +57,9 @@ public:
     void RemoveFile(const std::wstring& path) override;
     bool RemoveEmptyDir(const std::wstring& path) override;
     void RemoveFolder(const std::wstring& path) override;
+    void WriteFileFlushed(const std::wstring& path, const std::vector<std::uint8_t>& bytes) override;
+    void RenameFile(const std::wstring& from, const std::wstring& to) override;
+    std::wstring ComputerName() override;
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
@@ -64,6 +70,8 @@ public:
     void BlockEndOfSession(WindowHandle window, const std::wstring& reason) override;
     bool SetWindowPos(WindowHandle hWnd, WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
+    std::optional<std::wstring> ChooseFile(WindowHandle owner, const std::wstring& title) override;
+    std::optional<std::wstring> ChooseFolder(WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;

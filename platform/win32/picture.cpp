@@ -1,6 +1,7 @@
 #include "platform/win32/picture.h"
 
 #include "platform/forms.h"
+#include "platform/win32/com.h"
 #include "platform/win32/os_win32.h"
 
 #include <wincodec.h>
@@ -8,26 +9,6 @@
 namespace platform::win32 {
 
 namespace {
-
-// Holds one COM interface and releases it.
-template <typename T> class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (p_ != nullptr) {
-            p_->Release();
-        }
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const noexcept { return p_; }
-    T* get() const noexcept { return p_; }
-    T** put() noexcept { return &p_; }
-
-private:
-    T* p_ = nullptr;
-};
 
 void Check(HRESULT result, const wchar_t* operation)
 {

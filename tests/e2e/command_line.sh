@@ -52,9 +52,69 @@ equals "/list: the states" "no backup file|differs from now|differs from now" "$
 equals "/list: values and keys" "4 2" "$(echo "$OUT" | sed -n 2p | cut -f4,5 | tr '\t' ' ')"
 rmdir "$DRIVE_C/Larkspool9"
 
+# /restore of a file from another folder: the key becomes the file's list; a file that also
+# writes the Run key is refused before anything, the registry as it was.
+mkdir -p "$DRIVE_C/From Stick"
+cp "$DRIVE_C/Larkspool5/Larkspool5.reg" "$DRIVE_C/From Stick/names.reg"
+larkspool /restore 'C:\From Stick\names.reg'
+equals "/restore: exit code" "0" "$CODE"
+equals "/restore: the last line" "C:\From Stick\names.reg restored: 4 values in 2 keys, checked. The list as it was before is backup 9." "$(echo "$OUT" | tail -n 1)"
+larkspool /check 'C:\From Stick\names.reg'
+equals "/restore: the key is the file's list" "0:No differences" "$CODE:$OUT"
+printf 'REGEDIT4\r\n\r\n[%s]\r\n"Version"="9"\r\n\r\n[%s]\r\n"x"="C:\\\\x.exe"\r\n' \
+    'HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2' 'HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run' \
+    >"$DRIVE_C/From Stick/planted.reg"
+FOLDERS=$(ls -d "$DRIVE_C"/Larkspool* | wc -l)
+larkspool /restore 'C:\From Stick\planted.reg'
+equals "/restore of a file that writes the Run key: exit code" "7" "$CODE"
+check "/restore names the Run key: $OUT" eval "echo '$OUT' | grep -q 'writes to HKEY_CURRENT_USER.Software.Microsoft.Windows.CurrentVersion.Run'"
+larkspool /check 'C:\From Stick\names.reg'
+equals "/restore refused: the key is unchanged" "0:No differences" "$CODE:$OUT"
+check "/restore refused: nothing in the Run key" eval "! wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v x >/dev/null 2>&1"
+equals "/restore refused: no backup was made" "$FOLDERS" "$(ls -d "$DRIVE_C"/Larkspool* | wc -l)"
+rm -rf "$DRIVE_C/From Stick"
+
+# Copies on a second drive: a folder mapped as D: the way Wine maps drives; unplugged, the mapping
+# is gone. The copy equals the backup byte for byte, its stamp read-only; a failed copy leaves the
+# backup checked and ends with 6; plugged back, the next backup is copied.
+STICK=$(mktemp -d)
+ln -sfn "$STICK" "$WINEPREFIX/dosdevices/d:"
+larkspool /copies 'D:\Copies'
+equals "/copies of a folder that is not there: exit code" "1" "$CODE"
+mkdir "$STICK/Copies"
+larkspool /copies 'D:\Copies'
+equals "/copies FOLDER" "0:Copies: D:\Copies" "$CODE:$OUT"
+larkspool /copies
+equals "/copies shows the folder" "D:\Copies" "$OUT"
+larkspool /backup
+equals "/backup with copies: exit code" "0" "$CODE"
+equals "/backup with copies: the copy's line" "copy kept" "$(echo "$OUT" | sed -n 2p)"
+NUMBER=$(echo "$OUT" | head -n 1 | sed 's/^C:.Larkspool\([0-9]*\).*/\1/')
+COPY=$(ls -d "$STICK"/Copies/*/"Larkspool$NUMBER")
+check "the copy equals the backup byte for byte" cmp -s "$DRIVE_C/Larkspool$NUMBER/Larkspool$NUMBER.reg" "$COPY/Larkspool$NUMBER.reg"
+check "the copy's date stamp equals the backup's" cmp -s "$DRIVE_C/Larkspool$NUMBER/Date Created.txt" "$COPY/Date Created.txt"
+check "the copy's date stamp is read-only" eval "stat -c %A '$COPY/Date Created.txt' | grep -qv w"
+check "no temporary file is left" eval "! ls '$COPY' | grep -q LarkSpool-copy"
+rm "$WINEPREFIX/dosdevices/d:"
+larkspool /backup
+equals "/backup with the drive unplugged: exit code" "6" "$CODE"
+check "the backup still checks out: $OUT" eval "echo '$OUT' | head -n 1 | grep -q ', checked$'"
+check "the copy is told as not made: $OUT" eval "echo '$OUT' | sed -n 2p | grep -q '^copy not made: '"
+UNPLUGGED=$(echo "$OUT" | head -n 1 | sed 's/^C:.Larkspool\([0-9]*\).*/\1/')
+ln -sfn "$STICK" "$WINEPREFIX/dosdevices/d:"
+larkspool /backup
+equals "/backup with the drive plugged back" "0:copy kept" "$CODE:$(echo "$OUT" | sed -n 2p)"
+check "the copy missed while unplugged is made too: $OUT" cmp -s "$DRIVE_C/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg" \
+    "$(dirname "$COPY")/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg"
+larkspool /copies OFF
+larkspool /copies
+equals "/copies off" "0:off" "$CODE:$OUT"
+rm "$WINEPREFIX/dosdevices/d:"
+rm -rf "$STICK"
+
 larkspool /restore
-equals "an unknown switch: exit code" "1" "$CODE"
-equals "an unknown switch is named first" "Not understood: /restore" "$(echo "$OUT" | head -n 1)"
+equals "a switch without its file: exit code" "1" "$CODE"
+equals "a switch without its file is named first" "The switch /restore needs the backup file to restore." "$(echo "$OUT" | head -n 1)"
 larkspool /?
 equals "/?: exit code" "0" "$CODE"
 check "/? shows the usage" eval "echo '$OUT' | grep -q '/backup'"

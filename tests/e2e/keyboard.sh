@@ -53,7 +53,7 @@ equals "Shift+F10 opens the menu" "menu=1" "$(probe menu)"
 xdotool key Down Down Return
 check "the Backups window opens" probe wait "$TITLE" 10
 sleep 1
-xdotool key Tab Tab Tab Tab Tab Home # past the five command labels into the list, its first row
+xdotool key Tab Tab Tab Tab Tab Tab Tab Home # past the command labels into the list, its first row
 sleep 0.3
 xdotool key alt+c
 sleep 1

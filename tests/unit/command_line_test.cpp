@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/compare.h"
 #include "backup/compare_text.h"
 #include "fake_os.h"
 #include "registry_samples.h"
@@ -50,7 +51,9 @@ TEST(CommandLine, Parsing)
          L"The switch /keep needs how many backups to keep, 1 or more."},
         {{L"/keep", L"2"}, Mode::NotUnderstood, L"", L"Not understood: /keep"},
         {{L"/backup", L"/keep", L"2", L"x"}, Mode::NotUnderstood, L"", L"Not understood: x"},
-        {{L"/restore"}, Mode::NotUnderstood, L"", L"Not understood: /restore"},
+        {{L"/restore"}, Mode::NotUnderstood, L"", L"The switch /restore needs the backup file to restore."},
+        {{L"/Restore", L"E:\\b.reg"}, Mode::Restore, L"E:\\b.reg", L""},
+        {{L"/restorex"}, Mode::NotUnderstood, L"", L"Not understood: /restorex"},
         {{L"backup"}, Mode::NotUnderstood, L"", L"Not understood: backup"},
         {{L"/"}, Mode::NotUnderstood, L"", L"Not understood: /"},
         {{L""}, Mode::NotUnderstood, L"", L"Not understood: "},
@@ -117,6 +120,26 @@ TEST(CommandLine, BackupOfTheKeyIsChecked)
     // A start, one export and an exit: 7 is used, 9 is stored.
     EXPECT_EQ(machine.os.Setting(), L"9");
     EXPECT_TRUE(machine.os.messages.empty()) << "nothing waits for a click";
+}
+
+// With copies on, the copy's outcome is a line of its own; a failed copy leaves the backup checked
+// and ends with its own exit code.
+TEST(CommandLine, BackupTellsItsCopy)
+{
+    for (const bool plugged : {true, false}) {
+        Machine machine;
+        machine.os.settings[L"lsBundle\\Copies\\Folder"] = L"E:\\Copies";
+        if (plugged) {
+            machine.os.folders.insert(L"e:\\copies");
+        }
+        EXPECT_EQ(machine.Run({L"/backup"}), plugged ? app::kExitOk : app::kExitCopyFailed);
+        ASSERT_EQ(machine.os.printed.size(), 2u);
+        EXPECT_NE(machine.os.printed[0].find(L", checked"), std::wstring::npos);
+        EXPECT_EQ(machine.os.printed[1], plugged ? L"copy kept"
+                                                 : L"copy not made: E:\\Copies\\HOMEPC: The system cannot find "
+                                                   L"the path specified.");
+        EXPECT_EQ(machine.os.files.count(L"e:\\copies\\homepc\\larkspool7\\larkspool7.reg"), plugged ? 1u : 0u);
+    }
 }
 
 TEST(CommandLine, BackupOutcomesAndTheirExitCodes)
@@ -290,6 +313,80 @@ TEST(CommandLine, CheckOfAFile)
     EXPECT_EQ(machine.Run({L"/check", L"C:\\missing.reg"}), app::kExitUnreadable);
 }
 
+// Any file restored without a question; the exit code says how far it got, and whether the list
+// is the file's or the one from before.
+TEST(CommandLine, RestoreOfAFile)
+{
+    const std::string withBob = kBackup + "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Groups]\r\n\"g\"=\"1\"\r\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::function<void(Machine&)> arrange;
+        int exitCode;
+        bool restored;
+        std::wstring last; // the start of the last line printed
+    };
+    const Case cases[] = {
+        {"restored", withBob, [](Machine&) {}, app::kExitOk, true, L"E:\\b.reg restored: 3 values in 3 keys, checked."},
+        {"no list before", withBob, [](Machine& m) { m.os.registryKeys.clear(); }, app::kExitOk, true,
+         L"E:\\b.reg restored: 3 values in 3 keys, checked. There was no list before."},
+        {"truncated", withBob.substr(0, 30), [](Machine&) {}, app::kExitUnreadable, false,
+         L"E:\\b.reg is not restored: its file E:\\b.reg cannot be read: line 3"},
+        {"it also writes the Run key",
+         withBob + "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n\"x\"=\"y.exe\"\r\n",
+         [](Machine&) {}, app::kExitRefused, false,
+         L"E:\\b.reg is not restored: line 11: it writes to HKEY_CURRENT_USER"},
+        {"the safety backup fails", withBob, [](Machine& m) { m.exitCode = 5; }, app::kExitExportFailed, false,
+         L"E:\\b.reg is not restored: the backup of the list as it is now (backup 7) did not check out"},
+        {"writing fails: the list is back", withBob,
+         [](Machine& m) {
+             m.os.failing = L"WriteRegistryTree";
+             m.os.failingOnce = true;
+         },
+         app::kExitNotRestored, false, L"E:\\b.reg was not restored: "},
+        {"putting back fails too", withBob,
+         [](Machine& m) {
+             m.os.failing = L"RenameRegistryKey";
+             m.os.failingAfter = 1;
+         },
+         app::kExitRestoreFailed, false, L"E:\\b.reg was not restored: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Machine machine;
+        machine.os.files[L"e:\\b.reg"] = c.bytes;
+        c.arrange(machine);
+        const platform::RegistryTree before = machine.os.addOnTree;
+        const bool existed = !machine.os.registryKeys.empty();
+        EXPECT_EQ(machine.Run({L"/restore", L"E:\\b.reg"}), c.exitCode);
+        ASSERT_FALSE(machine.os.printed.empty());
+        EXPECT_EQ(machine.os.printed.back().rfind(c.last, 0), 0u)
+            << std::string(machine.os.printed.back().begin(), machine.os.printed.back().end());
+        EXPECT_TRUE(machine.os.messages.empty());
+        machine.os.failing.clear();
+        if (c.restored) {
+            EXPECT_EQ(machine.os.addOnTree.size(), 3u);
+        } else if (c.exitCode != app::kExitRestoreFailed) {
+            EXPECT_TRUE(backup::CompareTrees(before, machine.os.addOnTree).empty());
+            EXPECT_EQ(machine.os.registryKeys.empty(), !existed);
+        }
+    }
+    // The steps are told as they start; the safety backup is one as /backup makes it.
+    Machine machine;
+    machine.os.files[L"e:\\b.reg"] = withBob;
+    machine.Run({L"/restore", L"E:\\b.reg"});
+    EXPECT_EQ(machine.os.printed.at(0), L"Backing up the list as it is now: backup 7");
+    EXPECT_EQ(machine.os.printed.at(1), L"Writing 3 values in 3 keys");
+    EXPECT_EQ(machine.os.Setting(), L"9");
+    // A failure that could not be put back names the safety backup's file.
+    Machine failing;
+    failing.os.files[L"e:\\b.reg"] = withBob;
+    failing.os.failing = L"RenameRegistryKey";
+    failing.os.failingAfter = 1;
+    failing.Run({L"/restore", L"E:\\b.reg"});
+    EXPECT_NE(failing.os.printed.back().find(L"C:\\Larkspool7\\Larkspool7.reg"), std::wstring::npos);
+}
+
 TEST(CommandLine, ListOfBackupsNewestFirst)
 {
     Machine machine;
@@ -313,12 +410,13 @@ TEST(CommandLine, ListOfBackupsNewestFirst)
     EXPECT_EQ(
         os.printed,
         (std::vector<std::wstring>{
-            L"12\t\t.03 kb\t0\t0\tunreadable: line 2: key without a closing ']'",
+            L"12\t\t.03 kb\t0\t0\tunreadable: line 2: key without a closing ']'\tC:\\Larkspool12\\Larkspool12.reg",
             L"007\t\t" + backup::FormatKilobytes(os.files.at(L"c:\\larkspool007\\larkspool007.reg").size(), L".") +
-                L" kb\t1\t1\tdiffers from now",
-            L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now",
-            L"4\tunreadable: The device is not ready.\t" + size + L" kb\t2\t2\tsame as now",
-            L"3\t\t\t0\t0\tno backup file",
+                L" kb\t1\t1\tdiffers from now\tC:\\Larkspool007\\Larkspool007.reg",
+            L"5\t12-07-2026 3:04:05 PM\t" + size + L" kb\t2\t2\tsame as now\tC:\\Larkspool5\\Larkspool5.reg",
+            L"4\tunreadable: The device is not ready.\t" + size +
+                L" kb\t2\t2\tsame as now\tC:\\Larkspool4\\Larkspool4.reg",
+            L"3\t\t\t0\t0\tno backup file\tC:\\Larkspool3\\Larkspool3.reg",
         }));
 }
 

@@ -157,6 +157,7 @@ void Os::RenameRegistryKey(const std::wstring& key, const std::wstring& newName)
     platform::RegistryTree& source = fromAddOn ? addOnTree : otherKeys[from];
     if (to == kAddOn) {
         registryKeys.insert(kAddOn);
+        addOnTree.clear(); // what a test left there while the key did not exist
     }
     platform::RegistryTree& target = to == kAddOn ? addOnTree : otherKeys[to];
     const auto renamed = [&newName](platform::RegistryKey moved) {
@@ -256,6 +257,10 @@ bool Os::FileExists(const std::wstring& path)
 bool Os::MakeNewDir(const std::wstring& path)
 {
     Call(L"MakeNewDir", path);
+    const std::wstring parent = Lower(Parent(path));
+    if (parent.size() > 2 && folders.count(parent) == 0) { // below a drive's root, as the system does
+        throw platform::Failure(L"Creating the folder", path, L"The system cannot find the path specified.");
+    }
     return folders.insert(Lower(path)).second;
 }
 
@@ -295,6 +300,33 @@ std::vector<std::uint8_t> Os::ReadFileBytes(const std::wstring& path)
         throw platform::Failure(L"Opening the file", path, L"The system cannot find the file specified.");
     }
     return {found->second.begin(), found->second.end()};
+}
+
+void Os::WriteFileFlushed(const std::wstring& path, const std::vector<std::uint8_t>& bytes)
+{
+    Call(L"WriteFileFlushed", path);
+    if (folders.count(Lower(Parent(path))) == 0) {
+        throw platform::Failure(L"Creating the file", path, L"The system cannot find the path specified.");
+    }
+    if (!files.emplace(Lower(path), std::string(bytes.begin(), bytes.end())).second) {
+        throw platform::Failure(L"Creating the file", path, L"The file exists.");
+    }
+}
+
+void Os::RenameFile(const std::wstring& from, const std::wstring& to)
+{
+    Call(L"RenameFile", from + L" " + to);
+    const auto found = files.find(Lower(from));
+    if (found == files.end() || files.count(Lower(to)) != 0) {
+        throw platform::Failure(L"Renaming the file", from, L"Cannot create a file when that file already exists.");
+    }
+    files[Lower(to)] = found->second;
+    files.erase(found);
+}
+
+std::wstring Os::ComputerName()
+{
+    return computerName;
 }
 
 void Os::RemoveFile(const std::wstring& path)
@@ -459,6 +491,18 @@ bool Os::SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndIn
     Call(L"SetWindowPos", std::to_wstring(hWnd));
     windowPos.push_back({hWnd, hWndInsertAfter, x, y, cx, cy, flags});
     return hWnd != 0;
+}
+
+std::optional<std::wstring> Os::ChooseFile(platform::WindowHandle /*owner*/, const std::wstring& title)
+{
+    Call(L"ChooseFile", title);
+    return chosenFile;
+}
+
+std::optional<std::wstring> Os::ChooseFolder(platform::WindowHandle /*owner*/, const std::wstring& title)
+{
+    Call(L"ChooseFolder", title);
+    return chosenFolder;
 }
 
 void Os::MsgBox(const std::wstring& text, platform::MessageKind /*kind*/)

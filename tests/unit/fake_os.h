@@ -59,6 +59,7 @@ public:
     std::map<std::wstring, std::string> files; // lower case path -> bytes
     std::map<std::wstring, unsigned> attributes;
     std::wstring appPath = L"D:\\Tools";
+    std::wstring computerName = L"HOMEPC";
     std::wstring systemPath = L"C:\\windows\\system32";
     std::wstring date = L"12-07-2026";
     std::wstring time = L"3:04:05 PM";
@@ -67,8 +68,10 @@ public:
     std::vector<std::wstring> messages;
     std::vector<std::wstring> printed;
     std::vector<std::wstring> questions;
-    bool answer = true;        // Yes
-    std::vector<bool> answers; // the answers to the next questions, before `answer`
+    bool answer = true;                       // Yes
+    std::optional<std::wstring> chosenFile;   // what the file picker gives; nothing: Cancel
+    std::optional<std::wstring> chosenFolder; // what the folder picker gives; nothing: Cancel
+    std::vector<bool> answers;                // the answers to the next questions, before `answer`
     // Changes what WriteRegistryTree writes, as a registry that loses or garbles something.
     std::function<void(platform::RegistryTree&)> onWrite;
     // Called at each Sleep, as time passing: a test lets the registry tool end there.
@@ -103,6 +106,9 @@ public:
     std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) override;
     void RemoveFile(const std::wstring& path) override;
     bool RemoveEmptyDir(const std::wstring& path) override;
+    void WriteFileFlushed(const std::wstring& path, const std::vector<std::uint8_t>& bytes) override;
+    void RenameFile(const std::wstring& from, const std::wstring& to) override;
+    std::wstring ComputerName() override;
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
@@ -112,6 +118,8 @@ public:
     std::wstring DecimalSeparator() override;
     bool SetWindowPos(platform::WindowHandle hWnd, platform::WindowHandle hWndInsertAfter, int x, int y, int cx, int cy,
                       unsigned flags) override;
+    std::optional<std::wstring> ChooseFile(platform::WindowHandle owner, const std::wstring& title) override;
+    std::optional<std::wstring> ChooseFolder(platform::WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;

@@ -173,6 +173,27 @@ TEST_F(Checked, BackupEqualToTheKeyIsCalledChecked)
     EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
 }
 
+// With copies on, the copy is told on a line of its own; one that fails leaves "checked" standing.
+TEST_F(Checked, CopyIsToldBesideTheCheck)
+{
+    os.settings[L"lsBundle\\Copies\\Folder"] = L"E:\\Copies"; // the stick is not plugged in
+    Exported(kBackup);
+    program.Tick();
+    EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+    EXPECT_TRUE(program[L"Label3"].visible);
+    EXPECT_EQ(program[L"Label3"].caption,
+              L"copy not made: E:\\Copies\\HOMEPC: The system cannot find the path specified.");
+    os.folders.insert(L"e:\\copies");
+    program.Export();
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = kBackup;
+    *os.lastExit = 0;
+    program.Tick();
+    program.Tick();
+    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool6.reg: copy kept");
+    EXPECT_EQ(os.files.at(L"e:\\copies\\homepc\\larkspool6\\larkspool6.reg"), kBackup);
+    EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+}
+
 // A file changed after its check is no longer the file that was checked.
 TEST_F(Checked, FileChangedSinceItsCheckIsNotCalledChecked)
 {

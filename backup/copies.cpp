@@ -1,0 +1,186 @@
+#include "backup/copies.h"
+
+#include "backup/backup_list.h"
+#include "backup/backup_paths.h"
+#include "backup/compare.h"
+#include "backup/reg_file.h"
+#include "backup/restore.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace backup {
+
+namespace {
+
+constexpr wchar_t kAppName[] = L"lsBundle";
+constexpr wchar_t kSection[] = L"Copies";
+constexpr wchar_t kKey[] = L"Folder";
+// Beside the target, so that the rename stays on its drive.
+constexpr wchar_t kTemporary[] = L".LarkSpool-copy";
+constexpr wchar_t kWriteTest[] = L"LarkSpool write test.tmp";
+
+struct NotCopied {
+    std::wstring why;
+};
+
+void RemoveQuietly(platform::Os& os, const std::wstring& path)
+{
+    try {
+        if (os.FileExists(path)) {
+            os.RemoveFile(path);
+        }
+    } catch (const platform::Failure&) {
+        // Nothing better can be done here; the failure that led here is what gets told.
+    }
+}
+
+// One file copied so that the target, once it has its name, is complete.
+void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& target, bool readOnly)
+{
+    const std::vector<std::uint8_t> bytes = os.ReadFileBytes(source);
+    if (os.FileExists(target)) {
+        if (os.ReadFileBytes(target) != bytes) {
+            throw NotCopied{target + L" exists and differs; it is not overwritten"};
+        }
+        return;
+    }
+    const std::wstring temporary = target + kTemporary;
+    RemoveQuietly(os, temporary); // left by a copy that was cut off
+    try {
+        os.WriteFileFlushed(temporary, bytes);
+        if (os.ReadFileBytes(temporary) != bytes) {
+            throw NotCopied{temporary + L" read back differs"};
+        }
+        os.RenameFile(temporary, target);
+    } catch (...) {
+        RemoveQuietly(os, temporary);
+        throw;
+    }
+    if (readOnly) {
+        os.SetAttr(target, platform::vbReadOnly);
+    }
+}
+
+} // namespace
+
+std::wstring CopiesFolder(platform::Os& os)
+{
+    try {
+        return os.GetSetting(kAppName, kSection, kKey);
+    } catch (const platform::NotText&) {
+        return {};
+    }
+}
+
+void SetCopiesFolder(platform::Os& os, const std::wstring& folder)
+{
+    if (!folder.empty()) {
+        const std::wstring test = JoinPath(folder, kWriteTest);
+        os.WriteFileFlushed(test, {'L', 'S'});
+        os.RemoveFile(test);
+    }
+    os.SaveSetting(kAppName, kSection, kKey, folder);
+}
+
+std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, const std::wstring& runNumber)
+{
+    return JoinPath(JoinPath(copiesFolder, os.ComputerName()), L"Larkspool" + runNumber);
+}
+
+std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return std::nullopt;
+    }
+    // One copy at a time in this program: the window's copy and a catching up never share a
+    // temporary file.
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> guard(oneAtATime);
+    try {
+        const std::wstring folder = CopyFolder(os, copies, runNumber);
+        os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
+        os.MakeNewDir(folder);
+        CopyFile(os, BackupFile(runNumber), JoinPath(folder, L"Larkspool" + runNumber + L".reg"), false);
+        CopyFile(os, DateStampFile(runNumber), JoinPath(folder, L"Date Created.txt"), true);
+    } catch (const NotCopied& failed) {
+        return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why};
+    } catch (const platform::Failure& failure) {
+        return CopyOutcome{.kept = false, .text = L"copy not made: " + failure.subject() + L": " + failure.reason()};
+    }
+    return CopyOutcome{.kept = true, .text = L"copy kept"};
+}
+
+std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
+{
+    std::vector<CopyOnly> rows;
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return rows;
+    }
+    const std::wstring computer = os.ComputerName();
+    const std::vector<std::wstring> onC = ListBackupNumbers(os);
+    try {
+        // This computer's folder first, then the others'.
+        std::vector<std::wstring> computers = os.ListFolders(copies);
+        std::stable_partition(computers.begin(), computers.end(),
+                              [&computer](const std::wstring& name) { return SameName(name, computer); });
+        for (const std::wstring& name : computers) {
+            const std::wstring folder = JoinPath(copies, name);
+            const bool own = SameName(name, computer);
+            for (const std::wstring& number : ListBackupNumbers(os, folder)) {
+                if (own && std::find(onC.begin(), onC.end(), number) != onC.end()) {
+                    continue; // the row of the backup on C: tells its copy
+                }
+                const std::wstring backupName = L"Larkspool" + number;
+                const std::wstring backupFolder = JoinPath(folder, backupName);
+                std::wstring label = number;
+                label += L" (";
+                label += own ? std::wstring(L"copy") : name;
+                label += L")";
+                std::wstring fileName = backupName;
+                fileName += L".reg";
+                rows.push_back({.label = label,
+                                .file = JoinPath(backupFolder, fileName),
+                                .stamp = JoinPath(backupFolder, L"Date Created.txt")});
+            }
+        }
+    } catch (const platform::Failure&) {
+        // The copies folder cannot be listed now (a stick unplugged): only the backups on C:.
+    }
+    return rows;
+}
+
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
+{
+    const std::wstring copies = CopiesFolder(os);
+    std::size_t copied = 0;
+    if (copies.empty()) {
+        return copied;
+    }
+    try {
+        for (const std::wstring& number : ListBackupNumbers(os)) {
+            if (stop) {
+                break;
+            }
+            if (os.FileExists(JoinPath(CopyFolder(os, copies, number), L"Larkspool" + number + L".reg"))) {
+                continue;
+            }
+            try {
+                if (RefusalReason(ReadRegFile(os.ReadFileBytes(BackupFile(number))))) {
+                    continue;
+                }
+            } catch (const RegFileError&) {
+                continue;
+            }
+            const std::optional<CopyOutcome> copy = CopyBackup(os, number);
+            copied += copy && copy->kept ? 1 : 0;
+        }
+    } catch (const platform::Failure&) {
+        // Drive C: or the copies folder cannot be listed or read: the next backup tries again.
+    }
+    return copied;
+}
+
+} // namespace backup

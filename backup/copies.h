@@ -1,0 +1,51 @@
+// Checked copies of the backups in a folder the user chose (a USB stick, a share, a synced
+// folder), so that a backup outlives drive C:. A copy that exists is always complete: it is
+// written under a temporary name, flushed, read back and compared, and only then renamed.
+#pragma once
+
+#include "platform/os.h"
+
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace backup {
+
+// The folder copies go to, as the settings store keeps it; empty when copies are off.
+std::wstring CopiesFolder(platform::Os& os);
+
+// Turns copies on, after a test that the folder can be written; empty turns them off. Throws a
+// platform failure, with the system's words, when the folder cannot be written.
+void SetCopiesFolder(platform::Os& os, const std::wstring& folder);
+
+// <folder>\<computer name>\Larkspool<n>: where backup n is copied to.
+std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, const std::wstring& runNumber);
+
+struct CopyOutcome {
+    bool kept = false;
+    std::wstring text; // "copy kept", or "copy not made: <why>"
+};
+
+// Backup n's file and date stamp copied to the copies folder; nothing when copies are off. An
+// identical file already there counts as copied; a different one is never overwritten. Never
+// throws a platform failure.
+std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber);
+
+// A backup that lies only in the copies folder: this computer's ("5 (copy)"), then other
+// computers' ("5 (OLDPC)"), each newest first.
+struct CopyOnly {
+    std::wstring label;
+    std::wstring file;
+    std::wstring stamp;
+};
+std::vector<CopyOnly> ListCopiesOnly(platform::Os& os);
+
+// The copies that are missing (the drive was not plugged in, copies were turned on later) made
+// for every backup on C: whose file the restore would accept: a registration file of the
+// add-on's key alone. A backup with a file of its name in the copies folder is left alone.
+// Stops between backups when `stop` is set. Gives how many were copied.
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop);
+
+} // namespace backup
