@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The keyboard alone: backups with Tab and Enter and with Alt+E, the About window with Alt+A and
-# Esc, the menu with Shift+F10, a comparison in the Backups window; the focus rectangle shows
-# only once a key was pressed.
+# Esc, the menu with Shift+F10, a comparison and a restore in the Backups window; the focus
+# rectangle shows only once a key was pressed.
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
@@ -58,6 +58,16 @@ sleep 0.3
 xdotool key alt+c
 sleep 1
 equals "Alt+C compares the selected backup with the list now" "No differences" "$(measure text "$TITLE")"
+# Alt+R restores it, Y answers the question and Enter the result: the list before is backed up
+# first (backup 7) and the key is the backup.
+BEFORE=$(dump_key)
+xdotool key alt+r
+answer y
+answer Return
+check "Alt+R restores: the list before is backup 7" test -s "$DRIVE_C/Larkspool7/Larkspool7.reg"
+equals "Alt+R restores: the key is the backup" "$BEFORE" "$(dump_key)"
+window "$TITLE"
+click_at 300 250 # the text box: the window has the keyboard again after the message
 xdotool key Escape
 sleep 0.5
 check "Esc closes the Backups window" eval "! probe window '$TITLE' | grep -q found=1"
@@ -66,6 +76,6 @@ window "LarkSpool."
 click_at 60 100
 xdotool key alt+x
 check "Alt+X ends the program" wait_ended 5
-equals "the count kept after the backups" "8" "$(counter)"
+equals "the count kept after the backups" "9" "$(counter)"
 
 finish
