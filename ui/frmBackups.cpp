@@ -118,6 +118,12 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
+    // A file dropped on the window is restored as one picked with "Restore From File...".
+    On(L"Form_DropFile", [this](const platform::EventArgs& args) {
+        if (MayStartRestore()) {
+            RestoreFromFile(args.path);
+        }
+    });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
     for (const wchar_t* command : kCommands) {
         On(std::wstring(command) + L"_MouseMove",
@@ -441,9 +447,7 @@ void frmBackups::cmdRestore_Click()
     }
     if (selected[0].number.empty()) {
         // A copy is restored from its file, named by its path, as a file picked would be.
-        StartRestore(L"Reading " + selected[0].file, [file = selected[0].file](platform::Os& system) {
-            return backup::PlanRestoreFromFile(system, file);
-        });
+        RestoreFromFile(selected[0].file);
         return;
     }
     const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
@@ -465,11 +469,15 @@ void frmBackups::cmdRestoreFromFile_Click()
         os.MsgBox(failure.text(), platform::MessageKind::Error); // nothing was changed
         return;
     }
-    if (!file) {
-        return;
+    if (file) {
+        RestoreFromFile(*file);
     }
-    StartRestore(L"Reading " + *file,
-                 [file = *file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
+}
+
+void frmBackups::RestoreFromFile(const std::wstring& file)
+{
+    StartRestore(L"Reading " + file,
+                 [file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
 }
 
 bool frmBackups::MayStartRestore()

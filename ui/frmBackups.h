@@ -53,6 +53,7 @@ private:
     void cmdDelete_Click();
     void cmdOpenFolder_Click();
     void cmdRestoreFromFile_Click();
+    void RestoreFromFile(const std::wstring& file);
     void cmdCopies_Click();
     void ShowCopiesFolder();
     void cmdClose_Click();

@@ -335,32 +335,45 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     EXPECT_EQ(List().rows.front()[5], L"differs from now");
 }
 
-// Any file, picked with the system's picker, goes through the same steps; Cancel changes nothing.
+// Any file, picked with the system's picker or dropped on the window, goes through the same
+// steps; Cancel changes nothing.
 TEST_F(BackupsWindow, RestoreFromAFileNamesItAndItsDate)
 {
-    Open();
-    window->Fire(L"cmdRestoreFromFile", L"Click");
-    EXPECT_TRUE(os.questions.empty());
-    EXPECT_EQ(os.CallsNamed(L"ChooseFile"), std::vector<std::wstring>{L"Restore From File"});
-    platform::RegistryTree stick = os.addOnTree;
-    stick[1].values.push_back(Sz(L"dave@example.org", L"Dave"));
-    os.files[L"e:\\old pc\\larkspool3\\larkspool3.reg"] = samples::Regedit4(stick);
-    os.files[L"e:\\old pc\\larkspool3\\date created.txt"] = "Date Created: 11-02-2026\r\nTime Created: 9:00:00 AM\r\n";
-    os.chosenFile = L"E:\\Old PC\\Larkspool3\\Larkspool3.reg";
-    window->Fire(L"cmdRestoreFromFile", L"Click");
-    ASSERT_EQ(os.questions.size(), 1u);
-    EXPECT_EQ(os.questions[0].rfind(L"Restore E:\\Old PC\\Larkspool3\\Larkspool3.reg of 11-02-2026 9:00:00 AM?\n\n"
-                                    L"Compared with the list now: 1 added, 0 removed, 0 changed.",
-                                    0),
-              0u);
-    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
-    *os.lastExit = 0;
-    Tick();
-    Tick();
-    ASSERT_EQ(os.messages.size(), 1u);
-    EXPECT_EQ(os.messages[0], L"E:\\Old PC\\Larkspool3\\Larkspool3.reg restored: 4 values in 2 keys, checked. The "
-                              L"list as it was before is backup 20.");
-    EXPECT_TRUE(backup::CompareTrees(stick, os.addOnTree).empty());
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "picked");
+        os = fake::Os();
+        SetUp();
+        Open();
+        window->Fire(L"cmdRestoreFromFile", L"Click");
+        EXPECT_TRUE(os.questions.empty());
+        EXPECT_EQ(os.CallsNamed(L"ChooseFile"), std::vector<std::wstring>{L"Restore From File"});
+        platform::RegistryTree stick = os.addOnTree;
+        stick[1].values.push_back(Sz(L"dave@example.org", L"Dave"));
+        os.files[L"e:\\old pc\\larkspool3\\larkspool3.reg"] = samples::Regedit4(stick);
+        os.files[L"e:\\old pc\\larkspool3\\date created.txt"] =
+            "Date Created: 11-02-2026\r\nTime Created: 9:00:00 AM\r\n";
+        if (dropped) {
+            platform::EventArgs args;
+            args.path = L"E:\\Old PC\\Larkspool3\\Larkspool3.reg";
+            window->Fire(L"Form", L"DropFile", args);
+        } else {
+            os.chosenFile = L"E:\\Old PC\\Larkspool3\\Larkspool3.reg";
+            window->Fire(L"cmdRestoreFromFile", L"Click");
+        }
+        ASSERT_EQ(os.questions.size(), 1u);
+        EXPECT_EQ(os.questions[0].rfind(L"Restore E:\\Old PC\\Larkspool3\\Larkspool3.reg of 11-02-2026 9:00:00 AM?\n\n"
+                                        L"Compared with the list now: 1 added, 0 removed, 0 changed.",
+                                        0),
+                  0u);
+        os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+        *os.lastExit = 0;
+        Tick();
+        Tick();
+        ASSERT_EQ(os.messages.size(), 1u);
+        EXPECT_EQ(os.messages[0], L"E:\\Old PC\\Larkspool3\\Larkspool3.reg restored: 4 values in 2 keys, checked. "
+                                  L"The list as it was before is backup 20.");
+        EXPECT_TRUE(backup::CompareTrees(stick, os.addOnTree).empty());
+    }
 }
 
 // "Copies...": a folder chosen is tried at once; while copies are on, the user is asked first
