@@ -231,11 +231,8 @@ int List(platform::Os& os)
         }
         os.Print(text);
     };
-    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
-        line(number, backup::BackupFile(number), backup::DateStampFile(number));
-    }
-    for (const backup::CopyOnly& copy : backup::ListCopiesOnly(os)) {
-        line(copy.label, copy.file, copy.stamp);
+    for (const backup::ListedBackup& row : backup::ListAllBackups(os)) {
+        line(row.label, row.file, row.stamp);
     }
     return kExitOk;
 }

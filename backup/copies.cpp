@@ -152,6 +152,43 @@ std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
     return rows;
 }
 
+std::vector<ListedBackup> ListAllBackups(platform::Os& os)
+{
+    const std::vector<std::wstring> numbers = ListBackupNumbers(os);
+    std::vector<CopyOnly> copies = ListCopiesOnly(os);
+    std::vector<ListedBackup> rows(numbers.size() + copies.size());
+    const auto copiesStart =
+        std::transform(numbers.begin(), numbers.end(), rows.begin(), [](const std::wstring& number) {
+            return ListedBackup{
+                .label = number, .number = number, .file = BackupFile(number), .stamp = DateStampFile(number)};
+        });
+    std::transform(copies.begin(), copies.end(), copiesStart, [](CopyOnly& copy) {
+        return ListedBackup{
+            .label = std::move(copy.label), .number = {}, .file = std::move(copy.file), .stamp = std::move(copy.stamp)};
+    });
+    return rows;
+}
+
+std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return {};
+    }
+    try {
+        if (!os.FileExists(BackupFile(runNumber))) {
+            return {};
+        }
+        const std::wstring copy = JoinPath(CopyFolder(os, copies, runNumber), L"Larkspool" + runNumber + L".reg");
+        if (!os.FileExists(copy)) {
+            return L"missing";
+        }
+        return os.ReadFileBytes(copy) == os.ReadFileBytes(BackupFile(runNumber)) ? L"kept" : L"differs";
+    } catch (const platform::Failure&) {
+        return L"missing"; // the copies folder cannot be read now (a stick unplugged)
+    }
+}
+
 std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
 {
     const std::wstring copies = CopiesFolder(os);

@@ -42,6 +42,20 @@ struct CopyOnly {
 };
 std::vector<CopyOnly> ListCopiesOnly(platform::Os& os);
 
+// Every backup as the Backups window and /list show it: those on C:, newest first, then those
+// found only in the copies folder.
+struct ListedBackup {
+    std::wstring label;  // "5", "5 (copy)", "5 (OLDPC)"
+    std::wstring number; // of a backup on C:; empty for a copy
+    std::wstring file;
+    std::wstring stamp;
+};
+std::vector<ListedBackup> ListAllBackups(platform::Os& os);
+
+// The copy of backup n on C:: "kept", "missing" or "differs"; empty while copies are off or when
+// the backup has no file. Never throws a platform failure.
+std::wstring CopyState(platform::Os& os, const std::wstring& runNumber);
+
 // The copies that are missing (the drive was not plugged in, copies were turned on later) made
 // for every backup on C: whose file the restore would accept: a registration file of the
 // add-on's key alone. A backup with a file of its name in the copies folder is left alone.

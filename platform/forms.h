@@ -107,6 +107,7 @@ struct EventArgs {
     int cancel = 0;
     int keyCode = 0;
     int unloadMode = vbFormControlMenu;
+    std::wstring path; // Form_DropFile: the file dropped on the form
 };
 
 class Form;

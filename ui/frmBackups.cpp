@@ -27,7 +27,7 @@ constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"
 // a program about five seconds.
 constexpr int kEndOfSessionWait = 4000;
 constexpr int kWaitStep = 50;
-enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState };
+enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState, kCopy };
 
 // Alt+D stays free for a "Delete" command.
 Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, wchar_t accessKey)
@@ -43,11 +43,12 @@ Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int 
 
 // A backup's list, read for a comparison; nothing, with why in `problem`, for a file that is no
 // backup of the list.
-std::optional<platform::RegistryTree> ReadBackup(platform::Os& os, const std::wstring& number, std::wstring& problem)
+std::optional<platform::RegistryTree> ReadBackup(platform::Os& os, const backup::ListedBackup& listed,
+                                                 std::wstring& problem)
 {
-    const backup::RegFile file = backup::ReadRegFile(os.ReadFileBytes(backup::BackupFile(number)));
+    const backup::RegFile file = backup::ReadRegFile(os.ReadFileBytes(listed.file));
     if (const std::optional<std::wstring> why = backup::NotABackupOfTheList(file)) {
-        problem = L"Backup " + number + L" is not a backup of the list: " + *why;
+        problem = L"Backup " + listed.label + L" is not a backup of the list: " + *why;
         return std::nullopt;
     }
     return backup::ListOf(file);
@@ -72,8 +73,8 @@ platform::Layout frmBackups::Layout()
     list.tabIndex = 0;
     list.anchor = platform::kAnchorWidth | platform::kAnchorHeight;
     list.multiSelect = true;
-    list.columns = {{L"Backup", 900}, {L"Created", 2400}, {L"Size", 1100},
-                    {L"Values", 900}, {L"Keys", 700},     {L"State", 2500}};
+    list.columns = {{L"Backup", 1200}, {L"Created", 2100}, {L"Size", 1000}, {L"Values", 700},
+                    {L"Keys", 600},    {L"State", 2400},   {L"Copy", 800}};
 
     Control text{
         .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 2025};
@@ -117,6 +118,12 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
+    // A file dropped on the window is restored as one picked with "Restore From File...".
+    On(L"Form_DropFile", [this](const platform::EventArgs& args) {
+        if (MayStartRestore()) {
+            RestoreFromFile(args.path);
+        }
+    });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
     for (const wchar_t* command : kCommands) {
         On(std::wstring(command) + L"_MouseMove",
@@ -141,7 +148,23 @@ void frmBackups::Form_Load()
 {
     ListBackups();
     ShowCopiesFolder();
-    catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_] { backup::CatchUpCopies(system, *stop); });
+    std::vector<std::wstring> numbers;
+    for (const backup::ListedBackup& listed : backups_) {
+        if (!listed.number.empty()) {
+            numbers.push_back(listed.number);
+        }
+    }
+    catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_, caughtUp = caughtUp_, numbers] {
+        if (backup::CatchUpCopies(system, *stop) > 0) {
+            std::vector<std::pair<std::wstring, std::wstring>> states(numbers.size());
+            std::transform(numbers.begin(), numbers.end(), states.begin(), [&system](const std::wstring& number) {
+                return std::pair{number, backup::CopyState(system, number)};
+            });
+            const std::lock_guard<std::mutex> guard(caughtUp->lock);
+            caughtUp->states = std::move(states);
+        }
+        caughtUp->done = true;
+    });
 }
 
 void frmBackups::ShowCopiesFolder()
@@ -216,29 +239,32 @@ void frmBackups::Form_MouseMove()
 void frmBackups::ListBackups()
 {
     StopWork();
-    numbers_ = backup::ListBackupNumbers(os);
+    backups_ = backup::ListAllBackups(os);
     Control& list = (*this)[L"lstBackups"];
     list.rows.clear();
     list.selected.clear();
-    for (const std::wstring& number : numbers_) {
-        list.rows.push_back({number, L"", L"", L"", L"", L""});
+    for (const backup::ListedBackup& listed : backups_) {
+        list.rows.push_back({listed.label, L"", L"", L"", L"", L"", L""});
     }
     details_ = std::make_shared<Details>();
-    details_->rows.resize(numbers_.size());
+    details_->rows.resize(backups_.size());
     detailsShown_ = 0;
-    detailsJob_ = os.StartJob([&system = os, details = details_, numbers = numbers_] {
+    detailsJob_ = os.StartJob([&system = os, details = details_, backups = backups_] {
         platform::RegistryTree now;
         try {
             now = system.ReadRegistryTree(backup::kAddOnKey).value_or(platform::RegistryTree{});
         } catch (const platform::Failure&) {
             // Each backup then shows as differing; the compare names why.
         }
-        for (std::size_t row = 0; row < numbers.size() && !details->stop; ++row) {
-            backup::BackupDetails read;
+        for (std::size_t row = 0; row < backups.size() && !details->stop; ++row) {
+            Row read;
             try {
-                read = backup::ReadBackupDetails(system, numbers[row], now);
+                read.read = backup::ReadBackupDetails(system, backups[row].file, backups[row].stamp, now);
             } catch (const platform::Failure& failure) {
-                read.state = L"unreadable: " + failure.reason();
+                read.read.state = L"unreadable: " + failure.reason();
+            }
+            if (!backups[row].number.empty()) {
+                read.copy = backup::CopyState(system, backups[row].number);
             }
             const std::lock_guard<std::mutex> guard(details->lock);
             details->rows[row] = std::move(read);
@@ -271,8 +297,9 @@ void frmBackups::ShowDetails()
     Control& list = (*this)[L"lstBackups"];
     const std::lock_guard<std::mutex> guard(details_->lock);
     while (detailsShown_ < details_->rows.size() && details_->rows[detailsShown_]) {
-        const backup::BackupDetails& read = *details_->rows[detailsShown_];
+        const backup::BackupDetails& read = details_->rows[detailsShown_]->read;
         std::vector<std::wstring>& row = list.rows[detailsShown_];
+        row[kCopy] = details_->rows[detailsShown_]->copy;
         row[kCreated] = read.created;
         row[kSize] = read.size ? backup::FormatKilobytes(*read.size, os.DecimalSeparator()) + L" kb" : L"";
         row[kValues] = read.size ? std::to_wstring(read.values) : L"";
@@ -282,12 +309,12 @@ void frmBackups::ShowDetails()
     }
 }
 
-std::vector<std::wstring> frmBackups::SelectedNumbers() const
+std::vector<backup::ListedBackup> frmBackups::SelectedRows() const
 {
-    std::vector<std::wstring> selected;
+    std::vector<backup::ListedBackup> selected;
     for (std::size_t row : (*this)[L"lstBackups"].selected) {
-        if (row < numbers_.size()) {
-            selected.push_back(numbers_[row]);
+        if (row < backups_.size()) {
+            selected.push_back(backups_[row]);
         }
     }
     return selected;
@@ -297,7 +324,7 @@ std::vector<std::wstring> frmBackups::SelectedNumbers() const
 // window's thread and shown a slice at a time.
 void frmBackups::cmdCompare_Click()
 {
-    const std::vector<std::wstring> selected = SelectedNumbers();
+    const std::vector<backup::ListedBackup> selected = SelectedRows();
     Control& text = (*this)[L"txtCompare"];
     if (comparisonJob_) {
         comparisonJob_->LetGo();
@@ -314,12 +341,12 @@ void frmBackups::cmdCompare_Click()
     comparisonJob_ = os.StartJob([&system = os, comparison = comparison_, selected] {
         try {
             if (selected.size() == 1) {
-                const backup::CheckResult check =
-                    backup::CheckBackup(system, backup::BackupFile(selected[0]), backup::kAddOnKey);
+                const backup::CheckResult check = backup::CheckBackup(system, selected[0].file, backup::kAddOnKey);
                 if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
-                    comparison->problem = L"Backup " + selected[0] + L" cannot be read: " + check.problem;
+                    comparison->problem = L"Backup " + selected[0].label + L" cannot be read: " + check.problem;
                 } else if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
-                    comparison->problem = L"Backup " + selected[0] + L" is not a backup of the list: " + check.problem;
+                    comparison->problem =
+                        L"Backup " + selected[0].label + L" is not a backup of the list: " + check.problem;
                 }
                 comparison->differences = check.differences;
                 return;
@@ -375,13 +402,34 @@ void frmBackups::ShowComparison()
     }
 }
 
+// After the rows are filled, so that no state read before the catching up ended overwrites it.
+void frmBackups::ShowCaughtUp()
+{
+    const std::lock_guard<std::mutex> guard(caughtUp_->lock);
+    if (!caughtUp_->states) {
+        return;
+    }
+    Control& list = (*this)[L"lstBackups"];
+    for (const auto& [number, state] : *caughtUp_->states) {
+        for (std::size_t row = 0; row < backups_.size() && row < list.rows.size(); ++row) {
+            if (backups_[row].number == number) {
+                list.rows[row][kCopy] = state;
+            }
+        }
+    }
+    caughtUp_->states.reset();
+}
+
 void frmBackups::tmrWork_Timer()
 {
     ShowDetails();
     ShowComparison();
     StepRestore();
     const bool detailsDone = !details_ || detailsShown_ == details_->rows.size();
-    if (detailsDone && !comparison_ && !Restoring()) {
+    if (detailsDone) {
+        ShowCaughtUp();
+    }
+    if (detailsDone && caughtUp_->done && !comparison_ && !Restoring()) {
         (*this)[L"tmrWork"].enabled = false;
     }
 }
@@ -392,13 +440,18 @@ void frmBackups::cmdRestore_Click()
     if (!MayStartRestore()) {
         return;
     }
-    const std::vector<std::wstring> selected = SelectedNumbers();
+    const std::vector<backup::ListedBackup> selected = SelectedRows();
     if (selected.size() != 1) {
         os.MsgBox(L"Select the one backup to restore.", platform::MessageKind::Information);
         return;
     }
+    if (selected[0].number.empty()) {
+        // A copy is restored from its file, named by its path, as a file picked would be.
+        RestoreFromFile(selected[0].file);
+        return;
+    }
     const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
-    StartRestore(L"Reading backup " + selected[0], [number = selected[0], created](platform::Os& system) {
+    StartRestore(L"Reading backup " + selected[0].number, [number = selected[0].number, created](platform::Os& system) {
         return backup::PlanRestore(system, number, created);
     });
 }
@@ -416,11 +469,15 @@ void frmBackups::cmdRestoreFromFile_Click()
         os.MsgBox(failure.text(), platform::MessageKind::Error); // nothing was changed
         return;
     }
-    if (!file) {
-        return;
+    if (file) {
+        RestoreFromFile(*file);
     }
-    StartRestore(L"Reading " + *file,
-                 [file = *file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
+}
+
+void frmBackups::RestoreFromFile(const std::wstring& file)
+{
+    StartRestore(L"Reading " + file,
+                 [file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
 }
 
 bool frmBackups::MayStartRestore()
@@ -594,14 +651,19 @@ void frmBackups::cmdDelete_Click()
         os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
         return;
     }
-    const std::vector<std::wstring> selected = SelectedNumbers();
+    const std::vector<backup::ListedBackup> selected = SelectedRows();
     if (selected.empty()) {
         os.MsgBox(L"Select the backups to delete.", platform::MessageKind::Information);
         return;
     }
     std::wstring names;
-    for (const std::wstring& number : selected) {
-        names += L"\n" + backup::BackupFolder(number);
+    for (const backup::ListedBackup& listed : selected) {
+        if (listed.number.empty()) {
+            os.MsgBox(L"Backup " + listed.label + L" is a copy, not a backup on drive C:; only those are deleted here.",
+                      platform::MessageKind::Information);
+            return;
+        }
+        names += L"\n" + backup::BackupFolder(listed.number);
     }
     if (!os.Ask(L"Delete " + backup::CountOf(selected.size(), L"backup", L"backups") + L" with everything in " +
                 (selected.size() == 1 ? L"its folder?" : L"their folders?") + names)) {
@@ -611,15 +673,16 @@ void frmBackups::cmdDelete_Click()
     const auto sameAsNow = std::find_if(list.rows.begin(), list.rows.end(),
                                         [](const auto& row) { return row[kState] == backup::kSameAsNow; });
     if (sameAsNow != list.rows.end() &&
-        std::find(selected.begin(), selected.end(), (*sameAsNow)[kBackup]) != selected.end() &&
+        std::any_of(selected.begin(), selected.end(),
+                    [&sameAsNow](const auto& listed) { return listed.number == (*sameAsNow)[kBackup]; }) &&
         !os.Ask(L"Backup " + (*sameAsNow)[kBackup] +
                 L" is the newest backup of the list as it is now. Delete it all the same?")) {
         return;
     }
     std::wstring failed;
-    for (const std::wstring& number : selected) {
+    for (const backup::ListedBackup& listed : selected) {
         try {
-            os.RemoveFolder(backup::BackupFolder(number));
+            os.RemoveFolder(backup::BackupFolder(listed.number));
         } catch (const platform::Failure& failure) {
             failed += L"\n" + failure.text();
         }
@@ -632,9 +695,10 @@ void frmBackups::cmdDelete_Click()
 
 void frmBackups::cmdOpenFolder_Click()
 {
-    const std::vector<std::wstring> selected = SelectedNumbers();
+    const std::vector<backup::ListedBackup> selected = SelectedRows();
     if (!selected.empty()) {
-        os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), backup::BackupFolder(selected[0])),
+        const std::wstring& file = selected[0].file;
+        os.Shell(backup::FileBrowserCommandLine(os.WindowsPath(), file.substr(0, file.find_last_of(L'\\'))),
                  platform::vbNormalFocus);
     }
 }

@@ -1,9 +1,10 @@
-// The Backups window: the backup folders on C: with what each holds, a comparison of one with
+// The Backups window: the backup folders on C: and the copies elsewhere with what each holds, a comparison of one with
 // the list now or of two with each other, and a restore that cannot lose the current list.
 #pragma once
 
 #include "backup/backup_list.h"
 #include "backup/compare.h"
+#include "backup/copies.h"
 #include "backup/restore.h"
 #include "platform/forms.h"
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ui {
@@ -51,6 +53,7 @@ private:
     void cmdDelete_Click();
     void cmdOpenFolder_Click();
     void cmdRestoreFromFile_Click();
+    void RestoreFromFile(const std::wstring& file);
     void cmdCopies_Click();
     void ShowCopiesFolder();
     void cmdClose_Click();
@@ -60,7 +63,8 @@ private:
     void StopWork();
     void ShowDetails();
     void ShowComparison();
-    std::vector<std::wstring> SelectedNumbers() const;
+    void ShowCaughtUp();
+    std::vector<backup::ListedBackup> SelectedRows() const;
 
     // The restore, a stage at each tick.
     enum class RestoreStage { None, Planning, Asking, SafetyBackup, Replacing };
@@ -75,12 +79,16 @@ private:
     bool WaitForRestore(int milliseconds);
 
     backup::StartSafetyBackup safetyBackup_;
-    std::vector<std::wstring> numbers_; // of the rows, newest first
+    std::vector<backup::ListedBackup> backups_; // of the rows: C: newest first, then the copies
 
     // Filled off the window's thread; the timer moves what is ready into the rows.
+    struct Row {
+        backup::BackupDetails read;
+        std::wstring copy; // "kept", "missing", "differs"; empty for a copy's row or with copies off
+    };
     struct Details {
         std::mutex lock;
-        std::vector<std::optional<backup::BackupDetails>> rows;
+        std::vector<std::optional<Row>> rows;
         std::atomic<bool> stop{false};
     };
     std::shared_ptr<Details> details_;
@@ -95,7 +103,14 @@ private:
     std::size_t comparisonShown_ = 0;
 
     std::unique_ptr<platform::Job> detailsJob_;
-    // Makes the copies that are missing; let go when the window closes.
+    // Makes the copies that are missing; let go when the window closes. When it made any, it
+    // reads the copies' states again, which the timer puts into the rows once they are filled.
+    struct CaughtUp {
+        std::mutex lock;
+        std::optional<std::vector<std::pair<std::wstring, std::wstring>>> states; // run number, copy state
+        std::atomic<bool> done{false};
+    };
+    std::shared_ptr<CaughtUp> caughtUp_ = std::make_shared<CaughtUp>();
     std::shared_ptr<std::atomic<bool>> catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<platform::Job> catchUpJob_;
     std::unique_ptr<platform::Job> comparisonJob_;

@@ -5,6 +5,7 @@
 #include "platform/win32/picture.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -62,6 +63,7 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     // default. (Wine's default is to show them always: the windows look the same under both.)
     ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
     CreateMenus();
+    AcceptDroppedFiles();
     // The forms here carry at most one picture.
     const auto& controls = form.layout().controls;
     const auto picture = std::find_if(controls.begin(), controls.end(), [](const Control& control) {
@@ -270,6 +272,38 @@ void FormWindow::Sync()
             SyncChild(child, now, before, captionChanged);
         }
         Remember(before, now, captionChanged);
+    }
+}
+
+void FormWindow::AcceptDroppedFiles()
+{
+    if (!form.HasHandler(L"Form", L"DropFile")) {
+        return;
+    }
+    try {
+        shell32_ = LoadSystemLibrary(L"shell32.dll");
+        LibraryFunction<decltype(&::DragAcceptFiles)>(shell32_, "DragAcceptFiles")(hwnd(), TRUE);
+    } catch (const Failure&) {
+        shell32_.reset(); // a convenience: the form works without it
+    }
+}
+
+// The first file dropped; Windows hands over the drop's memory, which DragFinish gives back.
+void FormWindow::OnDropFiles(WPARAM drop)
+{
+    if (!shell32_) {
+        return;
+    }
+    const auto query = LibraryFunction<decltype(&::DragQueryFileW)>(shell32_, "DragQueryFileW");
+    const auto finish = LibraryFunction<decltype(&::DragFinish)>(shell32_, "DragFinish");
+    const auto handle = reinterpret_cast<HDROP>(drop);
+    EventArgs args;
+    const UINT length = query(handle, 0, nullptr, 0);
+    args.path.resize(length + 1);
+    args.path.resize(query(handle, 0, args.path.data(), length + 1));
+    finish(handle);
+    if (!args.path.empty()) {
+        Dispatch(L"Form", L"DropFile", args);
     }
 }
 
@@ -595,6 +629,9 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             return *result;
         }
         break;
+    case WM_DROPFILES:
+        OnDropFiles(wParam);
+        return 0;
     case WM_KEYDOWN:
         if ((wParam == VK_F5 || wParam == VK_DELETE) && FireKey(static_cast<int>(wParam))) {
             return 0;

@@ -110,6 +110,10 @@ private:
     void SetIcons();
     void CreateChildren(HINSTANCE instance);
     void CreateMenus();
+    // Files are taken by drag and drop only on a form that handles Form_DropFile.
+    void AcceptDroppedFiles();
+    void OnDropFiles(WPARAM drop);
+    Library shell32_; // loaded with the first form that takes dropped files, not at start-up
     // The tooltips come with the first mouse message: nothing shows them before, and the start
     // is quicker without them.
     void CreateToolTips();
