@@ -9,7 +9,12 @@ std::wstring BackupFolder(std::wstring_view runNumber)
 
 std::wstring BackupFile(std::wstring_view runNumber)
 {
-    return BackupFolder(runNumber) + L"\\Larkspool" + std::wstring(runNumber) + L".reg";
+    return BackupFolder(runNumber) + L"\\" + BackupFileName(runNumber);
+}
+
+std::wstring BackupFileName(std::wstring_view runNumber)
+{
+    return L"Larkspool" + std::wstring(runNumber) + L".reg";
 }
 
 std::wstring DateStampFile(std::wstring_view runNumber)

@@ -11,9 +11,10 @@ constexpr wchar_t kAddOnKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2";
 // The same key as registration files and the key tree name it.
 constexpr wchar_t kAddOnKeyFullName[] = L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2";
 
-std::wstring BackupFolder(std::wstring_view runNumber);  // C:\Larkspool<n>
-std::wstring BackupFile(std::wstring_view runNumber);    // C:\Larkspool<n>\Larkspool<n>.reg
-std::wstring DateStampFile(std::wstring_view runNumber); // C:\LarkSpool<n>\Date Created.txt
+std::wstring BackupFolder(std::wstring_view runNumber);   // C:\Larkspool<n>
+std::wstring BackupFile(std::wstring_view runNumber);     // C:\Larkspool<n>\Larkspool<n>.reg
+std::wstring BackupFileName(std::wstring_view runNumber); // Larkspool<n>.reg, in its folder or a copy's
+std::wstring DateStampFile(std::wstring_view runNumber);  // C:\LarkSpool<n>\Date Created.txt
 
 // folder + "\" + name, without doubling the backslash of a drive's root.
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);

@@ -102,7 +102,7 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
         const std::wstring folder = CopyFolder(os, copies, runNumber);
         os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
         os.MakeNewDir(folder);
-        CopyFile(os, BackupFile(runNumber), JoinPath(folder, L"Larkspool" + runNumber + L".reg"), false);
+        CopyFile(os, BackupFile(runNumber), JoinPath(folder, BackupFileName(runNumber)), false);
         CopyFile(os, DateStampFile(runNumber), JoinPath(folder, L"Date Created.txt"), true);
     } catch (const NotCopied& failed) {
         return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why};
@@ -133,16 +133,13 @@ std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
                 if (own && std::find(onC.begin(), onC.end(), number) != onC.end()) {
                     continue; // the row of the backup on C: tells its copy
                 }
-                const std::wstring backupName = L"Larkspool" + number;
-                const std::wstring backupFolder = JoinPath(folder, backupName);
+                const std::wstring backupFolder = JoinPath(folder, L"Larkspool" + number);
                 std::wstring label = number;
                 label += L" (";
                 label += own ? std::wstring(L"copy") : name;
                 label += L")";
-                std::wstring fileName = backupName;
-                fileName += L".reg";
                 rows.push_back({.label = label,
-                                .file = JoinPath(backupFolder, fileName),
+                                .file = JoinPath(backupFolder, BackupFileName(number)),
                                 .stamp = JoinPath(backupFolder, L"Date Created.txt")});
             }
         }
@@ -179,7 +176,7 @@ std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)
         if (!os.FileExists(BackupFile(runNumber))) {
             return {};
         }
-        const std::wstring copy = JoinPath(CopyFolder(os, copies, runNumber), L"Larkspool" + runNumber + L".reg");
+        const std::wstring copy = JoinPath(CopyFolder(os, copies, runNumber), BackupFileName(runNumber));
         if (!os.FileExists(copy)) {
             return L"missing";
         }
@@ -201,7 +198,7 @@ std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
             if (stop) {
                 break;
             }
-            if (os.FileExists(JoinPath(CopyFolder(os, copies, number), L"Larkspool" + number + L".reg"))) {
+            if (os.FileExists(JoinPath(CopyFolder(os, copies, number), BackupFileName(number)))) {
                 continue;
             }
             try {

@@ -18,7 +18,7 @@ namespace {
 constexpr int kPollMilliseconds = 100;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
 constexpr std::size_t kValuesPerWrite = 500;
-constexpr long long kPercentAfterMilliseconds = 1000;
+constexpr std::chrono::milliseconds kPercentAfter{1000};
 
 // The journal: which restore is under way and how far it got.
 constexpr wchar_t kAppName[] = L"lsBundle";
@@ -249,9 +249,7 @@ void RestoreProgress::Step(const std::wstring& text)
         const std::lock_guard<std::mutex> guard(lock_);
         lines_.push_back(text);
         percent_.clear();
-        stepStarted_ =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count();
+        stepStarted_ = std::chrono::steady_clock::now();
     }
     if (onStep_) {
         onStep_(text);
@@ -260,11 +258,9 @@ void RestoreProgress::Step(const std::wstring& text)
 
 void RestoreProgress::Done(std::size_t done, std::size_t total)
 {
-    const long long now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+    const auto now = std::chrono::steady_clock::now();
     const std::lock_guard<std::mutex> guard(lock_);
-    if (total != 0 && now - stepStarted_ >= kPercentAfterMilliseconds) {
+    if (total != 0 && now - stepStarted_ >= kPercentAfter) {
         percent_ = L": " + std::to_wstring(done * 100 / total) + L"%";
     }
 }

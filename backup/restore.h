@@ -8,6 +8,7 @@
 #include "platform/os.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -70,7 +71,7 @@ private:
     std::mutex lock_;
     std::vector<std::wstring> lines_;
     std::wstring percent_;
-    long long stepStarted_ = 0; // steady clock, milliseconds
+    std::chrono::steady_clock::time_point stepStarted_{};
     std::atomic<bool> stop_{false};
     std::function<void(const std::wstring&)> onStep_;
 };
