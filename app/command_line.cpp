@@ -112,6 +112,9 @@ int Backup(platform::Os& os, int keep)
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {
             tell(copy->text);
+            if (!copy->detail.empty()) {
+                tell(copy->detail);
+            }
             const std::atomic<bool> never{false};
             if (const std::size_t caughtUp = backup::CatchUpCopies(os, never); caughtUp != 0) {
                 tell(L"Missing copies made: " + backup::CountOf(caughtUp, L"backup", L"backups"));
@@ -175,7 +178,8 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
         false, [&os](const std::wstring& step) { os.Print(step); });
     if (safety && safety->state() == backup::ExportRun::State::Checked) {
         if (const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, safety->runNumber())) {
-            Tell(os, L"Backup " + safety->runNumber() + L": " + copy->text);
+            Tell(os, L"Backup " + safety->runNumber() + L": " + copy->text +
+                         (copy->detail.empty() ? L"" : L" (" + copy->detail + L")"));
         }
     }
     Tell(os, outcome.message);

@@ -94,8 +94,8 @@ void Form1::CopyCheckedBackups()
                 continue;
             }
         } catch (const std::exception& error) {
-            *copy.outcome =
-                backup::CopyOutcome{.kept = false, .text = L"copy not made: " + platform::FailureText(error)};
+            *copy.outcome = backup::CopyOutcome{
+                .kept = false, .text = L"copy not made: " + platform::FailureText(error), .detail = {}};
         }
         copy.job.reset();
         if (*copy.outcome) { // nothing when copies are off

@@ -18,8 +18,10 @@ bool Digits(std::wstring_view text)
     return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
-// Larger values first; numbers of any length compare by their digits without leading zeros.
-bool Newer(const std::wstring& a, const std::wstring& b)
+} // namespace
+
+// Numbers of any length compare by their digits without leading zeros.
+bool NewerNumber(const std::wstring& a, const std::wstring& b)
 {
     const std::wstring_view valueA = std::wstring_view(a).substr(std::min(a.find_first_not_of(L'0'), a.size()));
     const std::wstring_view valueB = std::wstring_view(b).substr(std::min(b.find_first_not_of(L'0'), b.size()));
@@ -31,6 +33,8 @@ bool Newer(const std::wstring& a, const std::wstring& b)
     }
     return a < b;
 }
+
+namespace {
 
 // The line's text after its label, without the line end.
 std::wstring After(const std::wstring& text, std::wstring_view label)
@@ -60,7 +64,7 @@ std::vector<std::wstring> ListBackupNumbers(platform::Os& os, const std::wstring
             numbers.push_back(name.substr(kFolderPrefix.size()));
         }
     }
-    std::sort(numbers.begin(), numbers.end(), Newer);
+    std::sort(numbers.begin(), numbers.end(), NewerNumber);
     return numbers;
 }
 
@@ -71,6 +75,15 @@ std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp)
     const std::wstring date = After(text, L"Date Created: ");
     const std::wstring time = After(text, L"Time Created: ");
     return date.empty() || time.empty() ? date + time : date + L" " + time;
+}
+
+std::optional<long> CreatedDate(const std::wstring& created)
+{
+    if (created.size() < 10 || created[2] != L'-' || created[5] != L'-') {
+        return std::nullopt;
+    }
+    const std::wstring digits = created.substr(6, 4) + created.substr(0, 2) + created.substr(3, 2);
+    return Digits(digits) ? std::optional<long>(std::stol(digits)) : std::nullopt;
 }
 
 BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& runNumber, const platform::RegistryTree& now)

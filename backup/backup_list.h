@@ -15,6 +15,8 @@ namespace backup {
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os);
 // The same for the folders Larkspool<digits> in another folder.
 std::vector<std::wstring> ListBackupNumbers(platform::Os& os, const std::wstring& parent);
+// Whether run number a is larger than b; "007" and "7" are one value, the shorter text first.
+bool NewerNumber(const std::wstring& a, const std::wstring& b);
 
 // The state of a backup that holds the list as it is now.
 constexpr wchar_t kSameAsNow[] = L"same as now";
@@ -36,5 +38,7 @@ BackupDetails ReadBackupDetails(platform::Os& os, const std::wstring& file, cons
 
 // "Date Created: 12-08-2026\r\nTime Created: 3:04:05 PM\r\n" gives "12-08-2026 3:04:05 PM".
 std::wstring CreatedText(const std::vector<std::uint8_t>& dateStamp);
+// The day of such a text as yyyymmdd (20261208), to order backups by; nothing without one.
+std::optional<long> CreatedDate(const std::wstring& created);
 
 } // namespace backup

@@ -21,8 +21,31 @@ constexpr wchar_t kTemporary[] = L".LarkSpool-copy";
 constexpr wchar_t kWriteTest[] = L"LarkSpool write test.tmp";
 
 struct NotCopied {
-    std::wstring why;
+    std::wstring why;    // in a few words
+    std::wstring detail; // in full
 };
+
+// E:\ of E:\Copies, \\server\share\ of \\server\share\Copies.
+std::wstring RootOf(const std::wstring& folder)
+{
+    std::size_t end = 2;
+    if (folder.rfind(L"\\\\", 0) == 0) {
+        const std::size_t server = folder.find(L'\\', 2);
+        end = server == std::wstring::npos ? server : folder.find(L'\\', server + 1);
+    }
+    return end == std::wstring::npos ? folder + L"\\" : folder.substr(0, end) + L"\\";
+}
+
+// Why a copy failed in the words the main window has room for: a drive or share that is not
+// there is named, otherwise the system's own words.
+std::wstring FewWords(platform::Os& os, const std::wstring& copies, const platform::Failure& failure)
+{
+    if (!os.FolderExists(copies)) {
+        const std::wstring root = RootOf(copies);
+        return os.FolderExists(root) ? L"the copies folder is missing" : root + L" is not ready";
+    }
+    return failure.reason();
+}
 
 void RemoveQuietly(platform::Os& os, const std::wstring& path)
 {
@@ -41,7 +64,8 @@ void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& 
     const std::vector<std::uint8_t> bytes = os.ReadFileBytes(source);
     if (os.FileExists(target)) {
         if (os.ReadFileBytes(target) != bytes) {
-            throw NotCopied{target + L" exists and differs; it is not overwritten"};
+            throw NotCopied{L"a different " + target.substr(target.find_last_of(L'\\') + 1) + L" is there",
+                            target + L" exists and differs; it is not overwritten"};
         }
         return;
     }
@@ -50,7 +74,7 @@ void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& 
     try {
         os.WriteFileFlushed(temporary, bytes);
         if (os.ReadFileBytes(temporary) != bytes) {
-            throw NotCopied{temporary + L" read back differs"};
+            throw NotCopied{L"it read back different", temporary + L" read back differs"};
         }
         os.RenameFile(temporary, target);
     } catch (...) {
@@ -105,22 +129,32 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
         CopyFile(os, BackupFile(runNumber), JoinPath(folder, BackupFileName(runNumber)), false);
         CopyFile(os, DateStampFile(runNumber), JoinPath(folder, L"Date Created.txt"), true);
     } catch (const NotCopied& failed) {
-        return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why};
+        return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why, .detail = failed.detail};
     } catch (const platform::Failure& failure) {
-        return CopyOutcome{.kept = false, .text = L"copy not made: " + failure.subject() + L": " + failure.reason()};
+        return CopyOutcome{.kept = false,
+                           .text = L"copy not made: " + FewWords(os, copies, failure),
+                           .detail = failure.subject() + L": " + failure.reason()};
     }
-    return CopyOutcome{.kept = true, .text = L"copy kept"};
+    return CopyOutcome{.kept = true, .text = L"copy kept", .detail = {}};
 }
 
-std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
+std::vector<ListedBackup> ListAllBackups(platform::Os& os)
 {
-    std::vector<CopyOnly> rows;
+    std::vector<ListedBackup> rows;
+    const std::vector<std::wstring> onC = ListBackupNumbers(os);
+    for (const std::wstring& number : onC) {
+        rows.push_back({.label = number,
+                        .number = number,
+                        .file = BackupFile(number),
+                        .stamp = DateStampFile(number),
+                        .run = number,
+                        .computer = {}});
+    }
     const std::wstring copies = CopiesFolder(os);
     if (copies.empty()) {
         return rows;
     }
     const std::wstring computer = os.ComputerName();
-    const std::vector<std::wstring> onC = ListBackupNumbers(os);
     try {
         // This computer's folder first, then the others'.
         std::vector<std::wstring> computers = os.ListFolders(copies);
@@ -134,13 +168,12 @@ std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
                     continue; // the row of the backup on C: tells its copy
                 }
                 const std::wstring backupFolder = JoinPath(folder, L"Larkspool" + number);
-                std::wstring label = number;
-                label += L" (";
-                label += own ? std::wstring(L"copy") : name;
-                label += L")";
-                rows.push_back({.label = label,
+                rows.push_back({.label = number + L" (" + (own ? std::wstring(L"copy") : name) + L")",
+                                .number = {},
                                 .file = JoinPath(backupFolder, BackupFileName(number)),
-                                .stamp = JoinPath(backupFolder, L"Date Created.txt")});
+                                .stamp = JoinPath(backupFolder, L"Date Created.txt"),
+                                .run = number,
+                                .computer = own ? std::wstring() : name});
             }
         }
     } catch (const platform::Failure&) {
@@ -149,21 +182,24 @@ std::vector<CopyOnly> ListCopiesOnly(platform::Os& os)
     return rows;
 }
 
-std::vector<ListedBackup> ListAllBackups(platform::Os& os)
+std::optional<bool> MadeBefore(platform::Os& os, const ListedBackup& a, const ListedBackup& b)
 {
-    const std::vector<std::wstring> numbers = ListBackupNumbers(os);
-    std::vector<CopyOnly> copies = ListCopiesOnly(os);
-    std::vector<ListedBackup> rows(numbers.size() + copies.size());
-    const auto copiesStart =
-        std::transform(numbers.begin(), numbers.end(), rows.begin(), [](const std::wstring& number) {
-            return ListedBackup{
-                .label = number, .number = number, .file = BackupFile(number), .stamp = DateStampFile(number)};
-        });
-    std::transform(copies.begin(), copies.end(), copiesStart, [](CopyOnly& copy) {
-        return ListedBackup{
-            .label = std::move(copy.label), .number = {}, .file = std::move(copy.file), .stamp = std::move(copy.stamp)};
-    });
-    return rows;
+    const auto date = [&os](const ListedBackup& listed) -> std::optional<long> {
+        try {
+            return CreatedDate(CreatedText(os.ReadFileBytes(listed.stamp)));
+        } catch (const platform::Failure&) {
+            return std::nullopt; // no stamp, or one that cannot be read
+        }
+    };
+    const std::optional<long> dateA = date(a);
+    const std::optional<long> dateB = date(b);
+    if (dateA && dateB && *dateA != *dateB) {
+        return *dateA < *dateB;
+    }
+    if (SameName(a.computer, b.computer)) {
+        return NewerNumber(b.run, a.run);
+    }
+    return std::nullopt;
 }
 
 std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)

@@ -25,7 +25,11 @@ std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, cons
 
 struct CopyOutcome {
     bool kept = false;
-    std::wstring text; // "copy kept", or "copy not made: <why>"
+    // "copy kept", or "copy not made: <why in a few words>", short enough for a line of the
+    // main window: "copy not made: E:\ is not ready".
+    std::wstring text;
+    // What failed in full (operation, path, the system's words); empty when kept.
+    std::wstring detail;
 };
 
 // Backup n's file and date stamp copied to the copies folder; nothing when copies are off. An
@@ -33,24 +37,22 @@ struct CopyOutcome {
 // throws a platform failure.
 std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber);
 
-// A backup that lies only in the copies folder: this computer's ("5 (copy)"), then other
-// computers' ("5 (OLDPC)"), each newest first.
-struct CopyOnly {
-    std::wstring label;
-    std::wstring file;
-    std::wstring stamp;
-};
-std::vector<CopyOnly> ListCopiesOnly(platform::Os& os);
-
 // Every backup as the Backups window and /list show it: those on C:, newest first, then those
-// found only in the copies folder.
+// found only in the copies folder: this computer's ("5 (copy)"), then other computers' ("5
+// (OLDPC)"), each newest first.
 struct ListedBackup {
     std::wstring label;  // "5", "5 (copy)", "5 (OLDPC)"
     std::wstring number; // of a backup on C:; empty for a copy
     std::wstring file;
     std::wstring stamp;
+    std::wstring run;      // the backup's number, wherever it lies
+    std::wstring computer; // whose backup it is; empty for this computer's
 };
 std::vector<ListedBackup> ListAllBackups(platform::Os& os);
+
+// Whether backup `a` was made before backup `b`: by the dates their stamps give, else, for two of
+// one computer, by their numbers; nothing when neither tells.
+std::optional<bool> MadeBefore(platform::Os& os, const ListedBackup& a, const ListedBackup& b);
 
 // The copy of backup n on C:: "kept", "missing" or "differs"; empty while copies are off or when
 // the backup has no file. Never throws a platform failure.

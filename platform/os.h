@@ -118,6 +118,8 @@ public:
     // The Windows folder, which holds the file browser.
     virtual std::wstring WindowsPath() = 0;
     virtual bool FileExists(const std::wstring& path) = 0;
+    // Whether a folder (or a drive's root, such as E:\\) is there and can be reached now.
+    virtual bool FolderExists(const std::wstring& path) = 0;
     // Creates one folder, private to the current user (with SYSTEM and the administrators) where
     // the drive keeps access lists; false when it exists already.
     virtual bool MakeNewDir(const std::wstring& path) = 0;

@@ -351,9 +351,12 @@ void frmBackups::cmdCompare_Click()
                 comparison->differences = check.differences;
                 return;
             }
-            // Rows run newest first: the second selected is the older one.
-            const auto older = ReadBackup(system, selected[1], comparison->problem);
-            const auto newer = older ? ReadBackup(system, selected[0], comparison->problem) : std::nullopt;
+            // Rows run newest first within each place; across computers the stamps' dates tell.
+            const bool firstOlder = backup::MadeBefore(system, selected[0], selected[1]).value_or(false);
+            const backup::ListedBackup& olderRow = selected[firstOlder ? 0 : 1];
+            const backup::ListedBackup& newerRow = selected[firstOlder ? 1 : 0];
+            const auto older = ReadBackup(system, olderRow, comparison->problem);
+            const auto newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
             if (older && newer) {
                 comparison->differences = backup::CompareTrees(*older, *newer);
             }

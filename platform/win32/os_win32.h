@@ -49,6 +49,7 @@ public:
     std::wstring SystemPath() override;
     std::wstring WindowsPath() override;
     bool FileExists(const std::wstring& path) override;
+    bool FolderExists(const std::wstring& path) override;
     bool MakeNewDir(const std::wstring& path) override;
     void AppendText(const std::wstring& path, const std::wstring& text) override;
     void SetAttr(const std::wstring& path, unsigned attributes) override;

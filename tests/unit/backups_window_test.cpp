@@ -136,6 +136,9 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
          samples::Regedit4(samples::AddOnKey()));
     os.files[L"e:\\copies\\oldpc\\larkspool12\\date created.txt"] =
         "Date Created: 01-05-2025\r\nTime Created: 8:00:00 AM\r\n";
+    copy(L"newpc", L"2", samples::Regedit4(old)); // made a day after backup 7
+    os.files[L"e:\\copies\\newpc\\larkspool2\\date created.txt"] =
+        "Date Created: 12-08-2026\r\nTime Created: 9:00:00 AM\r\n";
     os.holdJobs = true;
     Open();
     os.RunJobs();
@@ -146,31 +149,41 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
         labels.push_back(row[0]);
         copies.push_back(row[6]);
     }
-    EXPECT_EQ(labels, (std::vector<std::wstring>{L"010", L"7", L"5", L"4", L"3 (copy)", L"12 (oldpc)"}));
+    EXPECT_EQ(labels, (std::vector<std::wstring>{L"010", L"7", L"5", L"4", L"3 (copy)", L"2 (newpc)", L"12 (oldpc)"}));
     // 7's copy was missing when its row was read, and made by the catching up meanwhile; 4 is
     // never copied (a file of another key).
-    EXPECT_EQ(copies, (std::vector<std::wstring>{L"differs", L"kept", L"", L"missing", L"", L""}));
-    EXPECT_EQ(List().rows[5][1], L"01-05-2025 8:00:00 AM");
+    EXPECT_EQ(copies, (std::vector<std::wstring>{L"differs", L"kept", L"", L"missing", L"", L"", L""}));
+    EXPECT_EQ(List().rows[6][1], L"01-05-2025 8:00:00 AM");
     EXPECT_EQ(List().rows[4][5], L"differs from now");
 
     struct Case {
         const char* what;
-        std::size_t row;
+        std::vector<std::size_t> rows;
         const wchar_t* command;
         std::wstring told; // the text box, the message or the command line's end
     };
     const Case cases[] = {
-        {"compare a copy", 4, L"cmdCompare",
+        {"compare a copy",
+         {4},
+         L"cmdCompare",
          L"0 added, 1 removed, 0 changed\r\n"
          L"removed  \\CustomNames  erin@example.org  \"Erin\" -> (none)"},
-        {"open a copy's folder", 5, L"cmdOpenFolder", L" E:\\Copies\\oldpc\\Larkspool12"},
-        {"delete a copy", 4, L"cmdDelete",
+        // Older to newer by the stamps' dates: another computer's copy may be the newer.
+        {"compare with another computer's newer copy",
+         {1, 5},
+         L"cmdCompare",
+         L"1 added, 0 removed, 0 changed\r\n"
+         L"added    \\CustomNames  erin@example.org  (none) -> \"Erin\""},
+        {"open a copy's folder", {6}, L"cmdOpenFolder", L" E:\\Copies\\oldpc\\Larkspool12"},
+        {"delete a copy",
+         {4},
+         L"cmdDelete",
          L"Backup 3 (copy) is a copy, not a backup on drive C:; only those are deleted here."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         os.messages.clear();
-        Select({c.row});
+        Select(c.rows);
         window->Fire(c.command, L"Click");
         os.RunJobs();
         Tick();
@@ -183,7 +196,7 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
 
     // Restoring the old computer's copy: named by its path and date, and the key equals it.
     os.holdJobs = false;
-    Select({5});
+    Select({6});
     window->Fire(L"cmdRestore", L"Click");
     ASSERT_EQ(os.questions.size(), 1u);
     EXPECT_EQ(

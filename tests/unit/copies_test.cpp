@@ -42,9 +42,10 @@ TEST_F(Copying, CopyIsCompleteOrNotMade)
         std::function<void(Copying&)> arrange;
         bool kept;
         std::wstring text;
+        std::wstring detail;
     };
     const Case cases[] = {
-        {"copied", [](Copying&) {}, true, L"copy kept"},
+        {"copied", [](Copying&) {}, true, L"copy kept", L""},
         {"the same files there already",
          [](Copying& c) {
              c.os.folders.insert(L"e:\\copies\\homepc");
@@ -52,26 +53,33 @@ TEST_F(Copying, CopyIsCompleteOrNotMade)
              c.os.files[c.target] = c.reg;
              c.os.files[c.targetStamp] = c.stamp;
          },
-         true, L"copy kept"},
-        {"the copies folder is gone (the stick is not plugged in)",
-         [](Copying& c) { c.os.folders.erase(L"e:\\copies"); }, false,
-         L"copy not made: E:\\Copies\\HOMEPC: The system cannot find the path specified."},
+         true, L"copy kept", L""},
+        {"the stick is not plugged in", [](Copying& c) { c.os.folders.erase(L"e:\\copies"); }, false,
+         L"copy not made: E:\\ is not ready", L"E:\\Copies\\HOMEPC: The system cannot find the path specified."},
+        {"the copies folder is gone from the stick",
+         [](Copying& c) {
+             c.os.folders.erase(L"e:\\copies");
+             c.os.folders.insert(L"e:\\photos");
+         },
+         false, L"copy not made: the copies folder is missing",
+         L"E:\\Copies\\HOMEPC: The system cannot find the path specified."},
         {"writing fails",
          [](Copying& c) {
              c.os.failing = L"WriteFileFlushed";
              c.os.failingAfter = 1; // the file, then its stamp
          },
-         false,
-         L"copy not made: E:\\Copies\\HOMEPC\\Larkspool5\\Date Created.txt.LarkSpool-copy: The device is not ready."},
+         false, L"copy not made: The device is not ready.",
+         L"E:\\Copies\\HOMEPC\\Larkspool5\\Date Created.txt.LarkSpool-copy: The device is not ready."},
         {"reading back fails",
          [](Copying& c) {
              c.os.failing = L"ReadFileBytes";
              c.os.failingAfter = 1;
          },
-         false,
-         L"copy not made: E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg.LarkSpool-copy: The device is not ready."},
+         false, L"copy not made: The device is not ready.",
+         L"E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg.LarkSpool-copy: The device is not ready."},
         {"the rename fails", [](Copying& c) { c.os.failing = L"RenameFile"; }, false,
-         L"copy not made: E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg.LarkSpool-copy "
+         L"copy not made: The device is not ready.",
+         L"E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg.LarkSpool-copy "
          L"E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg: The device is not ready."},
         {"another file of that name",
          [](Copying& c) {
@@ -79,8 +87,8 @@ TEST_F(Copying, CopyIsCompleteOrNotMade)
              c.os.folders.insert(L"e:\\copies\\homepc\\larkspool5");
              c.os.files[c.target] = "other";
          },
-         false,
-         L"copy not made: E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg exists and differs; it is not overwritten"},
+         false, L"copy not made: a different Larkspool5.reg is there",
+         L"E:\\Copies\\HOMEPC\\Larkspool5\\Larkspool5.reg exists and differs; it is not overwritten"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -97,6 +105,7 @@ TEST_F(Copying, CopyIsCompleteOrNotMade)
         ASSERT_TRUE(copy);
         EXPECT_EQ(copy->kept, c.kept);
         EXPECT_EQ(copy->text, c.text);
+        EXPECT_EQ(copy->detail, c.detail);
         EXPECT_FALSE(TemporaryLeft());
         if (c.kept) {
             EXPECT_EQ(os.files[target], reg);

@@ -254,6 +254,16 @@ bool Os::FileExists(const std::wstring& path)
     return files.count(Lower(path)) != 0;
 }
 
+bool Os::FolderExists(const std::wstring& path)
+{
+    std::wstring folder = Lower(path);
+    if (folder.size() == 3 && folder[1] == L':') { // a drive's root: there while any folder on it is
+        return std::any_of(folders.begin(), folders.end(),
+                           [&folder](const std::wstring& known) { return known.rfind(folder.substr(0, 2), 0) == 0; });
+    }
+    return folders.count(folder) != 0;
+}
+
 bool Os::MakeNewDir(const std::wstring& path)
 {
     Call(L"MakeNewDir", path);
