@@ -129,7 +129,8 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"Label1_MouseMove", [this](EventArgs&) { Label1_MouseMove(); });
     On(L"chkOpen_MouseDown", [this](const EventArgs& args) { chkOpen_MouseDown(args); });
     // A right-click anywhere on the window offers the same menu as on the check box.
-    for (const wchar_t* control : {L"Form", L"Label1", L"Label2", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit"}) {
+    for (const wchar_t* control :
+         {L"Form", L"Label1", L"Label2", L"Label3", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit"}) {
         On(std::wstring(control) + L"_MouseDown", [this](const EventArgs& args) { chkOpen_MouseDown(args); });
     }
     On(L"mn2_Click", [this](EventArgs&) { mn2_Click(); });

@@ -67,7 +67,7 @@ struct BackupsWindow : ::testing::Test {
 TEST_F(BackupsWindow, RightClickAnywhereOffersBothItems)
 {
     for (const wchar_t* control :
-         {L"Form", L"Label1", L"Label2", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit", L"chkOpen"}) {
+         {L"Form", L"Label1", L"Label2", L"Label3", L"Image1", L"cmdExport", L"cmdAbout", L"cmdExit", L"chkOpen"}) {
         program.runtime.calls.clear();
         platform::EventArgs args;
         args.button = 2;
