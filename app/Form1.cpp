@@ -50,6 +50,12 @@ platform::Layout Form1::Layout()
     timer1.interval = 500;
     timer1.visible = false;
 
+    // Runs only while a copy is under way, so that its outcome shows as soon as it is known.
+    Control tmrCopy{.name = L"tmrCopy", .kind = ControlKind::Timer};
+    tmrCopy.enabled = false;
+    tmrCopy.interval = 50;
+    tmrCopy.visible = false;
+
     // Lies below the client area: seen only when the user enlarges the window downwards.
     Control text1{.name = L"Text1",
                   .kind = ControlKind::TextBox,
@@ -99,6 +105,7 @@ platform::Layout Form1::Layout()
 
     layout.controls = {chkOpen,
                        timer1,
+                       tmrCopy,
                        text1,
                        label2,
                        label3,
@@ -137,6 +144,7 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"mn3_Click", [this](EventArgs&) { mn3_Click(); });
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
+    On(L"tmrCopy_Timer", [this](EventArgs&) { CopyCheckedBackups(); });
 }
 
 void Form1::Form_Load()

@@ -85,12 +85,14 @@ void Form1::CopyCheckedBackups()
                                })});
         }
     }
+    bool underWay = false;
     for (Copy& copy : copies_) {
         if (!copy.job) {
             continue;
         }
         try {
             if (!copy.job->Done()) {
+                underWay = true;
                 continue;
             }
         } catch (const std::exception& error) {
@@ -106,6 +108,7 @@ void Form1::CopyCheckedBackups()
             Announce(L"Label3");
         }
     }
+    (*this)[L"tmrCopy"].enabled = underWay;
 }
 
 void Form1::Timer1_Timer()

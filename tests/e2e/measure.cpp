@@ -8,6 +8,7 @@
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
 //   measure rows TITLE          the cells of its list view, a line per row, tab between cells
 //   measure text TITLE          the text of its text box
+//   measure copied TITLE        seconds from its label saying "checked" until one says "copy kept"
 // Output is one "key=value" per line, for the shell.
 #include "backup/backup_paths.h"
 #include "backup/check.h"
@@ -245,6 +246,41 @@ int Text(const wchar_t* title)
     return 0;
 }
 
+// A label that tells a result is a window of its own, with the label's text.
+bool AnyLabelSays(HWND window, const wchar_t* words)
+{
+    for (HWND child = ::FindWindowExW(window, nullptr, L"Static", nullptr); child != nullptr;
+         child = ::FindWindowExW(window, child, L"Static", nullptr)) {
+        wchar_t text[512] = L"";
+        ::GetWindowTextW(child, text, 512);
+        if (std::wcsstr(text, words) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int Copied(const wchar_t* title)
+{
+    HWND window = e2e::FindWindowWithTitle(title);
+    if (window == nullptr) {
+        return 1;
+    }
+    const double start = Seconds();
+    double checked = 0;
+    while (checked == 0 || !AnyLabelSays(window, L"copy kept")) {
+        if (checked == 0 && AnyLabelSays(window, L"checked")) {
+            checked = Seconds();
+        }
+        if (Seconds() - start > 60) {
+            return 1;
+        }
+        ::Sleep(2);
+    }
+    std::printf("seconds=%.4f\n", Seconds() - checked);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -271,8 +307,11 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"text" && argc >= 3) {
         return Text(argv[2]);
     }
+    if (command == L"copied" && argc >= 3) {
+        return Copied(argv[2]);
+    }
     std::fprintf(stderr,
                  "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | rows TITLE | "
-                 "text TITLE\n");
+                 "text TITLE | copied TITLE\n");
     return 2;
 }

@@ -191,6 +191,20 @@ TEST_F(Checked, CopyIsToldBesideTheCheck)
     EXPECT_EQ(program[L"Label3"].caption, L"Larkspool6.reg: copy kept");
     EXPECT_EQ(os.files.at(L"e:\\copies\\homepc\\larkspool6\\larkspool6.reg"), kBackup);
     EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+
+    // A copy under way is looked at often, not only at the size's tick.
+    os.holdJobs = true;
+    program.Export();
+    os.files[L"c:\\larkspool7\\larkspool7.reg"] = kBackup;
+    *os.lastExit = 0;
+    program.Tick();
+    os.RunJobs(); // the check
+    program.Tick();
+    EXPECT_TRUE(program[L"tmrCopy"].enabled);
+    os.RunJobs();
+    program.form->Fire(L"tmrCopy", L"Timer");
+    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool7.reg: copy kept");
+    EXPECT_FALSE(program[L"tmrCopy"].enabled);
 }
 
 // A file changed after its check is no longer the file that was checked.
