@@ -140,9 +140,16 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
 
 std::vector<ListedBackup> ListAllBackups(platform::Os& os)
 {
+    std::vector<ListedBackup> rows = ListBackupsOnC(os);
+    std::vector<ListedBackup> copies = ListCopiesOnly(os);
+    rows.insert(rows.end(), std::make_move_iterator(copies.begin()), std::make_move_iterator(copies.end()));
+    return rows;
+}
+
+std::vector<ListedBackup> ListBackupsOnC(platform::Os& os)
+{
     std::vector<ListedBackup> rows;
-    const std::vector<std::wstring> onC = ListBackupNumbers(os);
-    for (const std::wstring& number : onC) {
+    for (const std::wstring& number : ListBackupNumbers(os)) {
         rows.push_back({.label = number,
                         .number = number,
                         .file = BackupFile(number),
@@ -150,10 +157,17 @@ std::vector<ListedBackup> ListAllBackups(platform::Os& os)
                         .run = number,
                         .computer = {}});
     }
+    return rows;
+}
+
+std::vector<ListedBackup> ListCopiesOnly(platform::Os& os)
+{
+    std::vector<ListedBackup> rows;
     const std::wstring copies = CopiesFolder(os);
     if (copies.empty()) {
         return rows;
     }
+    const std::vector<std::wstring> onC = ListBackupNumbers(os);
     const std::wstring computer = os.ComputerName();
     try {
         // This computer's folder first, then the others'.

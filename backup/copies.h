@@ -49,6 +49,10 @@ struct ListedBackup {
     std::wstring computer; // whose backup it is; empty for this computer's
 };
 std::vector<ListedBackup> ListAllBackups(platform::Os& os);
+// Its two parts: the backups on C:, and those found only in the copies folder (which may be a
+// share that is slow to answer).
+std::vector<ListedBackup> ListBackupsOnC(platform::Os& os);
+std::vector<ListedBackup> ListCopiesOnly(platform::Os& os);
 
 // Whether backup `a` was made before backup `b`: by the dates their stamps give, else, for two of
 // one computer, by their numbers; nothing when neither tells.

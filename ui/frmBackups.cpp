@@ -235,11 +235,12 @@ void frmBackups::Form_MouseMove()
     }
 }
 
-// The rows at once from the folder listing; what each file holds follows as it is read.
+// The rows of C: at once from the folder listing; the copies' rows, and what each file holds,
+// follow as they are read.
 void frmBackups::ListBackups()
 {
     StopWork();
-    backups_ = backup::ListAllBackups(os);
+    backups_ = backup::ListBackupsOnC(os);
     Control& list = (*this)[L"lstBackups"];
     list.rows.clear();
     list.selected.clear();
@@ -256,15 +257,23 @@ void frmBackups::ListBackups()
         } catch (const platform::Failure&) {
             // Each backup then shows as differing; the compare names why.
         }
-        for (std::size_t row = 0; row < backups.size() && !details->stop; ++row) {
+        std::vector<backup::ListedBackup> rows = backups;
+        {
+            std::vector<backup::ListedBackup> copies = backup::ListCopiesOnly(system);
+            rows.insert(rows.end(), copies.begin(), copies.end());
+            const std::lock_guard<std::mutex> guard(details->lock);
+            details->rows.resize(rows.size());
+            details->copies = std::move(copies);
+        }
+        for (std::size_t row = 0; row < rows.size() && !details->stop; ++row) {
             Row read;
             try {
-                read.read = backup::ReadBackupDetails(system, backups[row].file, backups[row].stamp, now);
+                read.read = backup::ReadBackupDetails(system, rows[row].file, rows[row].stamp, now);
             } catch (const platform::Failure& failure) {
                 read.read.state = L"unreadable: " + failure.reason();
             }
-            if (!backups[row].number.empty()) {
-                read.copy = backup::CopyState(system, backups[row].number);
+            if (!rows[row].number.empty()) {
+                read.copy = backup::CopyState(system, rows[row].number);
             }
             const std::lock_guard<std::mutex> guard(details->lock);
             details->rows[row] = std::move(read);
@@ -296,6 +305,13 @@ void frmBackups::ShowDetails()
     }
     Control& list = (*this)[L"lstBackups"];
     const std::lock_guard<std::mutex> guard(details_->lock);
+    if (details_->copies) {
+        for (backup::ListedBackup& copy : *details_->copies) {
+            list.rows.push_back({copy.label, L"", L"", L"", L"", L"", L""});
+            backups_.push_back(std::move(copy));
+        }
+        details_->copies.reset();
+    }
     while (detailsShown_ < details_->rows.size() && details_->rows[detailsShown_]) {
         const backup::BackupDetails& read = details_->rows[detailsShown_]->read;
         std::vector<std::wstring>& row = list.rows[detailsShown_];

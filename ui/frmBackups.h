@@ -88,6 +88,8 @@ private:
     };
     struct Details {
         std::mutex lock;
+        // The copies' rows, once the copies folder has been listed; they follow those on C:.
+        std::optional<std::vector<backup::ListedBackup>> copies;
         std::vector<std::optional<Row>> rows;
         std::atomic<bool> stop{false};
     };

@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -427,6 +428,34 @@ TEST_F(Forms, MessagesWithoutAControlWindowMatchNoControl)
     ::SetTextColor(dc.get(), RGB(7, 8, 9));
     ::SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.get()), 0);
     EXPECT_EQ(::GetTextColor(dc.get()), RGB(7, 8, 9)) << "no control's colours";
+    runtime.Unload(form);
+}
+
+// A file dropped from Explorer: the form that handles drops accepts them, and its handler gets
+// the file's whole path; Windows' memory for the drop is given back.
+TEST_F(Forms, AFileDroppedReachesTheForm)
+{
+    class DropForm : public TestForm {
+    public:
+        DropForm(platform::Os& system, platform::Runtime& forms) : TestForm(system, forms, SmallLayout())
+        {
+            On(L"Form_DropFile", [this](platform::EventArgs& args) { dropped.push_back(args.path); });
+        }
+        std::vector<std::wstring> dropped;
+    } form(os, runtime);
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    EXPECT_NE(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+
+    const std::wstring file = L"E:\\LarkSpool\\OLDPC\\Larkspool12\\Larkspool12.reg";
+    HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (file.size() + 2) * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::copy(file.begin(), file.end(), reinterpret_cast<wchar_t*>(drop + 1));
+    ::GlobalUnlock(memory);
+    ::SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+    EXPECT_EQ(form.dropped, std::vector<std::wstring>{file});
     runtime.Unload(form);
 }
 
