@@ -148,15 +148,16 @@ std::vector<ListedBackup> ListAllBackups(platform::Os& os)
 
 std::vector<ListedBackup> ListBackupsOnC(platform::Os& os)
 {
-    std::vector<ListedBackup> rows;
-    for (const std::wstring& number : ListBackupNumbers(os)) {
-        rows.push_back({.label = number,
-                        .number = number,
-                        .file = BackupFile(number),
-                        .stamp = DateStampFile(number),
-                        .run = number,
-                        .computer = {}});
-    }
+    const std::vector<std::wstring> numbers = ListBackupNumbers(os);
+    std::vector<ListedBackup> rows(numbers.size());
+    std::transform(numbers.begin(), numbers.end(), rows.begin(), [](const std::wstring& number) {
+        return ListedBackup{.label = number,
+                            .number = number,
+                            .file = BackupFile(number),
+                            .stamp = DateStampFile(number),
+                            .run = number,
+                            .computer = {}};
+    });
     return rows;
 }
 
