@@ -53,7 +53,7 @@ platform::Layout Form1::Layout()
     // Runs only while a copy is under way, so that its outcome shows as soon as it is known.
     Control tmrCopy{.name = L"tmrCopy", .kind = ControlKind::Timer};
     tmrCopy.enabled = false;
-    tmrCopy.interval = 50;
+    tmrCopy.interval = 25;
     tmrCopy.visible = false;
 
     // Lies below the client area: seen only when the user enlarges the window downwards.
@@ -145,6 +145,11 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
     On(L"tmrCopy_Timer", [this](EventArgs&) { CopyCheckedBackups(); });
+}
+
+Form1::~Form1()
+{
+    *copiesStop_ = true; // before the copies' jobs are waited for
 }
 
 void Form1::Form_Load()

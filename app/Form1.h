@@ -10,8 +10,10 @@
 #include "ui/frmAbout.h"
 #include "ui/frmBackups.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,9 @@
 class Form1 : public platform::Form {
 public:
     Form1(platform::Os& system, platform::Runtime& forms);
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
 
     static platform::Layout Layout();
 
@@ -84,10 +89,20 @@ private:
     std::wstring restoresRefused_;
     // This run's exports whose outcome is still to be told, or that the caption names.
     std::vector<std::unique_ptr<backup::ExportRun>> exports_;
+    // A copy's outcome, ready before its job ends: the job goes on to make the copies that were
+    // missing.
+    struct CopyResult {
+        std::mutex lock;
+        bool ready = false;
+        std::optional<backup::CopyOutcome> outcome; // nothing when copies are off
+    };
     struct Copy {
         std::wstring runNumber;
-        std::shared_ptr<std::optional<backup::CopyOutcome>> outcome;
+        std::shared_ptr<CopyResult> result;
         std::unique_ptr<platform::Job> job;
+        bool told = false;
     };
+    // Set when the window goes: catching up stops after the copy it is making.
+    std::shared_ptr<std::atomic<bool>> copiesStop_ = std::make_shared<std::atomic<bool>>(false);
     std::vector<Copy> copies_;
 };

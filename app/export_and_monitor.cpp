@@ -73,37 +73,54 @@ void Form1::CopyCheckedBackups()
         if (run->state() == backup::ExportRun::State::Checked &&
             std::none_of(copies_.begin(), copies_.end(),
                          [&run](const Copy& copy) { return copy.runNumber == run->runNumber(); })) {
-            auto outcome = std::make_shared<std::optional<backup::CopyOutcome>>();
-            copies_.push_back({.runNumber = run->runNumber(),
-                               .outcome = outcome,
-                               .job = os.StartJob([&system = os, outcome, number = run->runNumber()] {
-                                   *outcome = backup::CopyBackup(system, number);
-                                   if (*outcome) { // the copies that were missing, too
-                                       const std::atomic<bool> never{false};
-                                       backup::CatchUpCopies(system, never);
-                                   }
-                               })});
+            auto result = std::make_shared<CopyResult>();
+            copies_.push_back(
+                {.runNumber = run->runNumber(),
+                 .result = result,
+                 .job = os.StartJob([&system = os, result, stop = copiesStop_, number = run->runNumber()] {
+                     const std::optional<backup::CopyOutcome> outcome = backup::CopyBackup(system, number);
+                     {
+                         const std::lock_guard<std::mutex> guard(result->lock);
+                         result->outcome = outcome;
+                         result->ready = true;
+                     }
+                     if (outcome) { // then the copies that were missing, which may be many
+                         backup::CatchUpCopies(system, *stop);
+                     }
+                 }),
+                 .told = false});
         }
     }
     bool underWay = false;
     for (Copy& copy : copies_) {
-        if (!copy.job) {
-            continue;
+        std::optional<backup::CopyOutcome> outcome;
+        bool ready = false;
+        {
+            const std::lock_guard<std::mutex> guard(copy.result->lock);
+            outcome = copy.result->outcome;
+            ready = copy.result->ready;
         }
         try {
-            if (!copy.job->Done()) {
-                underWay = true;
-                continue;
+            if (copy.job && copy.job->Done()) {
+                copy.job.reset();
             }
         } catch (const std::exception& error) {
-            *copy.outcome = backup::CopyOutcome{
-                .kept = false, .text = L"copy not made: " + platform::FailureText(error), .detail = {}};
+            copy.job.reset();
+            if (!ready) { // once the copy has been told, only the catching up can have failed; it tries again later
+                ready = true;
+                outcome = backup::CopyOutcome{
+                    .kept = false, .text = L"copy not made: " + platform::FailureText(error), .detail = {}};
+            }
         }
-        copy.job.reset();
-        if (*copy.outcome) { // nothing when copies are off
+        if (copy.told || !ready) {
+            underWay = underWay || !copy.told;
+            continue;
+        }
+        copy.told = true;
+        if (outcome) { // nothing when copies are off
             platform::Control& label3 = (*this)[L"Label3"];
-            label3.caption = (copy.runNumber == startupRunNumber_ ? L"" : L"Larkspool" + copy.runNumber + L".reg: ") +
-                             (*copy.outcome)->text;
+            label3.caption =
+                (copy.runNumber == startupRunNumber_ ? L"" : L"Larkspool" + copy.runNumber + L".reg: ") + outcome->text;
             label3.visible = true;
             Announce(L"Label3");
         }
