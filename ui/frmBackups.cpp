@@ -182,6 +182,7 @@ void frmBackups::cmdCopies_Click()
     if (!current.empty() && !os.Ask(L"Copies of the backups go to " + current + L".\n\nChoose another folder?")) {
         if (os.Ask(L"Stop keeping copies of the backups in " + current + L"?")) {
             backup::SetCopiesFolder(os, L"");
+            ListBackups();
             ShowCopiesFolder();
         }
         return;
@@ -196,6 +197,9 @@ void frmBackups::cmdCopies_Click()
         os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + failure.text(),
                   platform::MessageKind::Error);
         return;
+    }
+    if (folder) { // its copies, of this computer and of others, become rows
+        ListBackups();
     }
     ShowCopiesFolder();
 }

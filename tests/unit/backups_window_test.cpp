@@ -407,11 +407,17 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
     window->Fire(L"cmdCopies", L"Click");
     EXPECT_EQ(os.settings.count(kSetting), 0u);
     EXPECT_EQ(os.messages.back().rfind(L"Copies cannot be kept in F:\\Gone:\n", 0), 0u);
-    os.folders.insert(L"e:\\stick");
+    // A stick with an old computer's backups: chosen, they are listed at once.
+    for (const wchar_t* folder : {L"e:\\stick", L"e:\\stick\\oldpc", L"e:\\stick\\oldpc\\larkspool12"}) {
+        os.folders.insert(folder);
+    }
     os.chosenFolder = L"E:\\Stick";
     window->Fire(L"cmdCopies", L"Click");
+    Tick();
     EXPECT_EQ(os.settings[kSetting], L"E:\\Stick");
     EXPECT_EQ(Text(), L"Copies of the backups go to E:\\Stick\\HOMEPC.");
+    ASSERT_EQ(List().rows.size(), 5u);
+    EXPECT_EQ(List().rows[4][0], L"12 (oldpc)");
     EXPECT_TRUE(os.questions.empty());
     os.answers = {false, false}; // not another folder, not stopped either
     window->Fire(L"cmdCopies", L"Click");
