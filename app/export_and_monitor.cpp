@@ -112,8 +112,11 @@ void Form1::CopyCheckedBackups()
                     .kept = false, .text = L"copy not made: " + platform::FailureText(error), .detail = {}};
             }
         }
-        if (copy.told || !ready) {
-            underWay = underWay || !copy.told;
+        if (copy.told) {
+            continue;
+        }
+        if (!ready) {
+            underWay = true;
             continue;
         }
         copy.told = true;
