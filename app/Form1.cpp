@@ -145,6 +145,11 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
     On(L"tmrCopy_Timer", [this](EventArgs&) { CopyCheckedBackups(); });
+    beforeFailureEnds = [this] {
+        if (backups_) {
+            backups_->FinishRestore();
+        }
+    };
 }
 
 Form1::~Form1()
@@ -156,7 +161,9 @@ void Form1::Form_Load()
 {
     onTop.emplace(os);
     // A restore cut off by a crash is finished or undone before anything else looks at the key.
-    if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os)) {
+    // One that another LarkSpool is running is waited for; while it still runs, it is not ours to tell.
+    if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os);
+        recovery && !recovery->busy) {
         os.MsgBox(recovery->message,
                   recovery->failed ? platform::MessageKind::Error : platform::MessageKind::Information);
         if (recovery->failed) {
@@ -182,8 +189,12 @@ void Form1::Form_Activate()
     onTop->MakeTopMost(hWnd());
 }
 
+// A restore that changes the key is never cut off: the program then ends once the key is whole.
 void Form1::cmdExit_Click()
 {
+    if (backups_ && !backups_->MayEnd(platform::vbFormControlMenu, [this] { cmdExit_Click(); })) {
+        return;
+    }
     did_backup();
     os.End();
 }

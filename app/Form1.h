@@ -64,8 +64,8 @@ private:
     // Backup export.
     void cmdExport_Click();
     // What a click on "Export Custom Names" does; the export's run, or none when no registry tool
-    // could be found (the user has been told).
-    backup::ExportRun* ExportAsClicked();
+    // could be found (the user has been told). Shared with a restore whose safety backup it is.
+    std::shared_ptr<backup::ExportRun> ExportAsClicked();
     void WriteDateStamp();
     void OpenBackupFolder();
 
@@ -88,7 +88,7 @@ private:
     // Why nothing may write to the key in this run; empty when restores may run.
     std::wstring restoresRefused_;
     // This run's exports whose outcome is still to be told, or that the caption names.
-    std::vector<std::unique_ptr<backup::ExportRun>> exports_;
+    std::vector<std::shared_ptr<backup::ExportRun>> exports_;
     // A copy's outcome, ready before its job ends: the job goes on to make the copies that were
     // missing.
     struct CopyResult {

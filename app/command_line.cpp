@@ -70,7 +70,7 @@ void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNu
 
 // What a start and one click on "Export Custom Names" do: the backup started, its date stamp
 // written; null, with a line saying why, when the registry tool is missing.
-std::unique_ptr<backup::ExportRun> StartBackup(platform::Os& os)
+std::shared_ptr<backup::ExportRun> StartBackup(platform::Os& os)
 {
     const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
     const std::wstring startCount = ReadRunCount(os, tell);
@@ -84,7 +84,7 @@ std::unique_ptr<backup::ExportRun> StartBackup(platform::Os& os)
              os.AppPath());
         return nullptr;
     }
-    std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
+    std::shared_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
     backup::WriteDateStamp(os, run->runNumber());
     // The export's refresh: the counter moves on from the number whose folder was made.
     StoreRunCount(os, *backup::ParseRunNumber(run->runNumber()) + 2);
@@ -92,11 +92,17 @@ std::unique_ptr<backup::ExportRun> StartBackup(platform::Os& os)
 }
 
 // What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
-// the check, as the window does them.
+// the check, as the window does them. A restore under way is waited for, so that the list is
+// backed up whole, and none starts while the backup is read and old backups are deleted.
 int Backup(platform::Os& os, int keep)
 {
     const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
-    const std::unique_ptr<backup::ExportRun> run = StartBackup(os);
+    const std::unique_ptr<platform::ListLock> lock = os.LockList(backup::kStartLockWait);
+    if (!lock && keep > 0) {
+        tell(L"Old backups are all kept: another LarkSpool is restoring the list.");
+        keep = 0;
+    }
+    const std::shared_ptr<backup::ExportRun> run = StartBackup(os);
     if (!run) {
         return kExitExportFailed;
     }
@@ -164,19 +170,15 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
     if (recoveryFailed) {
         return kExitRestoreFailed; // the list from before is still to be put back
     }
-    std::unique_ptr<backup::ExportRun> safety;
-    const backup::RestoreOutcome outcome = backup::Restore(
-        os, backup::PlanRestoreFromFile(os, file),
-        [&os, &safety]() -> backup::ExportRun* {
-            try {
-                safety = StartBackup(os);
-            } catch (const platform::Failure& failure) {
-                Tell(os, failure.text()); // drive C: cannot be written: nothing was changed
-            }
-            return safety.get();
-        },
-        false, [&os](const std::wstring& step) { os.Print(step); });
-    if (safety && safety->state() == backup::ExportRun::State::Checked) {
+    backup::RestoreRun run(
+        os, L"", [file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); },
+        [&os] { return StartBackup(os); }, true, [&os](const std::wstring& step) { os.Print(step); });
+    while (run.Poll() != backup::RestoreRun::State::Ended) {
+        os.Sleep(kPollMilliseconds);
+    }
+    const backup::RestoreOutcome& outcome = run.outcome();
+    if (const std::shared_ptr<backup::ExportRun>& safety = run.safety();
+        safety && safety->state() == backup::ExportRun::State::Checked) {
         if (const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, safety->runNumber())) {
             Tell(os, L"Backup " + safety->runNumber() + L": " + copy->text +
                          (copy->detail.empty() ? L"" : L" (" + copy->detail + L")"));
@@ -194,6 +196,8 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
         return kExitExportFailed;
     case backup::RestoreOutcome::Result::PutBack:
         return kExitNotRestored;
+    case backup::RestoreOutcome::Result::Busy:
+        return kExitBusy;
     default:
         return kExitRestoreFailed;
     }
@@ -303,7 +307,8 @@ std::wstring UsageText()
            L" /restore FILE makes the list what the file holds, after a checked backup of it:\n"
            L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
            L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
-           L"                            the list as before, 9 not restored nor put back\n" +
+           L"                            the list as before, 9 not restored nor put back,\n"
+           L"                            10 another LarkSpool is restoring (nothing changed)\n" +
            kProgram +
            L" /copies FOLDER keeps a checked copy of each backup in FOLDER; /copies off stops,\n"
            L"                            /copies shows where copies go\n" +
@@ -315,11 +320,23 @@ int RunCommand(platform::Os& os, const Command& command)
 {
     // Nobody may be there to close a message: a failure is told on the console, as one line.
     try {
-        // A restore cut off by a crash is finished or undone before anything else looks at the key.
+        // The usage looks at nothing.
+        if (command.mode == Mode::Usage || command.mode == Mode::NotUnderstood) {
+            if (command.mode == Mode::NotUnderstood) {
+                os.Print(command.problem);
+            }
+            os.Print(UsageText());
+            return command.mode == Mode::Usage ? kExitOk : kExitUsage;
+        }
+        // A restore cut off by a crash is finished or undone before anything else looks at the key;
+        // one that another LarkSpool is running is waited for.
         bool recoveryFailed = false;
         if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os)) {
             Tell(os, recovery->message);
             recoveryFailed = recovery->failed;
+            if (recovery->busy && command.mode == Mode::Restore) {
+                return kExitBusy;
+            }
         }
         switch (command.mode) {
         case Mode::Backup:
@@ -333,12 +350,7 @@ int RunCommand(platform::Os& os, const Command& command)
             return Copies(os, command);
         case Mode::List:
             return List(os);
-        case Mode::Usage:
-            os.Print(UsageText());
-            return kExitOk;
         default:
-            os.Print(command.problem);
-            os.Print(UsageText());
             return kExitUsage;
         }
     } catch (const std::exception& error) {

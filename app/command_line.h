@@ -33,6 +33,7 @@ constexpr int kExitCopyFailed = 6;    // the backup checked out, its copy failed
 constexpr int kExitRefused = 7;       // the file writes outside the key or deletes; nothing changed
 constexpr int kExitNotRestored = 8;   // the list from before is back
 constexpr int kExitRestoreFailed = 9; // not restored, and the list from before is not back either
+constexpr int kExitBusy = 10;         // another LarkSpool is restoring the list; nothing changed
 
 // Runs a mode other than Window and gives its exit code.
 int RunCommand(platform::Os& os, const Command& command);

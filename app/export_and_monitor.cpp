@@ -15,7 +15,7 @@ void Form1::cmdExport_Click()
     ExportAsClicked();
 }
 
-backup::ExportRun* Form1::ExportAsClicked()
+std::shared_ptr<backup::ExportRun> Form1::ExportAsClicked()
 {
     const std::wstring registryTool = backup::FindRegistryTool(os);
     if (registryTool.empty()) {
@@ -24,7 +24,7 @@ backup::ExportRun* Form1::ExportAsClicked()
                   platform::MessageKind::Error);
         return nullptr;
     }
-    std::unique_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, timesRun_);
+    std::shared_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, timesRun_);
     if (run->runNumber() != timesRun_) {
         // The counter moves on to the number taken, as if the refresh had read it.
         timesRun_ = run->runNumber();
@@ -43,7 +43,7 @@ backup::ExportRun* Form1::ExportAsClicked()
     OpenBackupFolder();
     RefreshRunCount();
     backupDone_ = true;
-    return exports_.back().get();
+    return exports_.back();
 }
 
 // Taken just after the tool started, not when it has finished.

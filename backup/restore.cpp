@@ -16,9 +16,13 @@ namespace backup {
 namespace {
 
 constexpr int kPollMilliseconds = 100;
+constexpr int kWaitStep = 50;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
 constexpr std::size_t kValuesPerWrite = 500;
 constexpr std::chrono::milliseconds kPercentAfter{1000};
+// The restore's own thread may wait a moment for another LarkSpool's short hold (its start's
+// look at the journal, a deletion of old backups).
+constexpr int kReplaceLockWait = 5000;
 
 // The journal: which restore is under way and how far it got.
 constexpr wchar_t kAppName[] = L"lsBundle";
@@ -168,12 +172,15 @@ std::optional<std::wstring> PutBack(platform::Os& os, std::wstring& step, bool l
 }
 
 struct Stopped {};
+// A list was stored (by the messenger) where there was none when the restore began: it has no
+// backup, so the restore must not replace it.
+struct ListAppeared {};
 
 // The tree swapped in for the add-on's key: written beside it, read back, the lists renamed, read
 // back again, the list before removed. Gives what failed; throws Stopped when asked to stop
 // before anything was swapped. A platform failure is thrown.
 std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTree& tree, RestoreProgress& progress,
-                                   std::wstring& step)
+                                   std::wstring& step, bool listBefore)
 {
     progress.Step(L"Writing " + Grouped(CountValues(tree)) + L" values in " + Grouped(CountKeys(tree)) + L" keys");
     if (!WriteBeside(os, tree, progress)) {
@@ -188,7 +195,9 @@ std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTre
         throw Stopped{};
     }
     progress.Step(L"Putting the new list in place");
-    const bool listBefore = os.RegistryKeyExists(kAddOnKey);
+    if (!listBefore && os.RegistryKeyExists(kAddOnKey)) {
+        throw ListAppeared{};
+    }
     if (listBefore) {
         WriteJournalStep(os, step, kStepAside);
         os.RenameRegistryKey(kAddOnKey, LastName(kBeforeKey));
@@ -207,10 +216,24 @@ std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTre
     return std::nullopt;
 }
 
+RestoreOutcome Busy()
+{
+    return {.result = RestoreOutcome::Result::Busy,
+            .restored = false,
+            .message = std::wstring(kAnotherIsRestoring) + L"\n\nNothing was changed.",
+            .kind = platform::MessageKind::Information};
+}
+
 // A restore that stopped before it changed anything: the list as it was stands.
 RestoreOutcome Untouched(RestoreOutcome outcome)
 {
     outcome.result = RestoreOutcome::Result::PutBack;
+    return outcome;
+}
+
+RestoreOutcome SafetyFailed(RestoreOutcome outcome)
+{
+    outcome.result = RestoreOutcome::Result::SafetyFailed;
     return outcome;
 }
 
@@ -398,14 +421,18 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
                            RestoreProgress& progress)
 {
     const bool listBefore = !safetyRunNumber.empty();
+    const auto lock = os.LockList(kReplaceLockWait);
+    if (!lock) {
+        return Busy();
+    }
+    const std::wstring appeared = L"a list was stored while the restore ran. Restore again to back it up first.";
     std::optional<std::wstring> failed;
     bool stopped = false;
     std::wstring step;
     try {
         // Nothing is changed: the list as it is stays.
         if (!listBefore && os.RegistryKeyExists(kAddOnKey)) {
-            return Untouched(NotRestored(plan, L"a list was stored while the restore waited. Restore again to back "
-                                               L"it up first."));
+            return Untouched(NotRestored(plan, appeared));
         }
         if (os.RegistryKeyExists(kBeforeKey)) {
             return Untouched(NotRestored(plan, L"an earlier restore left " + std::wstring(kBeforeKey) +
@@ -415,21 +442,30 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
         os.SaveSetting(kAppName, kJournal, L"Backup", plan.file);
         os.SaveSetting(kAppName, kJournal, L"Safety", listBefore ? BackupFile(safetyRunNumber) : kNone);
         os.SaveSetting(kAppName, kJournal, L"Time", os.DateText() + L" " + os.TimeText());
+        os.SaveSetting(kAppName, kJournal, L"Owner", os.ProcessName());
         WriteJournalStep(os, step, kStepWriting);
-        failed = SwapIn(os, plan.backup, progress, step);
+        failed = SwapIn(os, plan.backup, progress, step, listBefore);
     } catch (const platform::Failure& failure) {
         failed = failure.text();
     } catch (const Stopped&) {
         stopped = true;
+    } catch (const ListAppeared&) {
+        if (!PutBack(os, step, listBefore)) {
+            os.DeleteSetting(kAppName, kJournal);
+            return Untouched(NotRestored(plan, appeared));
+        }
+        failed = appeared;
     }
     const std::optional<std::wstring> putBack = failed || stopped ? PutBack(os, step, listBefore) : std::nullopt;
+    std::wstring journalLeft;
     try {
         if (!putBack) {
             os.DeleteSetting(kAppName, kJournal);
         }
     } catch (const platform::Failure& failure) {
         // The key is whole; the next start finds it so and removes the entry.
-        failed = failed.value_or(failure.text());
+        journalLeft = L" The note of this restore could not be removed (" + failure.text() +
+                      L"); LarkSpool removes it at its next start.";
     }
     if (!failed && !stopped) {
         return {.result = RestoreOutcome::Result::Restored,
@@ -437,7 +473,8 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
                 .message = plan.label + L" restored: " + CountOf(CountValues(plan.backup), L"value", L"values") +
                            L" in " + CountOf(CountKeys(plan.backup), L"key", L"keys") + L", checked. " +
                            (listBefore ? L"The list as it was before is backup " + safetyRunNumber + L"."
-                                       : std::wstring(L"There was no list before.")),
+                                       : std::wstring(L"There was no list before.")) +
+                           journalLeft,
                 .kind = platform::MessageKind::Information};
     }
     std::wstring message =
@@ -445,6 +482,7 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
     if (!putBack) {
         message += listBefore ? L"The list as it was before is back (backup " + safetyRunNumber + L")."
                               : std::wstring(L"There was no list before, and there is none now.");
+        message += journalLeft;
     } else {
         message += L"Putting the previous list back failed too: " + *putBack;
         if (listBefore) {
@@ -458,47 +496,173 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
             .kind = platform::MessageKind::Error};
 }
 
+RestoreRun::RestoreRun(platform::Os& os, const std::wstring& firstStep, MakePlan makePlan,
+                       StartSafetyBackup safetyBackup, bool consented, std::function<void(const std::wstring&)> onStep)
+    : os_(os), makePlan_(std::move(makePlan)), safetyBackup_(std::move(safetyBackup)), consented_(consented),
+      progress_(std::make_shared<RestoreProgress>(std::move(onStep)))
+{
+    if (!firstStep.empty()) {
+        progress_->Step(firstStep);
+    }
+}
+
+RestoreRun::~RestoreRun()
+{
+    if (job_ && state_ != State::Replacing) {
+        job_->LetGo(); // only reading: nothing to wait for
+    }
+}
+
+RestoreRun::State RestoreRun::End(RestoreOutcome outcome)
+{
+    outcome_ = std::move(outcome);
+    state_ = State::Ended;
+    return state_;
+}
+
+RestoreRun::State RestoreRun::Poll()
+{
+    try {
+        if (job_ && !job_->Done()) {
+            return state_;
+        }
+    } catch (const std::exception& error) {
+        job_.reset();
+        // While the key changed: the journal tells the next start how far it got.
+        return End({.result = state_ == State::Replacing ? RestoreOutcome::Result::PutBackFailed
+                                                         : RestoreOutcome::Result::Refused,
+                    .restored = false,
+                    .message = L"The restore failed: " + platform::FailureText(error),
+                    .kind = platform::MessageKind::Error});
+    }
+    job_.reset();
+    switch (state_) {
+    case State::Planning:
+        if (planStarted_) { // and read
+            if (!plan_->refusal.empty()) {
+                return End(
+                    {.result = plan_->unreadable ? RestoreOutcome::Result::Unreadable : RestoreOutcome::Result::Refused,
+                     .restored = false,
+                     .message = plan_->refusal,
+                     .kind = platform::MessageKind::Error});
+            }
+            if (consented_) {
+                BackUpFirst();
+            } else {
+                question_ = plan_->question;
+                state_ = State::Asking;
+            }
+            return state_;
+        }
+        // Told at once, before the question, when another LarkSpool is restoring.
+        if (!os_.LockList(0)) {
+            return End(Busy());
+        }
+        planStarted_ = true;
+        job_ = os_.StartJob([&system = os_, plan = plan_, makePlan = makePlan_] { *plan = makePlan(system); });
+        return Poll();
+    case State::BackingUp: {
+        try {
+            if (safety_->Poll() == ExportRun::State::Exporting || safety_->state() == ExportRun::State::Checking) {
+                return state_;
+            }
+        } catch (const platform::Failure& failure) {
+            return End(SafetyFailed(NotRestored(*plan_, L"the backup of the list as it is now (backup " +
+                                                            safety_->runNumber() + L") failed: " + failure.text())));
+        }
+        const std::optional<SafetyVerdict> verdict = JudgeSafetyBackup(*plan_, *safety_);
+        if (!verdict) {
+            Replace();
+        } else if (!verdict->refusal.empty()) {
+            return End(
+                SafetyFailed({.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error}));
+        } else if (consented_) {
+            return End(
+                SafetyFailed(NotRestored(*plan_, verdict->question.substr(0, verdict->question.rfind(L"\n\n")))));
+        } else {
+            question_ = verdict->question;
+            askingAboutSafety_ = true;
+            state_ = State::Asking;
+        }
+        return state_;
+    }
+    case State::Replacing:
+        return End(*replaced_);
+    default:
+        return state_;
+    }
+}
+
+void RestoreRun::Answer(bool yes)
+{
+    if (state_ != State::Asking) {
+        return;
+    }
+    question_.clear();
+    if (!yes) {
+        End({});
+    } else if (askingAboutSafety_) {
+        Replace();
+    } else {
+        BackUpFirst();
+    }
+}
+
+void RestoreRun::BackUpFirst()
+{
+    if (!plan_->listExists) {
+        Replace();
+        return;
+    }
+    try {
+        safety_ = safetyBackup_();
+    } catch (const platform::Failure& failure) {
+        End(SafetyFailed(
+            NotRestored(*plan_, L"the list as it is now could not be backed up first: " + failure.text())));
+        return;
+    }
+    if (!safety_) {
+        End(SafetyFailed(NotRestored(*plan_, L"the list as it is now could not be backed up first.")));
+        return;
+    }
+    progress_->Step(L"Backing up the list as it is now: backup " + safety_->runNumber());
+    state_ = State::BackingUp;
+}
+
+void RestoreRun::Replace()
+{
+    state_ = State::Replacing;
+    replaced_ = std::make_shared<RestoreOutcome>();
+    job_ = os_.StartJob([&system = os_, plan = plan_, progress = progress_, outcome = replaced_,
+                         safety = safety_ ? safety_->runNumber() : std::wstring()] {
+        *outcome = ReplaceList(system, *plan, safety, *progress);
+    });
+}
+
+bool RestoreRun::Wait(int milliseconds)
+{
+    for (int waited = 0; Poll() != State::Ended; waited += kWaitStep) {
+        if (state_ == State::Asking || waited >= milliseconds) {
+            return false;
+        }
+        os_.Sleep(kWaitStep);
+    }
+    return true;
+}
+
 RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
                        const std::function<void(const std::wstring&)>& onStep)
 {
-    if (!plan.refusal.empty()) {
-        return {.result = plan.unreadable ? RestoreOutcome::Result::Unreadable : RestoreOutcome::Result::Refused,
-                .restored = false,
-                .message = plan.refusal,
-                .kind = platform::MessageKind::Error};
-    }
-    if (ask && !os.Ask(plan.question)) {
-        return {};
-    }
-    const auto safetyFailed = [](RestoreOutcome outcome) {
-        outcome.result = RestoreOutcome::Result::SafetyFailed;
-        return outcome;
-    };
-    RestoreProgress progress(onStep);
-    ExportRun* safety = nullptr;
-    if (plan.listExists) {
-        safety = safetyBackup();
-        if (safety == nullptr) {
-            return safetyFailed(NotRestored(plan, L"the list as it is now could not be backed up first."));
-        }
-        progress.Step(L"Backing up the list as it is now: backup " + safety->runNumber());
-        while (safety->Poll() == ExportRun::State::Exporting || safety->state() == ExportRun::State::Checking) {
+    RestoreRun run(
+        os, L"", [plan](platform::Os&) { return plan; }, safetyBackup, !ask, onStep);
+    while (run.Poll() != RestoreRun::State::Ended) {
+        if (run.state() == RestoreRun::State::Asking) {
+            run.Answer(os.Ask(run.question()));
+        } else {
             os.Sleep(kPollMilliseconds);
         }
-        if (const std::optional<SafetyVerdict> verdict = JudgeSafetyBackup(plan, *safety)) {
-            if (!verdict->refusal.empty()) {
-                return safetyFailed(
-                    {.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error});
-            }
-            if (!ask) {
-                return safetyFailed(NotRestored(plan, verdict->question.substr(0, verdict->question.rfind(L"\n\n"))));
-            }
-            if (!os.Ask(verdict->question)) {
-                return {};
-            }
-        }
     }
-    return ReplaceList(os, plan, safety != nullptr ? safety->runNumber() : L"", progress);
+    return run.outcome();
 }
 
 RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
@@ -507,23 +671,53 @@ RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const st
     return Restore(os, PlanRestore(os, runNumber, created), safetyBackup, true);
 }
 
-std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)
-{
+namespace {
+
+struct Journal {
     std::wstring backupFile;
     std::wstring safetyFile;
     std::wstring step;
+    bool restoreKey = false;
+    bool beforeKey = false;
+    bool Left() const { return !step.empty() || restoreKey || beforeKey; }
+};
+
+Journal ReadJournal(platform::Os& os)
+{
+    Journal journal;
     try {
-        backupFile = os.GetSetting(kAppName, kJournal, L"Backup");
-        safetyFile = os.GetSetting(kAppName, kJournal, L"Safety");
-        step = os.GetSetting(kAppName, kJournal, L"Step");
+        journal.backupFile = os.GetSetting(kAppName, kJournal, L"Backup");
+        journal.safetyFile = os.GetSetting(kAppName, kJournal, L"Safety");
+        journal.step = os.GetSetting(kAppName, kJournal, L"Step");
     } catch (const platform::NotText&) {
         // A hand-edited entry: what the keys beside the add-on's key show is what counts.
     }
-    const bool restoreKey = os.RegistryKeyExists(kRestoreKey);
-    const bool beforeKey = os.RegistryKeyExists(kBeforeKey);
-    if (step.empty() && !restoreKey && !beforeKey) {
+    journal.restoreKey = os.RegistryKeyExists(kRestoreKey);
+    journal.beforeKey = os.RegistryKeyExists(kBeforeKey);
+    return journal;
+}
+
+} // namespace
+
+std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os, int lockWait)
+{
+    if (!ReadJournal(os).Left()) {
         return std::nullopt;
     }
+    // A journal is also what a live restore keeps: only its owner's end frees the lock.
+    const auto lock = os.LockList(lockWait);
+    if (!lock) {
+        return Recovery{.message = kAnotherIsRestoring, .failed = false, .busy = true};
+    }
+    // Read again: the LarkSpool that held the lock may have finished, or recovered, meanwhile.
+    const Journal journal = ReadJournal(os);
+    if (!journal.Left()) {
+        return std::nullopt;
+    }
+    const std::wstring& backupFile = journal.backupFile;
+    const std::wstring& safetyFile = journal.safetyFile;
+    std::wstring step = journal.step;
+    const bool beforeKey = journal.beforeKey;
     const std::wstring name = backupFile.empty() ? L"a backup" : BackupName(backupFile);
     const bool listBefore = safetyFile != kNone;
     const std::wstring interrupted = L"A restore of " + name + L" was interrupted. ";
@@ -537,8 +731,14 @@ std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)
             finished = true;
         } else if (step == kStepInPlace && listBefore && !beforeKey) {
             // No list beside the key, though one should be: the safety backup is what is left.
-            RestoreProgress progress;
-            failed = SwapIn(os, ReadRegFile(os.ReadFileBytes(safetyFile)).keys, progress, step);
+            // Vetted as any file to be restored: it lies in C:\, where anyone may have replaced it.
+            const RegFile safety = ReadRegFile(os.ReadFileBytes(safetyFile));
+            if (const std::optional<std::wstring> why = RefusalReason(safety)) {
+                failed = safetyFile + L" is not restored: " + *why;
+            } else {
+                RestoreProgress progress;
+                failed = SwapIn(os, ListOf(safety), progress, step, os.RegistryKeyExists(kAddOnKey));
+            }
         } else {
             failed = PutBack(os, step, listBefore);
         }
@@ -567,9 +767,11 @@ std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os)
     if (finished) {
         return Recovery{.message = interrupted + L"It is complete: the list is " + name + L".", .failed = false};
     }
-    return Recovery{.message = interrupted +
-                               (listBefore ? L"The list as it was before is back (" + BackupName(safetyFile) + L")."
-                                           : std::wstring(L"There was no list before, and there is none now.")),
+    return Recovery{.message =
+                        interrupted + (!listBefore ? std::wstring(L"There was no list before, and there is none now.")
+                                       : safetyFile.empty()
+                                           ? std::wstring(L"The list as it was before is back.")
+                                           : L"The list as it was before is back (" + BackupName(safetyFile) + L")."),
                     .failed = false};
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,6 +31,13 @@ std::optional<std::wstring> RefusalReason(const RegFile& file);
 constexpr wchar_t kRestoreKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-restore";
 constexpr wchar_t kBeforeKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-before";
 
+// What a LarkSpool that finds another changing the list says; nothing was changed.
+constexpr wchar_t kAnotherIsRestoring[] = L"Another LarkSpool is restoring the list; try again when it has finished.";
+
+// How long a start waits for another LarkSpool's restore, or its recovery, to end: longer than
+// the restore of a large list takes.
+constexpr int kStartLockWait = 60000;
+
 struct RestoreOutcome {
     // How far a restore got, as the command line's exit code tells it.
     enum class Result {
@@ -40,6 +48,7 @@ struct RestoreOutcome {
         SafetyFailed,  // the list as it is now could not be backed up and checked; nothing was changed
         PutBack,       // not restored; the list from before is back
         PutBackFailed, // not restored, and putting the list from before back failed too
+        Busy,          // another LarkSpool holds the list's lock; nothing was changed
     };
     Result result = Result::Declined;
     bool restored = false;
@@ -47,8 +56,6 @@ struct RestoreOutcome {
     platform::MessageKind kind = platform::MessageKind::Information;
 };
 
-// What a restore tells while it runs, and the window's wish that it end; shared between the
-// restore's thread and the window.
 class RestoreProgress {
 public:
     RestoreProgress() = default;
@@ -106,7 +113,8 @@ std::optional<SafetyVerdict> JudgeSafetyBackup(const RestorePlan& plan, const Ex
 
 // The add-on's key replaced by the plan's backup, swapped in whole and read back; on any failure
 // the list from before stays or is put back. `safetyRunNumber` names the checked backup of the
-// list before; empty when there was none. Runs on a job's thread.
+// list before; empty when there was none. Runs on a job's thread, which holds the list's lock
+// throughout; gives Busy when another LarkSpool holds it.
 RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std::wstring& safetyRunNumber,
                            RestoreProgress& progress);
 
@@ -114,24 +122,84 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
 RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why);
 
 // Starts a backup of the key as it is now, the way a click on "Export Custom Names" does, and
-// gives the run; null when none could be started (the user has been told why).
-using StartSafetyBackup = std::function<ExportRun*()>;
+// gives the run; null when none could be started (the user has been told why). A platform
+// failure (drive C: cannot be written) refuses the restore with its words.
+using StartSafetyBackup = std::function<std::shared_ptr<ExportRun>()>;
+
+// One restore from the reading of the backup to the list read back in place: the window and the
+// command line both start it and watch it; they only ask and show. The backup is read and the
+// key changed off the caller's thread; the safety backup is started on it.
+class RestoreRun {
+public:
+    enum class State { Planning, Asking, BackingUp, Replacing, Ended };
+    using MakePlan = std::function<RestorePlan(platform::Os&)>;
+
+    // `consented`: the command was the consent, so nothing is asked, and a safety backup that
+    // lacks values refuses the restore. `onStep` hears each step, on whichever thread runs it.
+    RestoreRun(platform::Os& os, const std::wstring& firstStep, MakePlan makePlan, StartSafetyBackup safetyBackup,
+               bool consented, std::function<void(const std::wstring&)> onStep = nullptr);
+    // Waits for the key to be whole, unless let go.
+    ~RestoreRun();
+    RestoreRun(const RestoreRun&) = delete;
+    RestoreRun& operator=(const RestoreRun&) = delete;
+
+    // Moves on as far as it can without waiting.
+    State Poll();
+    State state() const noexcept { return state_; }
+    // While Asking: the question, to be answered Yes or No.
+    const std::wstring& question() const noexcept { return question_; }
+    void Answer(bool yes);
+    // Whether the key is being changed: the restore must not be cut off now.
+    bool ChangingKey() const noexcept { return state_ == State::Replacing; }
+    // Asks it to end as soon as the key is whole.
+    void Stop() { progress_->Stop(); }
+    // Polls until it has ended or the time is up; whether it ended. Never asks.
+    bool Wait(int milliseconds);
+    // The steps so far, one a line.
+    std::wstring Steps() { return progress_->Text(); }
+    // Once Ended.
+    const RestoreOutcome& outcome() const noexcept { return outcome_; }
+    // The safety backup's run, once started.
+    const std::shared_ptr<ExportRun>& safety() const noexcept { return safety_; }
+
+private:
+    void BackUpFirst();
+    void Replace();
+    State End(RestoreOutcome outcome);
+
+    platform::Os& os_;
+    MakePlan makePlan_;
+    StartSafetyBackup safetyBackup_;
+    bool consented_;
+    State state_ = State::Planning;
+    bool planStarted_ = false;
+    bool askingAboutSafety_ = false;
+    std::wstring question_;
+    std::shared_ptr<RestoreProgress> progress_;
+    std::shared_ptr<RestorePlan> plan_ = std::make_shared<RestorePlan>();
+    std::shared_ptr<ExportRun> safety_;
+    std::shared_ptr<RestoreOutcome> replaced_;
+    RestoreOutcome outcome_;
+    std::unique_ptr<platform::Job> job_; // last: it writes plan_ and replaced_ until it has ended
+};
 
 // The whole restore, waiting at each step: for the command line and the tests. With `ask`, the
-// user is asked first; without, the command was the consent and a safety backup that lacks values
-// refuses the restore. `onStep` hears each step.
+// user is asked first; without, the command was the consent.
 RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
                        const std::function<void(const std::wstring&)>& onStep = nullptr);
 RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
                        const StartSafetyBackup& safetyBackup);
 
 // At every start: a restore that was cut off (a journal entry, or a key beside the add-on's key)
-// is finished or undone. Nothing when there was none; else what to tell the user. `failed`: the
-// key could not be made whole, and nothing else may write to it in this run.
+// is finished or undone, once the list's lock is free (waiting at most `lockWait` ms): a restore
+// that another LarkSpool is running is never taken for one cut off. Nothing when there was none;
+// else what to tell the user. `failed`: the key could not be made whole, and nothing else may
+// write to it in this run. `busy`: another LarkSpool still holds the lock; nothing was done.
 struct Recovery {
     std::wstring message;
     bool failed = false;
+    bool busy = false;
 };
-std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os);
+std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os, int lockWait = kStartLockWait);
 
 } // namespace backup

@@ -104,6 +104,9 @@ bool Form::Fire(std::wstring_view control, std::wstring_view event, EventArgs& a
         found->second(args);
     } catch (const std::exception& error) {
         os.MsgBox(StopMessage(error), MessageKind::Error);
+        if (beforeFailureEnds) {
+            beforeFailureEnds();
+        }
         os.End(kExitFailure);
     }
     return true;

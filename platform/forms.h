@@ -162,6 +162,10 @@ protected:
     using Handler = std::function<void(EventArgs&)>;
     void On(std::wstring_view handlerName, Handler handler);
 
+    // Runs when a handler's failure is about to end the program, so that work which must not be
+    // cut off (a restore changing the key) ends first.
+    std::function<void()> beforeFailureEnds;
+
     Os& os;
     Runtime& runtime;
 

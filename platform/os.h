@@ -75,6 +75,13 @@ public:
     virtual void LetGo() = 0;
 };
 
+// The lock of the add-on's list, shared by every LarkSpool of the user's session. Released when
+// destroyed, which must happen on the thread that took it, or by the system when its owner ends.
+class ListLock {
+public:
+    virtual ~ListLock() = default;
+};
+
 // Exit codes of the process.
 constexpr int kExitNormal = 0;
 constexpr int kExitFailure = 1;
@@ -146,6 +153,13 @@ public:
     virtual std::wstring ComputerName() = 0;
     // The names of the folders in a folder.
     virtual std::vector<std::wstring> ListFolders(const std::wstring& folder) = 0;
+
+    // Takes the list's lock, waiting at most this long; null while another LarkSpool (or another
+    // thread of this one) holds it. A lock whose owner ended without giving it back is taken:
+    // what that owner left half done is what the restore's journal is for.
+    virtual std::unique_ptr<ListLock> LockList(int milliseconds) = 0;
+    // This process as the journal names its owner: "process 1234 started 12-09-2026 07:01:02".
+    virtual std::wstring ProcessName() = 0;
 
     // Runs work on a thread of its own, so that the window keeps answering.
     virtual std::unique_ptr<Job> StartJob(std::function<void()> work) = 0;

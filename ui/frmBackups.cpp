@@ -125,6 +125,7 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
         }
     });
     On(L"tmrWork_Timer", [this](platform::EventArgs&) { tmrWork_Timer(); });
+    beforeFailureEnds = [this] { FinishRestore(); };
     for (const wchar_t* command : kCommands) {
         On(std::wstring(command) + L"_MouseMove",
            [this, command](platform::EventArgs&) { Highlight((*this)[command]); });
@@ -133,19 +134,29 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
 
 frmBackups::~frmBackups()
 {
+    LetGoOfCatchUp();
+    StopWork();
+    if (restore_ && restore_->ChangingKey()) {
+        restore_->Stop();
+    }
+    restore_.reset(); // the key whole again before the program goes on
+}
+
+// The window's catching up ends after the backup it copies and is waited for by nobody, so that
+// the window opened again never waits for a slow share.
+void frmBackups::LetGoOfCatchUp()
+{
     *catchUpStop_ = true;
     if (catchUpJob_) {
-        catchUpJob_->LetGo(); // it ends after the backup it copies
-    }
-    StopWork();
-    if (restoreJob_) {
-        restoreProgress_->Stop();
-        restoreJob_.reset(); // the key whole again before the program goes on
+        catchUpJob_->LetGo();
+        catchUpJob_.reset();
     }
 }
 
 void frmBackups::Form_Load()
 {
+    catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
+    caughtUp_ = std::make_shared<CaughtUp>();
     ListBackups();
     ShowCopiesFolder();
     std::vector<std::wstring> numbers;
@@ -211,6 +222,7 @@ void frmBackups::Form_Unload(platform::EventArgs& args)
         return;
     }
     StopWork();
+    LetGoOfCatchUp();
 }
 
 // Above the main window, which is topmost, like the About window.
@@ -516,104 +528,46 @@ bool frmBackups::MayStartRestore()
     return true;
 }
 
-void frmBackups::StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan)
+void frmBackups::StartRestore(const std::wstring& firstStep, backup::RestoreRun::MakePlan makePlan)
 {
     StopWork();
     comparison_.reset();
-    restorePlan_ = std::make_shared<backup::RestorePlan>();
-    restoreProgress_ = std::make_shared<backup::RestoreProgress>();
-    restoreProgress_->Step(firstStep);
-    restoreStage_ = RestoreStage::Planning;
-    restoreJob_ =
-        os.StartJob([&system = os, plan = restorePlan_, makePlan = std::move(makePlan)] { *plan = makePlan(system); });
+    restore_ = std::make_unique<backup::RestoreRun>(os, firstStep, std::move(makePlan), safetyBackup_, false);
     (*this)[L"tmrWork"].enabled = true;
     StepRestore();
 }
 
 void frmBackups::StepRestore()
 {
-    if (!Restoring() || restoreStage_ == RestoreStage::Asking) {
+    if (!restore_ || asking_) {
         return; // a question is open: the tick comes back when it is answered
     }
-    AdvanceRestore();
-    (*this)[L"txtCompare"].caption = restoreProgress_->Text();
-}
-
-void frmBackups::AdvanceRestore()
-{
-    try {
-        if (restoreJob_ && !restoreJob_->Done()) {
-            return;
+    backup::RestoreRun::State state = restore_->Poll();
+    while (state == backup::RestoreRun::State::Asking) {
+        asking_ = true;
+        const bool yes = os.Ask(restore_->question());
+        asking_ = false;
+        if (!restore_) {
+            return; // the window was closed while the question was open: nothing had changed
         }
-    } catch (const std::exception& error) {
-        restoreJob_.reset();
-        EndRestore({.restored = false,
-                    .message = L"The restore failed: " + platform::FailureText(error),
-                    .kind = platform::MessageKind::Error});
-        return;
+        restore_->Answer(yes);
+        state = restore_->Poll();
     }
-    restoreJob_.reset();
-    if (restoreStage_ == RestoreStage::Planning) {
-        if (!restorePlan_->refusal.empty()) {
-            EndRestore({.restored = false, .message = restorePlan_->refusal, .kind = platform::MessageKind::Error});
-            return;
-        }
-        restoreStage_ = RestoreStage::Asking;
-        if (!os.Ask(restorePlan_->question)) {
-            EndRestore({});
-            return;
-        }
-        if (!restorePlan_->listExists) {
-            StartReplacing(L"");
-            return;
-        }
-        safety_ = safetyBackup_();
-        if (safety_ == nullptr) {
-            EndRestore(backup::NotRestored(*restorePlan_, L"the list as it is now could not be backed up first."));
-            return;
-        }
-        restoreProgress_->Step(L"Backing up the list as it is now: backup " + safety_->runNumber());
-        restoreStage_ = RestoreStage::SafetyBackup;
+    // While the key changes, Windows is asked not to end the session.
+    if (restore_->ChangingKey() != sessionBlocked_) {
+        sessionBlocked_ = restore_->ChangingKey();
+        os.BlockEndOfSession(hWnd(), sessionBlocked_ ? L"Restoring your custom names" : L"");
     }
-    if (restoreStage_ == RestoreStage::SafetyBackup) {
-        if (safety_->Poll() == backup::ExportRun::State::Exporting ||
-            safety_->state() == backup::ExportRun::State::Checking) {
-            return;
-        }
-        if (const std::optional<backup::SafetyVerdict> verdict = backup::JudgeSafetyBackup(*restorePlan_, *safety_)) {
-            if (!verdict->refusal.empty()) {
-                EndRestore({.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error});
-                return;
-            }
-            restoreStage_ = RestoreStage::Asking;
-            if (!os.Ask(verdict->question)) {
-                EndRestore({});
-                return;
-            }
-        }
-        StartReplacing(safety_->runNumber());
-        return;
-    }
-    if (restoreStage_ == RestoreStage::Replacing) {
-        os.BlockEndOfSession(hWnd(), L"");
-        EndRestore(*restoreOutcome_);
+    (*this)[L"txtCompare"].caption = restore_->Steps();
+    if (state == backup::RestoreRun::State::Ended) {
+        EndRestore();
     }
 }
 
-void frmBackups::StartReplacing(const std::wstring& safetyRunNumber)
+void frmBackups::EndRestore()
 {
-    restoreStage_ = RestoreStage::Replacing;
-    restoreOutcome_ = std::make_shared<backup::RestoreOutcome>();
-    os.BlockEndOfSession(hWnd(), L"Restoring your custom names");
-    restoreJob_ =
-        os.StartJob([&system = os, plan = restorePlan_, progress = restoreProgress_, outcome = restoreOutcome_,
-                     safetyRunNumber] { *outcome = backup::ReplaceList(system, *plan, safetyRunNumber, *progress); });
-}
-
-void frmBackups::EndRestore(const backup::RestoreOutcome& outcome)
-{
-    restoreStage_ = RestoreStage::None;
-    safety_ = nullptr;
+    const backup::RestoreOutcome outcome = restore_->outcome();
+    restore_.reset();
     if (!outcome.message.empty()) {
         os.MsgBox(outcome.message, outcome.kind);
     }
@@ -625,44 +579,34 @@ void frmBackups::EndRestore(const backup::RestoreOutcome& outcome)
     ListBackups(); // the safety backup is a row of its own now
 }
 
-bool frmBackups::WaitForRestore(int milliseconds)
+void frmBackups::FinishRestore()
 {
-    for (int waited = 0; restoreJob_; waited += kWaitStep) {
-        try {
-            if (restoreJob_->Done()) {
-                return true;
-            }
-        } catch (const std::exception&) {
-            return true; // ended; the journal tells the next start how far it got
-        }
-        if (waited >= milliseconds) {
-            return false;
-        }
-        os.Sleep(kWaitStep);
+    constexpr int kFailureWait = 120000; // longer than the restore of the largest list takes
+    if (restore_ && restore_->ChangingKey()) {
+        restore_->Wait(kFailureWait);
     }
-    return true;
 }
 
 bool frmBackups::MayEnd(int unloadMode, std::function<void()> whenWhole)
 {
-    if (restoreStage_ != RestoreStage::Replacing) {
-        // Nothing was changed yet: the restore is dropped.
-        if (restoreJob_) {
-            restoreJob_->LetGo();
-            restoreJob_.reset();
-        }
-        restoreStage_ = RestoreStage::None;
+    if (!restore_ || !restore_->ChangingKey()) {
+        restore_.reset(); // nothing was changed yet: the restore is dropped
         return true;
     }
-    restoreProgress_->Stop();
     if (unloadMode == platform::vbAppWindows) {
-        WaitForRestore(kEndOfSessionWait);
+        restore_->Stop();
+        restore_->Wait(kEndOfSessionWait);
         return true;
     }
-    if (os.Ask(L"A restore is under way.\n\nClose as soon as the list is whole again: the list from before, or "
-               L"the backup once it stands in its place?")) {
-        whenWhole_ = std::move(whenWhole);
+    if (!os.Ask(L"A restore is under way.\n\nClose as soon as the list is whole again: the list from before, or "
+                L"the backup once it stands in its place?")) {
+        return false; // the restore goes on
     }
+    if (!restore_) {
+        return true; // it ended while the question was open
+    }
+    restore_->Stop();
+    whenWhole_ = std::move(whenWhole);
     return false;
 }
 
@@ -672,6 +616,12 @@ void frmBackups::cmdDelete_Click()
 {
     if (Restoring()) {
         os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
+        return;
+    }
+    // Another LarkSpool's restore may need its safety backup to put the list back.
+    const std::unique_ptr<platform::ListLock> lock = os.LockList(0);
+    if (!lock) {
+        os.MsgBox(backup::kAnotherIsRestoring, platform::MessageKind::Information);
         return;
     }
     const std::vector<backup::ListedBackup> selected = SelectedRows();

@@ -30,11 +30,13 @@ public:
     static platform::Layout Layout();
 
     // Whether a restore is under way.
-    bool Restoring() const noexcept { return restoreStage_ != RestoreStage::None; }
+    bool Restoring() const noexcept { return restore_ != nullptr; }
     // Whether the program may end now. While a restore changes the key: when Windows ends the
     // session, the restore is asked to end and waited for as long as Windows allows; else the
     // user is asked, and on Yes `whenWhole` runs once the key is whole again.
     bool MayEnd(int unloadMode, std::function<void()> whenWhole);
+    // Waits until a restore that changes the key has left it whole: the program is about to end.
+    void FinishRestore();
     // Nothing may write to the key in this run: a restore cut off earlier could not be undone.
     void RefuseRestores(std::wstring why) { restoresRefused_ = std::move(why); }
 
@@ -66,17 +68,14 @@ private:
     void ShowCaughtUp();
     std::vector<backup::ListedBackup> SelectedRows() const;
 
-    // The restore, a stage at each tick.
-    enum class RestoreStage { None, Planning, Asking, SafetyBackup, Replacing };
+    // The restore, moved on at each tick; the window asks and tells.
     // Tells why no restore may start now, if so.
     bool MayStartRestore();
-    void StartRestore(const std::wstring& firstStep, std::function<backup::RestorePlan(platform::Os&)> makePlan);
+    void StartRestore(const std::wstring& firstStep, backup::RestoreRun::MakePlan makePlan);
     void StepRestore();
-    void AdvanceRestore();
-    void StartReplacing(const std::wstring& safetyRunNumber);
-    void EndRestore(const backup::RestoreOutcome& outcome);
-    // Waits for the restore's thread, at most this long; whether it ended.
-    bool WaitForRestore(int milliseconds);
+    void EndRestore();
+    // Stops the catching up of copies and lets it go: the window is closing.
+    void LetGoOfCatchUp();
 
     backup::StartSafetyBackup safetyBackup_;
     std::vector<backup::ListedBackup> backups_; // of the rows: C: newest first, then the copies
@@ -117,12 +116,9 @@ private:
     std::unique_ptr<platform::Job> catchUpJob_;
     std::unique_ptr<platform::Job> comparisonJob_;
 
-    RestoreStage restoreStage_ = RestoreStage::None;
-    std::shared_ptr<backup::RestorePlan> restorePlan_;
-    backup::ExportRun* safety_ = nullptr;
-    std::shared_ptr<backup::RestoreProgress> restoreProgress_;
-    std::shared_ptr<backup::RestoreOutcome> restoreOutcome_;
-    std::unique_ptr<platform::Job> restoreJob_;
+    std::unique_ptr<backup::RestoreRun> restore_;
+    bool asking_ = false;         // a question of the restore is open
+    bool sessionBlocked_ = false; // Windows is asked not to end the session
     std::function<void()> whenWhole_;
     std::wstring restoresRefused_;
 };

@@ -410,6 +410,26 @@ bool Win32Os::FolderExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::wstring CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return {};
+    }
+    const Handle owner(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    wchar_t* sid = nullptr;
+    if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+        return {};
+    }
+    std::wstring text(sid);
+    ::LocalFree(sid);
+    return text;
+}
+
 namespace {
 
 // An access list for the current user, SYSTEM and the administrators only, inherited by what is
@@ -419,21 +439,11 @@ struct PrivateSecurity {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PrivateSecurity()
     {
-        HANDLE token = nullptr;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        const std::wstring sid = CurrentUserSid();
+        if (sid.empty()) {
             return;
         }
-        const Handle owner(token);
-        DWORD size = 0;
-        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        std::vector<BYTE> user(size);
-        wchar_t* sid = nullptr;
-        if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
-            !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
-            return;
-        }
-        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-        ::LocalFree(sid);
+        const std::wstring sddl = L"D:P(A;OICI;FA;;;" + sid + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                     nullptr)) {
             descriptor = nullptr;

@@ -30,6 +30,9 @@ template <typename Function> Function LibraryFunction(const Library& library, co
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
 }
 
+// The current user's security identifier as text (S-1-5-21-...); empty when it cannot be read.
+std::wstring CurrentUserSid();
+
 // Whether the window has asked Windows not to end the session (BlockEndOfSession).
 bool EndOfSessionBlocked(HWND window);
 
@@ -62,6 +65,8 @@ public:
     void RenameFile(const std::wstring& from, const std::wstring& to) override;
     std::wstring ComputerName() override;
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
+    std::unique_ptr<ListLock> LockList(int milliseconds) override;
+    std::wstring ProcessName() override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;

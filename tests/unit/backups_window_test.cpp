@@ -431,30 +431,93 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
 }
 
 // Closing while the key is being changed asks first, and closes once the key is whole again: here
-// the list from before, since the restore had not yet swapped anything in.
+// the list from before, since the restore had not yet swapped anything in. On No the restore goes
+// on; the Exit label asks as closing does.
 TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)
 {
+    struct Case {
+        const char* what;
+        bool exitLabel;
+        bool close;
+    };
+    for (const Case& c :
+         {Case{"Esc, Yes", false, true}, Case{"Esc, No", false, false}, Case{"Exit, Yes", true, true}}) {
+        SCOPED_TRACE(c.what);
+        os = fake::Os();
+        SetUp();
+        Open();
+        const platform::RegistryTree before = os.addOnTree;
+        os.holdJobs = true;
+        Select({0});
+        window->Fire(L"cmdRestore", L"Click");
+        os.RunJobs();
+        Tick(); // the question, then the safety backup
+        os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+        *os.lastExit = 0;
+        Tick();
+        os.RunJobs();
+        Tick(); // checked: the key's replacement starts
+        ASSERT_EQ(os.CallsNamed(L"BlockEndOfSession"), std::vector<std::wstring>{L"Restoring your custom names"});
+        os.answer = c.close;
+        if (c.exitLabel) {
+            program.form->Fire(L"cmdExit", L"Click"); // the fake's End would throw
+        } else {
+            Key(platform::vbKeyEscape);
+        }
+        EXPECT_EQ(os.questions.back().rfind(L"A restore is under way.", 0), 0u);
+        EXPECT_NE(program.runtime.calls.back(), L"Unload frmBackups");
+        os.RunJobs();
+        if (c.exitLabel) {
+            EXPECT_THROW(Tick(), fake::Ended) << "the program ends once the key is whole";
+        } else {
+            Tick();
+        }
+        EXPECT_EQ(program.runtime.calls.back() == L"Unload frmBackups", c.close && !c.exitLabel);
+        if (c.close) {
+            EXPECT_EQ(os.messages.back().rfind(L"Backup 010 was not restored: the restore was stopped.", 0), 0u);
+            EXPECT_TRUE(backup::CompareTrees(before, os.addOnTree).empty());
+        } else {
+            EXPECT_EQ(os.messages.back().rfind(L"Backup 010 restored", 0), 0u);
+        }
+    }
+}
+
+// While another LarkSpool restores, Restore and Delete say so and change nothing.
+TEST_F(BackupsWindow, AnotherLarkSpoolRestoring)
+{
     Open();
-    const platform::RegistryTree before = os.addOnTree;
-    os.holdJobs = true;
+    os.lockHeldElsewhere = true;
+    Select({0});
+    for (const wchar_t* command : {L"cmdRestore", L"cmdDelete"}) {
+        window->Fire(command, L"Click");
+    }
+    EXPECT_EQ(os.messages,
+              (std::vector<std::wstring>{std::wstring(backup::kAnotherIsRestoring) + L"\n\nNothing was changed.",
+                                         backup::kAnotherIsRestoring}));
+    EXPECT_TRUE(os.questions.empty());
+    EXPECT_EQ(List().rows.size(), 4u);
+    EXPECT_TRUE(os.CallsNamed(L"Shell").empty()) << "no safety backup either";
+}
+
+// The safety backup that lacks values is shared with the main window, which may drop it when
+// another export is clicked while the question is open.
+TEST_F(BackupsWindow, ExportWhileTheRestoreAsksKeepsItsSafetyBackup)
+{
+    Open();
+    os.addOnTree[1].values[0].data = {'a', 0, 0, 0, 'b', 0, 0, 0}; // a NUL inside: the tool cannot write it
     Select({0});
     window->Fire(L"cmdRestore", L"Click");
-    os.RunJobs();
-    Tick(); // the question, then the safety backup
-    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+    platform::RegistryTree written = os.addOnTree;
+    written[1].values[0] = Sz(L"alice@example.org", L"a");
+    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(written);
     *os.lastExit = 0;
+    os.whileAsked = [this] { os.whileAsked = [this] { program.form->Fire(L"cmdExport", L"Click"); }; };
     Tick();
-    os.RunJobs();
-    Tick(); // checked: the key's replacement starts
-    ASSERT_EQ(os.CallsNamed(L"BlockEndOfSession"), std::vector<std::wstring>{L"Restoring your custom names"});
-    Key(platform::vbKeyEscape);
-    EXPECT_EQ(os.questions.back().rfind(L"A restore is under way.", 0), 0u);
-    EXPECT_NE(program.runtime.calls.back(), L"Unload frmBackups");
-    os.RunJobs();
+    ASSERT_EQ(os.questions.size(), 2u);
+    EXPECT_NE(os.questions[1].find(L"lacks values"), std::wstring::npos);
     Tick();
-    EXPECT_EQ(program.runtime.calls.back(), L"Unload frmBackups");
-    EXPECT_EQ(os.messages.back().rfind(L"Backup 010 was not restored: the restore was stopped.", 0), 0u);
-    EXPECT_TRUE(backup::CompareTrees(before, os.addOnTree).empty());
+    ASSERT_FALSE(os.messages.empty());
+    EXPECT_EQ(os.messages.back().rfind(L"Backup 010 restored", 0), 0u);
 }
 
 TEST_F(BackupsWindow, EscapeCloses)

@@ -3,6 +3,7 @@
 #include "backup/backup_paths.h"
 #include "backup/compare.h"
 #include "backup/compare_text.h"
+#include "backup/restore.h"
 #include "fake_os.h"
 #include "registry_samples.h"
 
@@ -95,8 +96,8 @@ struct Machine {
         os.addOnTree = AddOnKey();
         // The tool ends while the command line waits for it.
         os.onSleep = [this] {
-            if (!*os.lastExit) {
-                const auto shell = os.CallsNamed(L"Shell");
+            const auto shell = os.CallsNamed(L"Shell");
+            if (!*os.lastExit && !shell.empty()) {
                 const std::wstring folder = shell.back().substr(shell.back().find(L"\"C:\\Larkspool") + 1);
                 if (!written.empty()) {
                     os.files[fake::Lower(folder.substr(0, folder.find(L'"')))] = written;
@@ -345,6 +346,14 @@ TEST(CommandLine, RestoreOfAFile)
              m.os.failingOnce = true;
          },
          app::kExitNotRestored, false, L"E:\\b.reg was not restored: "},
+        {"another LarkSpool restores", withBob, [](Machine& m) { m.os.lockHeldElsewhere = true; }, app::kExitBusy,
+         false, backup::kAnotherIsRestoring},
+        {"another LarkSpool restores, and its journal waits for it", withBob,
+         [](Machine& m) {
+             m.os.lockHeldElsewhere = true;
+             m.os.settings[L"lsBundle\\Restore\\Step"] = L"writing";
+         },
+         app::kExitBusy, false, backup::kAnotherIsRestoring},
         {"putting back fails too", withBob,
          [](Machine& m) {
              m.os.failing = L"RenameRegistryKey";
@@ -424,7 +433,11 @@ TEST(CommandLine, ListOfBackupsNewestFirst)
 TEST(CommandLine, UsageAndArgumentsNotUnderstood)
 {
     Machine machine;
+    // The usage looks at nothing: another LarkSpool's live restore keeps a journal too.
+    machine.os.settings[L"lsBundle\\Restore\\Step"] = L"writing";
+    machine.os.lockHeldElsewhere = true;
     EXPECT_EQ(machine.Run({L"/?"}), app::kExitOk);
+    EXPECT_TRUE(machine.os.CallsNamed(L"LockList").empty());
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{app::UsageText()}));
     machine.os.printed.clear();
     EXPECT_EQ(machine.Run({L"/frobnicate"}), app::kExitUsage);

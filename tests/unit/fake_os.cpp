@@ -441,6 +441,42 @@ private:
 
 } // namespace
 
+namespace {
+
+class Lock final : public platform::ListLock {
+public:
+    explicit Lock(Os& os) : os_(os) { ++os_.locksHeld; }
+    ~Lock() override
+    {
+        --os_.locksHeld;
+        os_.calls.push_back(L"UnlockList ");
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    Os& os_;
+};
+
+} // namespace
+
+std::unique_ptr<platform::ListLock> Os::LockList(int milliseconds)
+{
+    Call(L"LockList", std::to_wstring(milliseconds));
+    if (milliseconds > 0 && onLockWait) {
+        std::exchange(onLockWait, nullptr)();
+    }
+    if (lockHeldElsewhere || locksHeld > 0) {
+        return nullptr;
+    }
+    return std::make_unique<Lock>(*this);
+}
+
+std::wstring Os::ProcessName()
+{
+    return L"process 42 started " + date + L" " + time;
+}
+
 std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
 {
     Call(L"StartJob", L"");
@@ -472,6 +508,9 @@ bool Os::Ask(const std::wstring& text)
 {
     Call(L"Ask", text);
     questions.push_back(text);
+    if (whileAsked) {
+        std::exchange(whileAsked, nullptr)();
+    }
     if (!answers.empty()) {
         const bool given = answers.front();
         answers.erase(answers.begin());

@@ -72,10 +72,17 @@ public:
     std::optional<std::wstring> chosenFile;   // what the file picker gives; nothing: Cancel
     std::optional<std::wstring> chosenFolder; // what the folder picker gives; nothing: Cancel
     std::vector<bool> answers;                // the answers to the next questions, before `answer`
+    // Runs while a question is open, as the user's clicks elsewhere would (once).
+    std::function<void()> whileAsked;
     // Changes what WriteRegistryTree writes, as a registry that loses or garbles something.
     std::function<void(platform::RegistryTree&)> onWrite;
     // Called at each Sleep, as time passing: a test lets the registry tool end there.
     std::function<void()> onSleep;
+    // The list's lock: held by another LarkSpool, or by how many holders of this one.
+    bool lockHeldElsewhere = false;
+    int locksHeld = 0;
+    // Called once while LockList waits, as time passing: a test lets the other LarkSpool end there.
+    std::function<void()> onLockWait;
     // Exit code of the last process started; nothing while it runs.
     std::shared_ptr<std::optional<std::uint32_t>> lastExit;
 
@@ -111,6 +118,8 @@ public:
     void RenameFile(const std::wstring& from, const std::wstring& to) override;
     std::wstring ComputerName() override;
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
+    std::unique_ptr<platform::ListLock> LockList(int milliseconds) override;
+    std::wstring ProcessName() override;
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;

@@ -22,7 +22,7 @@ std::string Narrow(const std::wstring& text)
 struct Restoring : ::testing::Test {
     fake::Os os;
     platform::RegistryTree old = samples::AddOnKey();
-    std::unique_ptr<backup::ExportRun> safety;
+    std::shared_ptr<backup::ExportRun> safety;
     int safetyBackups = 0;
 
     void SetUp() override
@@ -40,11 +40,11 @@ struct Restoring : ::testing::Test {
             }
         };
     }
-    backup::ExportRun* SafetyBackup()
+    std::shared_ptr<backup::ExportRun> SafetyBackup()
     {
         ++safetyBackups;
         safety = backup::StartBackup(os, L"C:\\windows\\system32\\reg.exe", L"9");
-        return safety.get();
+        return safety;
     }
     backup::RestoreOutcome Restore()
     {
@@ -322,6 +322,98 @@ TEST_F(Restoring, FailureAfterTheKeyWasTouchedPutsTheListBack)
     }
 }
 
+// Faults of a restore that meets someone else: another LarkSpool, the messenger, a journal that
+// cannot be removed.
+TEST_F(Restoring, OthersAtWork)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Restoring&)> arrange;
+        backup::RestoreOutcome::Result result;
+        std::wstring message; // its start
+    };
+    const Case cases[] = {
+        {"another LarkSpool holds the lock", [](Restoring& r) { r.os.lockHeldElsewhere = true; },
+         backup::RestoreOutcome::Result::Busy, backup::kAnotherIsRestoring},
+        {"the messenger stores a list where there was none",
+         [](Restoring& r) {
+             r.os.registryKeys.clear();
+             r.os.addOnTree.clear();
+             r.os.onWrite = [&r](platform::RegistryTree&) {
+                 r.os.registryKeys.insert(L"hkcu\\software\\zephrix\\wrenlet2");
+                 r.os.addOnTree = {{.path = samples::kRoot, .values = {Sz(L"new", L"Newly stored")}}};
+                 r.os.onWrite = nullptr;
+             };
+         },
+         backup::RestoreOutcome::Result::PutBack,
+         L"Backup 5 is not restored: a list was stored while the restore ran. Restore again to back it up first."},
+        {"the journal cannot be removed",
+         [](Restoring& r) {
+             r.os.failing = L"DeleteSetting";
+             r.os.failingOnce = true;
+         },
+         backup::RestoreOutcome::Result::Restored,
+         L"Backup 5 restored: 3 values in 2 keys, checked. The list as it was before is backup 9. The note of this "
+         L"restore could not be removed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        os = fake::Os();
+        Restoring::SetUp();
+        safety.reset();
+        c.arrange(*this);
+        const platform::RegistryTree before = os.addOnTree;
+        const backup::RestoreOutcome outcome = Restore();
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.message.rfind(c.message, 0), 0u) << Narrow(outcome.message);
+        EXPECT_TRUE(c.result == backup::RestoreOutcome::Result::Restored ? KeyIs(old) : KeyIs(os.addOnTree));
+        EXPECT_TRUE(os.otherKeys.empty());
+        if (c.result == backup::RestoreOutcome::Result::Busy) {
+            EXPECT_TRUE(os.questions.empty());
+            EXPECT_TRUE(KeyIs(before));
+        }
+        EXPECT_EQ(os.locksHeld, 0);
+    }
+    // The journal names its owner while the key changes.
+    os = fake::Os();
+    Restoring::SetUp();
+    os.onWrite = [this](platform::RegistryTree&) {
+        EXPECT_EQ(os.settings[L"lsBundle\\Restore\\Owner"], L"process 42 started 12-07-2026 3:04:05 PM");
+        EXPECT_EQ(os.locksHeld, 1);
+        os.onWrite = nullptr;
+    };
+    EXPECT_TRUE(Restore().restored);
+}
+
+// A journal is also what a live restore keeps: the next start recovers only once it has the lock;
+// two starts after a crash, one recovers and the other then finds nothing to do.
+TEST_F(Restoring, RecoveryWaitsForTheLock)
+{
+    os.killAt = 11; // the list before renamed aside
+    EXPECT_THROW(Restore(), fake::Killed);
+    os.killAt = -1;
+    const std::size_t changes = os.changes;
+    os.lockHeldElsewhere = true;
+    const std::optional<backup::Recovery> busy = backup::RecoverInterruptedRestore(os, 2000);
+    ASSERT_TRUE(busy);
+    EXPECT_TRUE(busy->busy);
+    EXPECT_EQ(os.CallsNamed(L"LockList").back(), L"2000");
+    EXPECT_EQ(os.changes, changes) << "nothing touched";
+    // The other start recovers while this one waits.
+    os.onLockWait = [this] {
+        os.lockHeldElsewhere = false;
+        ASSERT_TRUE(backup::RecoverInterruptedRestore(os));
+    };
+    os.lockHeldElsewhere = true;
+    EXPECT_FALSE(backup::RecoverInterruptedRestore(os));
+    EXPECT_TRUE(NothingLeft());
+    // A journal that names no safety backup never says "is back ()".
+    os.settings[L"lsBundle\\Restore\\Step"] = L"writing";
+    const std::optional<backup::Recovery> noSafety = backup::RecoverInterruptedRestore(os);
+    ASSERT_TRUE(noSafety);
+    EXPECT_EQ(noSafety->message, L"A restore of a backup was interrupted. The list as it was before is back.");
+}
+
 // When putting back fails too, the journal stays, and the next start puts the list back.
 TEST_F(Restoring, PuttingBackThatFailsTooIsDoneAtTheNextStart)
 {
@@ -414,13 +506,22 @@ TEST_F(Restoring, RecoveryThatFailsKeepsItsJournal)
              r.os.failing = L"WriteRegistryTree";
          },
          L"The device is not ready."},
+        {"the safety backup was replaced by one that writes elsewhere",
+         [](Restoring& r) {
+             r.os.otherKeys.clear();
+             r.os.files[L"c:\\larkspool9\\larkspool9.reg"] =
+                 "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\r\n\"x\"="
+                 "\"y\"\r\n";
+         },
+         L"C:\\Larkspool9\\Larkspool9.reg is not restored: line 3: it writes to "
+         L"HKEY_CURRENT_USER\\Software\\Microsoft"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         os = fake::Os();
         Restoring::SetUp();
         safety.reset();
-        os.killAt = 10; // the list before renamed aside, the new one not yet in place
+        os.killAt = 11; // the list before renamed aside, the new one not yet in place
         EXPECT_THROW(Restore(), fake::Killed);
         ASSERT_EQ(os.otherKeys.count(L"hkcu\\software\\zephrix\\wrenlet2.larkspool-before"), 1u) << "the kill's moment";
         os.killAt = -1;
