@@ -329,9 +329,10 @@ int RunCommand(platform::Os& os, const Command& command)
             return command.mode == Mode::Usage ? kExitOk : kExitUsage;
         }
         // A restore cut off by a crash is finished or undone before anything else looks at the key;
-        // one that another LarkSpool is running is waited for.
+        // one that another LarkSpool is running is waited for, except by a restore, which says so.
         bool recoveryFailed = false;
-        if (const std::optional<backup::Recovery> recovery = backup::RecoverInterruptedRestore(os)) {
+        if (const std::optional<backup::Recovery> recovery =
+                backup::RecoverInterruptedRestore(os, command.mode == Mode::Restore ? 0 : backup::kStartLockWait)) {
             Tell(os, recovery->message);
             recoveryFailed = recovery->failed;
             if (recovery->busy && command.mode == Mode::Restore) {

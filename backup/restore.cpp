@@ -20,9 +20,6 @@ constexpr int kWaitStep = 50;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
 constexpr std::size_t kValuesPerWrite = 500;
 constexpr std::chrono::milliseconds kPercentAfter{1000};
-// The restore's own thread may wait a moment for another LarkSpool's short hold (its start's
-// look at the journal, a deletion of old backups).
-constexpr int kReplaceLockWait = 5000;
 
 // The journal: which restore is under way and how far it got.
 constexpr wchar_t kAppName[] = L"lsBundle";
@@ -421,7 +418,12 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
                            RestoreProgress& progress)
 {
     const bool listBefore = !safetyRunNumber.empty();
-    const auto lock = os.LockList(kReplaceLockWait);
+    // Another LarkSpool may be backing the list up or deleting old backups: the restore waits.
+    std::unique_ptr<platform::ListLock> lock = os.LockList(0);
+    if (!lock) {
+        progress.Step(L"Waiting for another LarkSpool");
+        lock = os.LockList(kStartLockWait);
+    }
     if (!lock) {
         return Busy();
     }

@@ -34,8 +34,8 @@ constexpr wchar_t kBeforeKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-b
 // What a LarkSpool that finds another changing the list says; nothing was changed.
 constexpr wchar_t kAnotherIsRestoring[] = L"Another LarkSpool is restoring the list; try again when it has finished.";
 
-// How long a start waits for another LarkSpool's restore, or its recovery, to end: longer than
-// the restore of a large list takes.
+// How long a start waits for another LarkSpool's restore, or its recovery, to end, and a restore
+// or a backup for another's backup: longer than the restore of a large list takes.
 constexpr int kStartLockWait = 60000;
 
 struct RestoreOutcome {

@@ -87,10 +87,6 @@ seed_key
 
 # Snippets as a user writes them, imported with the registry tool into the emptied key: /check
 # finds the key exactly as the file says. A file of another key is no backup of the list.
-larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
-    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
-    CODE=${PIPESTATUS[0]}
-}
 reg_file() { # path, then the lines after the header: a UTF-16 file as the registry tool writes
     local path="$1"
     shift

@@ -10,10 +10,6 @@ seed_three_names() { # four values in two keys
         wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
     done
 }
-larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
-    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
-    CODE=${PIPESTATUS[0]}
-}
 
 seed_three_names
 wipe_backups

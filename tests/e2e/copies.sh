@@ -13,10 +13,6 @@ plug() { ln -sfn "$STICK" "$WINEPREFIX/dosdevices/d:"; }
 unplug() { rm -f "$WINEPREFIX/dosdevices/d:"; }
 trap 'stop_app; unplug; rm -rf "$STICK"' EXIT
 
-larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
-    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
-    CODE=${PIPESTATUS[0]}
-}
 copy_line() { text_at "$1" "$2" "$3" "$4"; } # the line under the size label, read back
 wait_for_line() { # expected text, then the line's client rectangle: waits up to ten seconds
     local expected="$1" line=""

@@ -6,28 +6,7 @@
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
-SIBLINGS=('HKCU\Software\Zephrix\Wrenlet2.LarkSpool-restore' 'HKCU\Software\Zephrix\Wrenlet2.LarkSpool-before')
-JOURNAL='HKCU\Software\VB and VBA Program Settings\lsBundle\Restore'
 
-fill_key() { # groups of 100 names, and the text of each name: the add-on's key holds exactly these
-    python3 - "$DRIVE_C/names.reg" "$1" "$2" <<'PY'
-import sys
-lines = ["Windows Registry Editor Version 5.00", "", r"[-HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2]", ""]
-for group in range(int(sys.argv[2])):
-    lines.append(r"[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\CustomNames\Group%03d]" % group)
-    for n in range(100):
-        lines.append('"contact%03d-%03d@example.org"="%s %d of group %d"' % (group, n, sys.argv[3], n, group))
-    lines.append("")
-with open(sys.argv[1], "w", encoding="utf-16", newline="\r\n") as f:
-    f.write("\n".join(lines) + "\n")
-PY
-    wine reg import 'C:\names.reg' >/dev/null 2>&1
-}
-larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
-    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
-    CODE=${PIPESTATUS[0]}
-}
-key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 select_last_row() {
     click_at 100 60
     xdotool key End
