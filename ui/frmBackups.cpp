@@ -682,6 +682,7 @@ void frmBackups::cmdClose_Click()
         return;
     }
     StopWork();
+    LetGoOfCatchUp();
     runtime.Unload(*this);
 }
 

@@ -18,16 +18,17 @@ struct BackupsWindow : ::testing::Test {
     fake::Os os;
     Program program{os};
     platform::Form* window = nullptr;
+    platform::RegistryTree old010; // backup 010's list
 
     void SetUp() override
     {
         os.settings[L"lsBundle\\TimesRun\\1"] = L"20";
         os.addOnTree = samples::AddOnKey();
         Backup(L"7", samples::AddOnKey(), "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n");
-        platform::RegistryTree older = samples::AddOnKey();
-        older[1].values.pop_back();
-        older[1].values[0] = Sz(L"alice@example.org", L"Alice (old)");
-        Backup(L"010", older, "");
+        old010 = samples::AddOnKey();
+        old010[1].values.pop_back();
+        old010[1].values[0] = Sz(L"alice@example.org", L"Alice (old)");
+        Backup(L"010", old010, "");
         os.folders.insert(L"c:\\larkspool5");
         os.folders.insert(L"c:\\larkspool5x");
         Backup(L"4", {{.path = L"HKEY_CURRENT_USER\\Software\\Classes\\.bmp", .values = {Sz(L"", L"Paint")}}}, "");
@@ -432,17 +433,13 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
 
 // Closing while the key is being changed asks first, and closes once the key is whole again: here
 // the list from before, since the restore had not yet swapped anything in. On No the restore goes
-// on; the Exit label asks as closing does.
+// on; the Exit label asks as closing does; a handler's failure ends the program only once the
+// restore has ended as it would have.
 TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)
 {
-    struct Case {
-        const char* what;
-        bool exitLabel;
-        bool close;
-    };
-    for (const Case& c :
-         {Case{"Esc, Yes", false, true}, Case{"Esc, No", false, false}, Case{"Exit, Yes", true, true}}) {
-        SCOPED_TRACE(c.what);
+    enum class How { Esc, EscNo, Exit, Failure };
+    for (const How how : {How::Esc, How::EscNo, How::Exit, How::Failure}) {
+        SCOPED_TRACE(static_cast<int>(how));
         os = fake::Os();
         SetUp();
         Open();
@@ -458,33 +455,52 @@ TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)
         os.RunJobs();
         Tick(); // checked: the key's replacement starts
         ASSERT_EQ(os.CallsNamed(L"BlockEndOfSession"), std::vector<std::wstring>{L"Restoring your custom names"});
-        os.answer = c.close;
-        if (c.exitLabel) {
-            program.form->Fire(L"cmdExit", L"Click"); // the fake's End would throw
+        os.answer = how != How::EscNo;
+        if (how == How::Failure) {
+            os.failing = L"Shell";
+            os.onSleep = [this] { os.RunJobs(); };
+            const fake::Ended ended = [this] {
+                try {
+                    window->Fire(L"cmdOpenFolder", L"Click");
+                } catch (const fake::Ended& end) {
+                    return end;
+                }
+                return fake::Ended{-1};
+            }();
+            EXPECT_EQ(ended.exitCode, 1);
+            EXPECT_TRUE(backup::CompareTrees(old010, os.addOnTree).empty()) << "restored whole first";
+            EXPECT_EQ(os.settings.count(L"lsBundle\\Restore\\Step"), 0u);
+            continue;
+        }
+        if (how == How::Exit) {
+            program.form->Fire(L"cmdExit", L"Click");
         } else {
             Key(platform::vbKeyEscape);
         }
         EXPECT_EQ(os.questions.back().rfind(L"A restore is under way.", 0), 0u);
         EXPECT_NE(program.runtime.calls.back(), L"Unload frmBackups");
         os.RunJobs();
-        if (c.exitLabel) {
+        if (how == How::Exit) {
             EXPECT_THROW(Tick(), fake::Ended) << "the program ends once the key is whole";
         } else {
             Tick();
         }
-        EXPECT_EQ(program.runtime.calls.back() == L"Unload frmBackups", c.close && !c.exitLabel);
-        if (c.close) {
+        EXPECT_EQ(program.runtime.calls.back() == L"Unload frmBackups", how == How::Esc);
+        if (how == How::EscNo) {
+            EXPECT_EQ(os.messages.back().rfind(L"Backup 010 restored", 0), 0u);
+        } else {
             EXPECT_EQ(os.messages.back().rfind(L"Backup 010 was not restored: the restore was stopped.", 0), 0u);
             EXPECT_TRUE(backup::CompareTrees(before, os.addOnTree).empty());
-        } else {
-            EXPECT_EQ(os.messages.back().rfind(L"Backup 010 restored", 0), 0u);
         }
     }
 }
 
-// While another LarkSpool restores, Restore and Delete say so and change nothing.
-TEST_F(BackupsWindow, AnotherLarkSpoolRestoring)
+// While another LarkSpool restores, Restore and Delete say so and change nothing; a safety backup
+// that cannot be made on drive C: refuses the restore with the system's words, as on the command
+// line, and the program goes on.
+TEST_F(BackupsWindow, RestoreThatCannotGoOnChangesNothing)
 {
+    const platform::RegistryTree before = os.addOnTree;
     Open();
     os.lockHeldElsewhere = true;
     Select({0});
@@ -497,6 +513,18 @@ TEST_F(BackupsWindow, AnotherLarkSpoolRestoring)
     EXPECT_TRUE(os.questions.empty());
     EXPECT_EQ(List().rows.size(), 4u);
     EXPECT_TRUE(os.CallsNamed(L"Shell").empty()) << "no safety backup either";
+    os.lockHeldElsewhere = false;
+    os.messages.clear();
+    os.failing = L"MakeNewDir";
+    Select({0});
+    window->Fire(L"cmdRestore", L"Click");
+    ASSERT_EQ(os.messages.size(), 1u);
+    EXPECT_EQ(
+        os.messages[0].rfind(L"Backup 010 is not restored: the list as it is now could not be backed up first: ", 0),
+        0u)
+        << std::string(os.messages[0].begin(), os.messages[0].end());
+    EXPECT_NE(os.messages[0].find(L"The device is not ready."), std::wstring::npos);
+    EXPECT_TRUE(backup::CompareTrees(before, os.addOnTree).empty());
 }
 
 // The safety backup that lacks values is shared with the main window, which may drop it when
@@ -520,11 +548,20 @@ TEST_F(BackupsWindow, ExportWhileTheRestoreAsksKeepsItsSafetyBackup)
     EXPECT_EQ(os.messages.back().rfind(L"Backup 010 restored", 0), 0u);
 }
 
+// The catching up of copies, which may wait for a slow share, is let go when the window closes:
+// the window opened again never waits for it, and catches up afresh.
 TEST_F(BackupsWindow, EscapeCloses)
 {
+    os.settings[L"lsBundle\\Copies\\Folder"] = L"E:\\Copies";
+    os.folders.insert(L"e:\\copies");
+    os.holdJobs = true;
     Open();
     Key(platform::vbKeyEscape);
     EXPECT_EQ(program.runtime.calls.back(), L"Unload frmBackups");
+    Open();
+    EXPECT_TRUE(os.CallsNamed(L"WaitForJob").empty());
+    os.RunJobs();
+    EXPECT_TRUE(os.FileExists(L"E:\\Copies\\HOMEPC\\Larkspool7\\Larkspool7.reg"));
 }
 
 } // namespace

@@ -425,7 +425,18 @@ struct JobState {
 
 class DoneJob final : public platform::Job {
 public:
-    explicit DoneJob(std::shared_ptr<JobState> state) : state_(std::move(state)) {}
+    DoneJob(std::shared_ptr<JobState> state, std::vector<std::wstring>& calls) : state_(std::move(state)), calls_(calls)
+    {
+    }
+    // Destroyed while it still runs and nobody let it go: the real one is waited for here.
+    ~DoneJob() override
+    {
+        if (!state_->done && !letGo_) {
+            calls_.push_back(L"WaitForJob ");
+        }
+    }
+    DoneJob(const DoneJob&) = delete;
+    DoneJob& operator=(const DoneJob&) = delete;
     bool Done() override
     {
         if (state_->done && state_->failure) {
@@ -433,15 +444,13 @@ public:
         }
         return state_->done;
     }
-    void LetGo() override {}
+    void LetGo() override { letGo_ = true; }
 
 private:
     std::shared_ptr<JobState> state_;
+    std::vector<std::wstring>& calls_;
+    bool letGo_ = false;
 };
-
-} // namespace
-
-namespace {
 
 class Lock final : public platform::ListLock {
 public:
@@ -494,7 +503,7 @@ std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
     if (!holdJobs) {
         RunJobs();
     }
-    return std::make_unique<DoneJob>(state);
+    return std::make_unique<DoneJob>(state, calls);
 }
 
 void Os::RunJobs()
