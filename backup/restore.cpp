@@ -357,8 +357,11 @@ RestorePlan Plan(platform::Os& os, const std::wstring& path, const std::wstring&
         return refuse(L"the list as it is now cannot be read: " + failure.text());
     }
     plan.listExists = now.has_value();
-    plan.question = L"Restore " + plan.name + L"?\n\nCompared with the list now: " +
-                    SummaryLine(CompareTrees(now.value_or(platform::RegistryTree{}), plan.backup)) +
+    // Told as what the restore does to the list now, so that it cannot be read the other way.
+    const DifferenceCounts counts = Count(CompareTrees(now.value_or(platform::RegistryTree{}), plan.backup));
+    plan.question = L"Restore " + plan.name + L"?\n\nThe restore brings back " + Grouped(counts.added) +
+                    (counts.added == 1 ? L" name" : L" names") + L", removes " + Grouped(counts.removed) +
+                    L" and changes " + Grouped(counts.changed) +
                     L".\n\nClose the messenger first, so that it does not write its old list back.\n\n"
                     L"The list as it is now is backed up first.";
     return plan;

@@ -373,6 +373,7 @@ void frmBackups::cmdCompare_Click()
     comparisonJob_ = os.StartJob([&system = os, comparison = comparison_, selected] {
         try {
             if (selected.size() == 1) {
+                comparison->heading = L"Since backup " + selected[0].label + L": ";
                 const backup::CheckResult check = backup::CheckBackup(system, selected[0].file, backup::kAddOnKey);
                 if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
                     comparison->problem = L"Backup " + selected[0].label + L" cannot be read: " + check.problem;
@@ -387,6 +388,7 @@ void frmBackups::cmdCompare_Click()
             const bool firstOlder = backup::MadeBefore(system, selected[0], selected[1]).value_or(false);
             const backup::ListedBackup& olderRow = selected[firstOlder ? 0 : 1];
             const backup::ListedBackup& newerRow = selected[firstOlder ? 1 : 0];
+            comparison->heading = L"From backup " + olderRow.label + L" to backup " + newerRow.label + L": ";
             const auto older = ReadBackup(system, olderRow, comparison->problem);
             const auto newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
             if (older && newer) {
@@ -424,7 +426,7 @@ void frmBackups::ShowComparison()
     }
     const std::vector<backup::Difference>& differences = comparison_->differences;
     if (comparisonShown_ == 0) {
-        text.caption = backup::SummaryLine(differences);
+        text.caption = comparison_->heading + backup::SummaryLine(differences);
     }
     const std::size_t end = std::min(differences.size(), comparisonShown_ + kLinesPerTick);
     std::wstring slice;

@@ -42,7 +42,7 @@ wine reg delete "$ADDON_KEY\\CustomNames" /v alice@example.org /f >/dev/null
 select_row 3
 click_at 44 16 # Compare
 sleep 1
-equals "compare names what changed since backup 5" "2 added, 1 removed, 1 changed
+equals "compare names what changed since backup 5" "Since backup 5: 2 added, 1 removed, 1 changed
 removed  \\CustomNames  alice@example.org  \"Alice\" -> (none)
 changed  \\CustomNames  bob@example.org  \"Bob\" -> \"Bobby\"
 added    \\CustomNames  carol@example.org  (none) -> \"Carol\"

@@ -224,14 +224,14 @@ TEST_F(BackupsWindow, CompareOneWithNowOrTwoWithEachOther)
         std::wstring text;
     };
     const Case cases[] = {
-        {{1}, L"No differences"},
+        {{1}, L"Since backup 7: No differences"},
         {{0},
-         L"1 added, 0 removed, 1 changed\r\n"
+         L"Since backup 010: 1 added, 0 removed, 1 changed\r\n"
          L"changed  \\CustomNames  alice@example.org  \"Alice (old)\" -> \"Alice\"\r\n"
          L"added    \\CustomNames  bob@example.org  (none) -> \"Bobby\""},
         // From the older backup, 7, to the newer, 010, whatever the lists in them.
         {{0, 1},
-         L"0 added, 1 removed, 1 changed\r\n"
+         L"From backup 7 to backup 010: 0 added, 1 removed, 1 changed\r\n"
          L"changed  \\CustomNames  alice@example.org  \"Alice\" -> \"Alice (old)\"\r\n"
          L"removed  \\CustomNames  bob@example.org  \"Bobby\" -> (none)"},
         {{2}, L"Backup 5 cannot be read: The system cannot find the file specified."},
@@ -321,7 +321,7 @@ TEST_F(BackupsWindow, LongComparisonShowsASliceAtEachTick)
     Tick();
     Tick();
     EXPECT_EQ(lines(), 5001);
-    EXPECT_EQ(Text().rfind(L"5000 added, 0 removed, 0 changed", 0), 0u);
+    EXPECT_EQ(Text().rfind(L"Since backup 7: 5000 added, 0 removed, 0 changed", 0), 0u);
 }
 
 TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
@@ -381,7 +381,7 @@ TEST_F(BackupsWindow, RestoreFromAFileNamesItAndItsDate)
         }
         ASSERT_EQ(os.questions.size(), 1u);
         EXPECT_EQ(os.questions[0].rfind(L"Restore E:\\Old PC\\Larkspool3\\Larkspool3.reg of 11-02-2026 9:00:00 AM?\n\n"
-                                        L"Compared with the list now: 1 added, 0 removed, 0 changed.",
+                                        L"The restore brings back 1 name, removes 0 and changes 0.",
                                         0),
                   0u);
         os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);

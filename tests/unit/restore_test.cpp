@@ -65,7 +65,7 @@ TEST_F(Restoring, KeyBecomesTheBackupExactlyAndTheListBeforeIsKept)
     EXPECT_TRUE(KeyIs(old)) << "carol, added since, is gone";
     ASSERT_EQ(os.questions.size(), 1u);
     EXPECT_NE(os.questions[0].find(L"backup 5 of 12-07-2026 3:04:05 PM"), std::wstring::npos);
-    EXPECT_NE(os.questions[0].find(L"1 added, 1 removed, 1 changed"), std::wstring::npos);
+    EXPECT_NE(os.questions[0].find(L"The restore brings back 1 name, removes 1 and changes 1."), std::wstring::npos);
     EXPECT_NE(os.questions[0].find(L"Close the messenger first"), std::wstring::npos);
     EXPECT_EQ(os.files.at(L"c:\\larkspool9\\larkspool9.reg"), samples::Regedit4(before));
     // Asked before anything changed; the safety backup checked before the key was touched.
