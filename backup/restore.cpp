@@ -520,6 +520,26 @@ RestoreRun::~RestoreRun()
 
 RestoreRun::State RestoreRun::End(RestoreOutcome outcome)
 {
+    using Result = RestoreOutcome::Result;
+    std::wstring name = plan_->label;
+    if (name.rfind(L"Backup ", 0) == 0) {
+        name[0] = L'b';
+    }
+    switch (outcome.result) {
+    case Result::Restored:
+        lastStep_ = L"Done: " + name + L" is the list now; " +
+                    (safety_ ? L"the list before is backup " + safety_->runNumber() + L"."
+                             : std::wstring(L"there was no list before."));
+        break;
+    case Result::PutBack:
+        lastStep_ = L"Not restored: the list as it was before is back.";
+        break;
+    case Result::PutBackFailed:
+        lastStep_ = L"Not restored, and the list as it was before is not back yet.";
+        break;
+    default:
+        lastStep_ = L"Not restored: nothing was changed.";
+    }
     outcome_ = std::move(outcome);
     state_ = State::Ended;
     return state_;

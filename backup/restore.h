@@ -159,6 +159,9 @@ public:
     std::wstring Steps() { return progress_->Text(); }
     // Once Ended.
     const RestoreOutcome& outcome() const noexcept { return outcome_; }
+    // Once Ended, the outcome in one line, as the last of the steps: "Done: backup 16 is the list
+    // now; the list before is backup 15."
+    const std::wstring& lastStep() const noexcept { return lastStep_; }
     // The safety backup's run, once started.
     const std::shared_ptr<ExportRun>& safety() const noexcept { return safety_; }
 
@@ -180,6 +183,7 @@ private:
     std::shared_ptr<ExportRun> safety_;
     std::shared_ptr<RestoreOutcome> replaced_;
     RestoreOutcome outcome_;
+    std::wstring lastStep_;
     std::unique_ptr<platform::Job> job_; // last: it writes plan_ and replaced_ until it has ended
 };
 

@@ -566,19 +566,24 @@ void frmBackups::StepRestore()
     }
 }
 
+// The steps end with the outcome, and the rows (the safety backup is one of its own now) are read
+// again before the message, which stands above this window.
 void frmBackups::EndRestore()
 {
     const backup::RestoreOutcome outcome = restore_->outcome();
+    (*this)[L"txtCompare"].caption += L"\r\n" + restore_->lastStep();
     restore_.reset();
+    std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr);
+    if (!whenWhole) {
+        ListBackups();
+    }
     if (!outcome.message.empty()) {
-        os.MsgBox(outcome.message, outcome.kind);
+        os.Report(hWnd(), outcome.message, outcome.kind);
     }
     // Asked to close while the key was changed: it is whole again.
-    if (std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr)) {
+    if (whenWhole) {
         whenWhole();
-        return;
     }
-    ListBackups(); // the safety backup is a row of its own now
 }
 
 void frmBackups::FinishRestore()

@@ -738,6 +738,19 @@ void Win32Os::MsgBox(const std::wstring& text, MessageKind kind)
     ::MessageBoxW(::GetActiveWindow(), text.c_str(), L"LarkSpool", MB_OK | icon | MB_TOPMOST | MB_SETFOREGROUND);
 }
 
+void Win32Os::Report(WindowHandle owner, const std::wstring& text, MessageKind kind)
+{
+    const HWND window = reinterpret_cast<HWND>(owner);
+    DWORD foreground = 0;
+    ::GetWindowThreadProcessId(::GetForegroundWindow(), &foreground);
+    if (foreground != ::GetCurrentProcessId()) {
+        FLASHWINFO flash{sizeof flash, window, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+        ::FlashWindowEx(&flash);
+    }
+    const UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
+    ::MessageBoxW(window, text.c_str(), L"LarkSpool", MB_OK | icon | MB_SETFOREGROUND);
+}
+
 void Win32Os::Sleep(int milliseconds)
 {
     ::Sleep(static_cast<DWORD>(milliseconds));

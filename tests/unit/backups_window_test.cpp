@@ -345,6 +345,14 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     ASSERT_EQ(os.messages.size(), 1u);
     EXPECT_EQ(os.messages[0],
               L"Backup 010 restored: 2 values in 2 keys, checked. The list as it was before is backup 20.");
+    // The message stands above this window, the steps end with the outcome, and the rows were read
+    // again before the message came up.
+    EXPECT_EQ(os.CallsNamed(L"Report"), std::vector<std::wstring>{std::to_wstring(window->hWnd())});
+    EXPECT_EQ(Text().substr(Text().rfind(L'\n') + 1),
+              L"Done: backup 010 is the list now; the list before is backup 20.");
+    const auto reported = std::find(os.calls.begin(), os.calls.end(), L"Report " + std::to_wstring(window->hWnd()));
+    const auto journalGone = std::find(os.calls.begin(), os.calls.end(), L"DeleteSetting lsBundle\\Restore");
+    EXPECT_NE(std::find(journalGone, reported, L"ListFolders C:\\"), reported);
     // The safety backup moved the counter and title on as a click would.
     EXPECT_EQ(program.form->Caption, L"Wrenlet! 2 LarkSpool. (Times Run = 21)");
     EXPECT_EQ(os.Setting(), L"22");

@@ -569,6 +569,12 @@ void Os::MsgBox(const std::wstring& text, platform::MessageKind /*kind*/)
     messages.push_back(text);
 }
 
+void Os::Report(platform::WindowHandle owner, const std::wstring& text, platform::MessageKind /*kind*/)
+{
+    Call(L"Report", std::to_wstring(owner));
+    messages.push_back(text);
+}
+
 void Os::End(int exitCode)
 {
     calls.push_back(L"End " + std::to_wstring(exitCode));

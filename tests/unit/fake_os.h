@@ -131,6 +131,7 @@ public:
     std::optional<std::wstring> ChooseFile(platform::WindowHandle owner, const std::wstring& title) override;
     std::optional<std::wstring> ChooseFolder(platform::WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
+    void Report(platform::WindowHandle owner, const std::wstring& text, platform::MessageKind kind) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
 
