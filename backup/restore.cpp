@@ -1,3 +1,6 @@
+// The restore's steps: the backup read and vetted, the safety backup judged, the list swapped in
+// whole beside the add-on's key under the list's lock with a journal, and the next start's
+// recovery of a restore cut off.
 #include "backup/restore.h"
 
 #include "backup/backup_list.h"
@@ -9,17 +12,13 @@
 #include "backup/list_file.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace backup {
 
 namespace {
 
-constexpr int kPollMilliseconds = 100;
-constexpr int kWaitStep = 50;
 constexpr std::wstring_view kRoot = kAddOnKeyFullName;
 constexpr std::size_t kValuesPerWrite = 500;
-constexpr std::chrono::milliseconds kPercentAfter{1000};
 
 // The journal: which restore is under way and how far it got.
 constexpr wchar_t kAppName[] = L"lsBundle";
@@ -213,24 +212,10 @@ std::optional<std::wstring> SwapIn(platform::Os& os, const platform::RegistryTre
     return std::nullopt;
 }
 
-RestoreOutcome Busy()
-{
-    return {.result = RestoreOutcome::Result::Busy,
-            .restored = false,
-            .message = std::wstring(kAnotherIsRestoring) + L"\n\nNothing was changed.",
-            .kind = platform::MessageKind::Information};
-}
-
 // A restore that stopped before it changed anything: the list as it was stands.
 RestoreOutcome Untouched(RestoreOutcome outcome)
 {
     outcome.result = RestoreOutcome::Result::PutBack;
-    return outcome;
-}
-
-RestoreOutcome SafetyFailed(RestoreOutcome outcome)
-{
-    outcome.result = RestoreOutcome::Result::SafetyFailed;
     return outcome;
 }
 
@@ -263,38 +248,6 @@ bool Exportable(const platform::RegistryValue& value)
 
 } // namespace
 
-void RestoreProgress::Step(const std::wstring& text)
-{
-    {
-        const std::lock_guard<std::mutex> guard(lock_);
-        lines_.push_back(text);
-        percent_.clear();
-        stepStarted_ = std::chrono::steady_clock::now();
-    }
-    if (onStep_) {
-        onStep_(text);
-    }
-}
-
-void RestoreProgress::Done(std::size_t done, std::size_t total)
-{
-    const auto now = std::chrono::steady_clock::now();
-    const std::lock_guard<std::mutex> guard(lock_);
-    if (total != 0 && now - stepStarted_ >= kPercentAfter) {
-        percent_ = L": " + std::to_wstring(done * 100 / total) + L"%";
-    }
-}
-
-std::wstring RestoreProgress::Text()
-{
-    const std::lock_guard<std::mutex> guard(lock_);
-    std::wstring text;
-    for (const std::wstring& line : lines_) {
-        text += (text.empty() ? L"" : L"\r\n") + line;
-    }
-    return text + percent_;
-}
-
 std::optional<std::wstring> RefusalReason(const RegFile& file)
 {
     if (file.keys.empty()) { // a file cut after its header: restoring it would only remove the list
@@ -322,6 +275,14 @@ RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why)
             .restored = false,
             .message = plan.label + L" is not restored: " + why + L"\n\nNothing was changed.",
             .kind = platform::MessageKind::Error};
+}
+
+RestoreOutcome Busy()
+{
+    return {.result = RestoreOutcome::Result::Busy,
+            .restored = false,
+            .message = std::wstring(kAnotherIsRestoring) + L"\n\nNothing was changed.",
+            .kind = platform::MessageKind::Information};
 }
 
 namespace {
@@ -499,201 +460,6 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
             .restored = false,
             .message = message,
             .kind = platform::MessageKind::Error};
-}
-
-RestoreRun::RestoreRun(platform::Os& os, const std::wstring& firstStep, MakePlan makePlan,
-                       StartSafetyBackup safetyBackup, bool consented, std::function<void(const std::wstring&)> onStep)
-    : os_(os), makePlan_(std::move(makePlan)), safetyBackup_(std::move(safetyBackup)), consented_(consented),
-      progress_(std::make_shared<RestoreProgress>(std::move(onStep)))
-{
-    if (!firstStep.empty()) {
-        progress_->Step(firstStep);
-    }
-}
-
-RestoreRun::~RestoreRun()
-{
-    if (job_ && state_ != State::Replacing) {
-        job_->LetGo(); // only reading: nothing to wait for
-    }
-}
-
-RestoreRun::State RestoreRun::End(RestoreOutcome outcome)
-{
-    using Result = RestoreOutcome::Result;
-    std::wstring name = plan_->label;
-    if (name.rfind(L"Backup ", 0) == 0) {
-        name[0] = L'b';
-    }
-    switch (outcome.result) {
-    case Result::Restored:
-        lastStep_ = L"Done: " + name + L" is the list now; " +
-                    (safety_ ? L"the list before is backup " + safety_->runNumber() + L"."
-                             : std::wstring(L"there was no list before."));
-        break;
-    case Result::PutBack:
-        lastStep_ = L"Not restored: the list as it was before is back.";
-        break;
-    case Result::PutBackFailed:
-        lastStep_ = L"Not restored, and the list as it was before is not back yet.";
-        break;
-    default:
-        lastStep_ = L"Not restored: nothing was changed.";
-    }
-    outcome_ = std::move(outcome);
-    state_ = State::Ended;
-    return state_;
-}
-
-RestoreRun::State RestoreRun::Poll()
-{
-    try {
-        if (job_ && !job_->Done()) {
-            return state_;
-        }
-    } catch (const std::exception& error) {
-        job_.reset();
-        // While the key changed: the journal tells the next start how far it got.
-        return End({.result = state_ == State::Replacing ? RestoreOutcome::Result::PutBackFailed
-                                                         : RestoreOutcome::Result::Refused,
-                    .restored = false,
-                    .message = L"The restore failed: " + platform::FailureText(error),
-                    .kind = platform::MessageKind::Error});
-    }
-    job_.reset();
-    switch (state_) {
-    case State::Planning:
-        if (planStarted_) { // and read
-            if (!plan_->refusal.empty()) {
-                return End(
-                    {.result = plan_->unreadable ? RestoreOutcome::Result::Unreadable : RestoreOutcome::Result::Refused,
-                     .restored = false,
-                     .message = plan_->refusal,
-                     .kind = platform::MessageKind::Error});
-            }
-            if (consented_) {
-                BackUpFirst();
-            } else {
-                question_ = plan_->question;
-                state_ = State::Asking;
-            }
-            return state_;
-        }
-        // Told at once, before the question, when another LarkSpool is restoring.
-        if (!os_.LockList(0)) {
-            return End(Busy());
-        }
-        planStarted_ = true;
-        job_ = os_.StartJob([&system = os_, plan = plan_, makePlan = makePlan_] { *plan = makePlan(system); });
-        return Poll();
-    case State::BackingUp: {
-        try {
-            if (safety_->Poll() == ExportRun::State::Exporting || safety_->state() == ExportRun::State::Checking) {
-                return state_;
-            }
-        } catch (const platform::Failure& failure) {
-            return End(SafetyFailed(NotRestored(*plan_, L"the backup of the list as it is now (backup " +
-                                                            safety_->runNumber() + L") failed: " + failure.text())));
-        }
-        const std::optional<SafetyVerdict> verdict = JudgeSafetyBackup(*plan_, *safety_);
-        if (!verdict) {
-            Replace();
-        } else if (!verdict->refusal.empty()) {
-            return End(
-                SafetyFailed({.restored = false, .message = verdict->refusal, .kind = platform::MessageKind::Error}));
-        } else if (consented_) {
-            return End(
-                SafetyFailed(NotRestored(*plan_, verdict->question.substr(0, verdict->question.rfind(L"\n\n")))));
-        } else {
-            question_ = verdict->question;
-            askingAboutSafety_ = true;
-            state_ = State::Asking;
-        }
-        return state_;
-    }
-    case State::Replacing:
-        return End(*replaced_);
-    default:
-        return state_;
-    }
-}
-
-void RestoreRun::Answer(bool yes)
-{
-    if (state_ != State::Asking) {
-        return;
-    }
-    question_.clear();
-    if (!yes) {
-        End({});
-    } else if (askingAboutSafety_) {
-        Replace();
-    } else {
-        BackUpFirst();
-    }
-}
-
-void RestoreRun::BackUpFirst()
-{
-    if (!plan_->listExists) {
-        Replace();
-        return;
-    }
-    try {
-        safety_ = safetyBackup_();
-    } catch (const platform::Failure& failure) {
-        End(SafetyFailed(
-            NotRestored(*plan_, L"the list as it is now could not be backed up first: " + failure.text())));
-        return;
-    }
-    if (!safety_) {
-        End(SafetyFailed(NotRestored(*plan_, L"the list as it is now could not be backed up first.")));
-        return;
-    }
-    progress_->Step(L"Backing up the list as it is now: backup " + safety_->runNumber());
-    state_ = State::BackingUp;
-}
-
-void RestoreRun::Replace()
-{
-    state_ = State::Replacing;
-    replaced_ = std::make_shared<RestoreOutcome>();
-    job_ = os_.StartJob([&system = os_, plan = plan_, progress = progress_, outcome = replaced_,
-                         safety = safety_ ? safety_->runNumber() : std::wstring()] {
-        *outcome = ReplaceList(system, *plan, safety, *progress);
-    });
-}
-
-bool RestoreRun::Wait(int milliseconds)
-{
-    for (int waited = 0; Poll() != State::Ended; waited += kWaitStep) {
-        if (state_ == State::Asking || waited >= milliseconds) {
-            return false;
-        }
-        os_.Sleep(kWaitStep);
-    }
-    return true;
-}
-
-RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
-                       const std::function<void(const std::wstring&)>& onStep)
-{
-    RestoreRun run(
-        os, L"", [plan](platform::Os&) { return plan; }, safetyBackup, !ask, onStep);
-    while (run.Poll() != RestoreRun::State::Ended) {
-        if (run.state() == RestoreRun::State::Asking) {
-            run.Answer(os.Ask(run.question()));
-        } else {
-            os.Sleep(kPollMilliseconds);
-        }
-    }
-    return run.outcome();
-}
-
-RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
-                       const StartSafetyBackup& safetyBackup)
-{
-    return Restore(os, PlanRestore(os, runNumber, created), safetyBackup, true);
 }
 
 namespace {

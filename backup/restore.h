@@ -120,6 +120,8 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
 
 // The refusal of a restore whose plan or safety backup stopped it.
 RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why);
+// The refusal of a restore while another LarkSpool holds the list's lock.
+RestoreOutcome Busy();
 
 // Starts a backup of the key as it is now, the way a click on "Export Custom Names" does, and
 // gives the run; null when none could be started (the user has been told why). A platform
