@@ -26,7 +26,6 @@ constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"
 // How long the end of the session may wait for a restore to leave the key whole: Windows gives
 // a program about five seconds.
 constexpr int kEndOfSessionWait = 4000;
-constexpr int kWaitStep = 50;
 enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState, kCopy };
 
 // Alt+D stays free for a "Delete" command.
