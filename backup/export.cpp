@@ -48,8 +48,8 @@ std::unique_ptr<ExportRun> StartBackup(platform::Os& os, const std::wstring& reg
                                        const std::wstring& runNumber)
 {
     std::wstring claimed = ClaimBackupFolder(os, runNumber);
-    return std::make_unique<ExportRun>(os, claimed,
-                                       os.Shell(ExportCommandLine(registryTool, claimed), platform::vbMinimizedFocus));
+    return std::make_unique<ExportRun>(
+        os, claimed, os.Shell(ExportCommandLine(registryTool, claimed), platform::vbMinimizedNoFocus));
 }
 
 ExportRun::ExportRun(platform::Os& os, std::wstring runNumber, std::unique_ptr<platform::Process> tool)

@@ -26,7 +26,8 @@ class ExportRun;
 
 // The start of a backup as a click on "Export Custom Names" makes it: the folder of the run
 // number (or of the next free one) and the registry tool started on the add-on's key, minimised
-// and not waited for. The date stamp follows. The run's number is the one whose folder was made.
+// without taking the keyboard, and not waited for. The date stamp follows. The run's number is
+// the one whose folder was made.
 std::unique_ptr<ExportRun> StartBackup(platform::Os& os, const std::wstring& registryTool,
                                        const std::wstring& runNumber);
 

@@ -357,7 +357,9 @@ std::unique_ptr<Process> Win32Os::Shell(const std::wstring& commandLine, int win
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(windowStyle == vbMinimizedFocus ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+    startup.wShowWindow = static_cast<WORD>(windowStyle == vbMinimizedFocus     ? SW_SHOWMINIMIZED
+                                            : windowStyle == vbMinimizedNoFocus ? SW_SHOWMINNOACTIVE
+                                                                                : SW_SHOWNORMAL);
     PROCESS_INFORMATION started{};
     std::wstring mutableLine = commandLine;
     if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,

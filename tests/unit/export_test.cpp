@@ -55,7 +55,7 @@ TEST(Export, StepsInOrder)
                                        L"\"C:\\Larkspool5\\Larkspool5.reg\" /y";
     const std::vector<std::wstring> expected{
         L"MakeNewDir C:\\Larkspool5",
-        L"Shell 2 " + exportCommand,
+        L"Shell 6 " + exportCommand,
         L"AppendText C:\\LarkSpool5\\Date Created.txt",
         L"SetAttr C:\\LarkSpool5\\Date Created.txt",
         L"Shell 1 \"C:\\Windows\\explorer.exe\" C:\\LarkSpool5",
@@ -151,7 +151,7 @@ TEST(Export, SystemRegistryToolComesFirst)
         Program program(os);
         program.Start();
         program.Export();
-        EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"2 \"" + std::wstring(c.tool) + L"\" EXPORT", 0), 0u) << c.tool;
+        EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"6 \"" + std::wstring(c.tool) + L"\" EXPORT", 0), 0u) << c.tool;
     }
 }
 
