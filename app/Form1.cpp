@@ -184,6 +184,7 @@ void Form1::Form_Activate()
 
 void Form1::cmdExit_Click()
 {
+    WriteDateStamps();
     did_backup();
     os.End();
 }
@@ -196,6 +197,7 @@ void Form1::Form_Unload(EventArgs& args)
         args.cancel = 1;
         return;
     }
+    WriteDateStamps();
     did_backup();
     os.End();
 }
