@@ -118,6 +118,7 @@ platform::Layout Form1::Layout()
                     {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true},
                     {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true}};
     layout.contextMenu = L"mnu1";
+    layout.defaultCommand = L"cmdExport";
     return layout;
 }
 
