@@ -450,7 +450,8 @@ struct PrivateSecurity {
 
 bool Win32Os::MakeNewDir(const std::wstring& path)
 {
-    const PrivateSecurity security;
+    // Built once: the user does not change while the program runs, and later exports need not wait for it.
+    static const PrivateSecurity security;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.descriptor, FALSE};
     if (::CreateDirectoryW(path.c_str(), security.descriptor != nullptr ? &attributes : nullptr)) {
         return true;
