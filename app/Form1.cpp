@@ -118,6 +118,7 @@ platform::Layout Form1::Layout()
                     {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true},
                     {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true}};
     layout.contextMenu = L"mnu1";
+    layout.defaultCommand = L"cmdExport";
     return layout;
 }
 
@@ -195,6 +196,7 @@ void Form1::cmdExit_Click()
     if (backups_ && !backups_->MayEnd(platform::vbFormControlMenu, [this] { cmdExit_Click(); })) {
         return;
     }
+    WriteDateStamps();
     did_backup();
     os.End();
 }
@@ -207,6 +209,7 @@ void Form1::Form_Unload(EventArgs& args)
         args.cancel = 1;
         return;
     }
+    WriteDateStamps();
     did_backup();
     os.End();
 }

@@ -66,7 +66,7 @@ private:
     // What a click on "Export Custom Names" does; the export's run, or none when no registry tool
     // could be found (the user has been told). Shared with a restore whose safety backup it is.
     std::shared_ptr<backup::ExportRun> ExportAsClicked();
-    void WriteDateStamp();
+    void WriteDateStamps();
     void OpenBackupFolder();
 
     // Backup size monitor.

@@ -37,19 +37,22 @@ std::shared_ptr<backup::ExportRun> Form1::ExportAsClicked()
     if (!WatchedExport()) {
         SetSizeCaptionRunNumber(timesRun_);
     }
+    run->StampWhenEnded();
     exports_.push_back(std::move(run));
     (*this)[L"Timer1"].enabled = true;
-    WriteDateStamp();
     OpenBackupFolder();
     RefreshRunCount();
     backupDone_ = true;
     return exports_.back();
 }
 
-// Taken just after the tool started, not when it has finished.
-void Form1::WriteDateStamp()
+// The stamps were taken just after each tool started; a tool still running at exit leaves its
+// folder stamped all the same.
+void Form1::WriteDateStamps()
 {
-    backup::WriteDateStamp(os, timesRun_);
+    for (const auto& run : exports_) {
+        run->WriteDateStamp();
+    }
 }
 
 void Form1::OpenBackupFolder()

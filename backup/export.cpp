@@ -4,6 +4,7 @@
 #include "backup/run_number.h"
 
 #include <limits>
+#include <utility>
 
 namespace backup {
 
@@ -37,24 +38,46 @@ std::wstring ClaimBackupFolder(platform::Os& os, const std::wstring& runNumber)
     return std::to_wstring(number);
 }
 
-void WriteDateStamp(platform::Os& os, const std::wstring& runNumber)
+std::wstring DateStampText(platform::Os& os)
+{
+    return L"Date Created: " + os.DateText() + L"\r\nTime Created: " + os.TimeText() + L"\r\n";
+}
+
+void WriteDateStamp(platform::Os& os, const std::wstring& runNumber, const std::wstring& text)
 {
     const std::wstring path = DateStampFile(runNumber);
-    os.AppendText(path, L"Date Created: " + os.DateText() + L"\r\nTime Created: " + os.TimeText() + L"\r\n");
+    os.AppendText(path, text);
     os.SetAttr(path, platform::vbReadOnly);
+}
+
+void WriteDateStamp(platform::Os& os, const std::wstring& runNumber)
+{
+    WriteDateStamp(os, runNumber, DateStampText(os));
 }
 
 std::unique_ptr<ExportRun> StartBackup(platform::Os& os, const std::wstring& registryTool,
                                        const std::wstring& runNumber)
 {
     std::wstring claimed = ClaimBackupFolder(os, runNumber);
-    return std::make_unique<ExportRun>(os, claimed,
-                                       os.Shell(ExportCommandLine(registryTool, claimed), platform::vbMinimizedFocus));
+    return std::make_unique<ExportRun>(
+        os, claimed, os.Shell(ExportCommandLine(registryTool, claimed), platform::vbMinimizedNoFocus));
 }
 
 ExportRun::ExportRun(platform::Os& os, std::wstring runNumber, std::unique_ptr<platform::Process> tool)
     : os_(os), runNumber_(std::move(runNumber)), tool_(std::move(tool))
 {
+}
+
+void ExportRun::StampWhenEnded()
+{
+    stamp_ = DateStampText(os_);
+}
+
+void ExportRun::WriteDateStamp()
+{
+    if (!stamp_.empty()) {
+        backup::WriteDateStamp(os_, runNumber_, std::exchange(stamp_, std::wstring()));
+    }
 }
 
 ExportRun::State ExportRun::Poll()
@@ -93,6 +116,7 @@ ExportRun::State ExportRun::Poll()
 void ExportRun::ToolEnded(std::uint32_t exitCode)
 {
     if (exitCode == 0) {
+        WriteDateStamp();
         // An exit code of 0 is not yet a backup: the file is read back and compared with the key.
         state_ = State::Checking;
         job_ = os_.StartJob([this, file = BackupFile(runNumber_)] { check_ = CheckBackup(os_, file, kAddOnKey); });
@@ -106,18 +130,22 @@ void ExportRun::ToolEnded(std::uint32_t exitCode)
         keyMissing = !os_.RegistryKeyExists(kAddOnKey);
     } catch (const platform::Failure&) {
         // A key that cannot be read is a likely reason for the failure; the tool's code is what is known.
+        WriteDateStamp();
         return;
     }
-    if (keyMissing) {
-        failure_ = std::wstring(L"Nothing to back up: ") + kAddOnKey + L" does not exist";
-        problem_ = Problem::NothingToBackUp;
-        // The folder holds only the date stamp of this run: backup folders hold backups.
-        const std::wstring stamp = DateStampFile(runNumber_);
-        if (os_.FileExists(stamp)) {
-            os_.RemoveFile(stamp);
-        }
-        os_.RemoveEmptyDir(BackupFolder(runNumber_));
+    if (!keyMissing) {
+        WriteDateStamp(); // the folder stays, with what the tool wrote
+        return;
     }
+    stamp_.clear();
+    failure_ = std::wstring(L"Nothing to back up: ") + kAddOnKey + L" does not exist";
+    problem_ = Problem::NothingToBackUp;
+    // The folder holds at most the date stamp of this run: backup folders hold backups.
+    const std::wstring stamp = DateStampFile(runNumber_);
+    if (os_.FileExists(stamp)) {
+        os_.RemoveFile(stamp);
+    }
+    os_.RemoveEmptyDir(BackupFolder(runNumber_));
 }
 
 } // namespace backup

@@ -19,14 +19,17 @@ std::wstring FindRegistryTool(platform::Os& os);
 // the first free number above it. Returns the number whose folder it made.
 std::wstring ClaimBackupFolder(platform::Os& os, const std::wstring& runNumber);
 
-// "Date Created.txt" beside the backup, read-only.
+// "Date Created.txt" beside the backup, read-only: of now, or with the text of DateStampText.
 void WriteDateStamp(platform::Os& os, const std::wstring& runNumber);
+void WriteDateStamp(platform::Os& os, const std::wstring& runNumber, const std::wstring& text);
+std::wstring DateStampText(platform::Os& os);
 
 class ExportRun;
 
 // The start of a backup as a click on "Export Custom Names" makes it: the folder of the run
 // number (or of the next free one) and the registry tool started on the add-on's key, minimised
-// and not waited for. The date stamp follows. The run's number is the one whose folder was made.
+// without taking the keyboard, and not waited for. The date stamp follows. The run's number is
+// the one whose folder was made.
 std::unique_ptr<ExportRun> StartBackup(platform::Os& os, const std::wstring& registryTool,
                                        const std::wstring& runNumber);
 
@@ -41,6 +44,12 @@ public:
     // Moves on as far as it can without waiting: the tool's end, then the check, which runs off
     // the caller's thread. A platform failure other than the key's lookup is thrown.
     State Poll();
+
+    // The date stamp, taken now, is written once the registry tool has ended (or at WriteDateStamp):
+    // while the tool writes, every file operation beside it slows it down.
+    void StampWhenEnded();
+    // Writes the stamp taken by StampWhenEnded now, if it is still to be written.
+    void WriteDateStamp();
 
     State state() const noexcept { return state_; }
     const std::wstring& runNumber() const noexcept { return runNumber_; }
@@ -64,6 +73,7 @@ private:
     std::unique_ptr<platform::Process> tool_;
     State state_ = State::Exporting;
     std::wstring failure_;
+    std::wstring stamp_; // the date stamp still to be written
     Problem problem_ = Problem::None;
     CheckResult check_;
     std::unique_ptr<platform::Job> job_; // last: it writes check_ until it has ended

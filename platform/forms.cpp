@@ -52,6 +52,40 @@ std::wstring StopMessage(const std::exception& error)
     return L"LarkSpool has to stop.\n\n" + FailureText(error);
 }
 
+bool TabStop(const Layout& layout, const Control& control, int clientWidth, int clientHeight)
+{
+    const bool takesKeys = control.kind == ControlKind::CheckBox || control.kind == ControlKind::TextBox ||
+                           control.kind == ControlKind::ListView ||
+                           (control.kind == ControlKind::Label && control.command);
+    if (!takesKeys || !control.visible) {
+        return false;
+    }
+    // Anchored controls grow and move with the client area.
+    const int grownX = clientWidth - layout.clientWidth;
+    const int grownY = clientHeight - layout.clientHeight;
+    const int top = control.top + ((control.anchor & kAnchorBottom) != 0 ? grownY : 0);
+    const int width = control.width + ((control.anchor & kAnchorWidth) != 0 ? grownX : 0);
+    const int height = control.height + ((control.anchor & kAnchorHeight) != 0 ? grownY : 0);
+    return control.left < clientWidth && top < clientHeight && control.left + width > 0 && top + height > 0;
+}
+
+std::wstring FirstFocus(const Layout& layout, const std::vector<Control>& controls)
+{
+    const Control* first = nullptr;
+    for (const Control& control : controls) {
+        if (!TabStop(layout, control, layout.clientWidth, layout.clientHeight)) {
+            continue;
+        }
+        if (control.name == layout.defaultCommand) {
+            return control.name;
+        }
+        if (first == nullptr || control.tabIndex < first->tabIndex) {
+            first = &control;
+        }
+    }
+    return first != nullptr ? first->name : std::wstring();
+}
+
 Form::Form(Os& system, Runtime& forms, Layout layout)
     : os(system), runtime(forms), layout_(std::move(layout)), controls_(layout_.controls)
 {

@@ -86,7 +86,17 @@ struct Layout {
     std::vector<Control> controls;         // in the order the window creates them
     std::vector<MenuItem> menus;
     std::wstring contextMenu{}; // the hidden menu that Shift+F10 and the context-menu key open
+    // The command label that has the keyboard when the form shows, and that Enter clicks where
+    // the focused control takes no Enter itself; empty for none.
+    std::wstring defaultCommand{};
 };
+
+// Whether Tab stops at the control in a client area of that size (twips): a check box, text box,
+// list or command label that shows and lies at least partly inside it.
+bool TabStop(const Layout& layout, const Control& control, int clientWidth, int clientHeight);
+// The control that has the keyboard when the form shows: its default command, else the first
+// Tab stop by tab index; empty for none.
+std::wstring FirstFocus(const Layout& layout, const std::vector<Control>& controls);
 
 // Mouse events carry the button (1 left, 2 right, 4 middle), the shift state and the position
 // in twips; Unload carries the cancel argument.

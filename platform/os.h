@@ -50,6 +50,8 @@ using WindowHandle = std::intptr_t;
 // Window styles of Shell.
 constexpr int vbNormalFocus = 1;
 constexpr int vbMinimizedFocus = 2;
+// Minimised, and the window that has the keyboard keeps it.
+constexpr int vbMinimizedNoFocus = 6;
 
 // File attribute of SetAttr.
 constexpr unsigned vbReadOnly = 1;

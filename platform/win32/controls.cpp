@@ -193,6 +193,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         }
     }
     PlaceChildren();
+    UpdateTabStops();
 }
 
 void FormWindow::PlaceChildren()
@@ -220,6 +221,7 @@ void FormWindow::FollowClientSize(SIZE client)
         return;
     }
     client_ = client;
+    UpdateTabStops();
     if (!anchored_) {
         return;
     }
@@ -458,7 +460,7 @@ LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, 
 }
 
 // The child controls report mouse moves and presses like the painted controls, and F5 and
-// Delete as the form's keys. Where the form takes keys, Esc (and Enter, but in a text box one can type in) go
+// Delete as the form's keys. Esc, and where the form takes keys Enter but in a text box one can type in, go
 // from a text box to the dialog manager, which gives them to the form as IDCANCEL and IDOK.
 LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -499,15 +501,20 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
             // Tab leaves a text box for the next control.
             const auto* key = reinterpret_cast<const MSG*>(lParam);
             const bool down = key != nullptr && key->message == WM_KEYDOWN;
-            const bool formKey = down && (key->wParam == VK_ESCAPE || (key->wParam == VK_RETURN && control.readOnly)) &&
-                                 form.HasHandler(L"Form", L"KeyDown");
+            const bool enter =
+                down && key->wParam == VK_RETURN && control.readOnly && form.HasHandler(L"Form", L"KeyDown");
             const bool tab = down && key->wParam == VK_TAB;
+            // A text box one can type in would close the window on Esc itself.
+            const bool escape = down && key->wParam == VK_ESCAPE;
             LRESULT code = ::CallWindowProcW(original, child, message, wParam, lParam);
             if (tab) {
                 code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
             }
-            if (formKey) {
+            if (enter) {
                 code &= ~DLGC_WANTALLKEYS;
+            }
+            if (escape) {
+                code &= ~(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
             }
             return code;
         }

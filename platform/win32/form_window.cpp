@@ -230,12 +230,29 @@ void FormWindow::Center()
     ::SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The focus goes to the control with the lowest tab index that takes it.
 void FormWindow::FocusFirst()
 {
-    HWND first = ::GetNextDlgTabItem(hwnd(), nullptr, FALSE);
-    if (first != nullptr) {
+    if (HWND first = ChildOf(FirstFocus(form.layout(), form.controls())); first != nullptr) {
         ::SetFocus(first);
+    }
+}
+
+// Tab passes over what lies outside the client area, such as a text box below it.
+void FormWindow::UpdateTabStops()
+{
+    const auto& controls = form.controls();
+    const int width = static_cast<int>(Twips(client_.cx));
+    const int height = static_cast<int>(Twips(client_.cy));
+    for (std::size_t i = 0; i < children_.size() && i < controls.size(); ++i) {
+        if (children_[i] == nullptr) {
+            continue;
+        }
+        const LONG_PTR style = ::GetWindowLongPtrW(children_[i], GWL_STYLE);
+        const LONG_PTR wanted =
+            TabStop(form.layout(), controls[i], width, height) ? style | WS_TABSTOP : style & ~LONG_PTR{WS_TABSTOP};
+        if (wanted != style) {
+            ::SetWindowLongPtrW(children_[i], GWL_STYLE, wanted);
+        }
     }
 }
 
@@ -631,6 +648,12 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         break;
     case WM_DROPFILES:
         OnDropFiles(wParam);
+        return 0;
+    case DM_GETDEFID:
+        // The dialog manager's Enter, where the focused control takes none, clicks the default command.
+        if (HWND command = ChildOf(form.layout().defaultCommand); command != nullptr && ::IsWindowVisible(command)) {
+            return MAKELRESULT(::GetDlgCtrlID(command), DC_HASDEFID);
+        }
         return 0;
     case WM_KEYDOWN:
         if ((wParam == VK_F5 || wParam == VK_DELETE) && FireKey(static_cast<int>(wParam))) {

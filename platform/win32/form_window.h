@@ -120,6 +120,7 @@ private:
     bool toolTipsMade_ = false;
     void PlaceChildren();
     void FollowClientSize(SIZE client);
+    void UpdateTabStops();
     void UpdateToolRects();
     void SyncChild(HWND child, Control& now, const Control& before, bool captionChanged);
     void SyncText(HWND edit, const std::wstring& now, const std::wstring& before);

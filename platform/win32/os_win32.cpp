@@ -357,7 +357,9 @@ std::unique_ptr<Process> Win32Os::Shell(const std::wstring& commandLine, int win
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(windowStyle == vbMinimizedFocus ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+    startup.wShowWindow = static_cast<WORD>(windowStyle == vbMinimizedFocus     ? SW_SHOWMINIMIZED
+                                            : windowStyle == vbMinimizedNoFocus ? SW_SHOWMINNOACTIVE
+                                                                                : SW_SHOWNORMAL);
     PROCESS_INFORMATION started{};
     std::wstring mutableLine = commandLine;
     if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -458,7 +460,8 @@ struct PrivateSecurity {
 
 bool Win32Os::MakeNewDir(const std::wstring& path)
 {
-    const PrivateSecurity security;
+    // Built once: the user does not change while the program runs, and later exports need not wait for it.
+    static const PrivateSecurity security;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.descriptor, FALSE};
     if (::CreateDirectoryW(path.c_str(), security.descriptor != nullptr ? &attributes : nullptr)) {
         return true;

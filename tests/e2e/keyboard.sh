@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The keyboard alone: backups with Tab and Enter and with Alt+E, the About window with Alt+A and
-# Esc, the menu with Shift+F10, a comparison and a restore in the Backups window; the focus
-# rectangle shows only once a key was pressed.
+# The keyboard alone: backups with Enter at the start and Alt+E right after, Tab round the command
+# labels, Esc that ends nothing, the About window with Alt+A and Esc, the menu with Shift+F10, a
+# comparison and a restore in the Backups window; the focus rectangle shows only once a key was
+# pressed.
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
@@ -16,18 +17,23 @@ set_counter 5
 start_app
 click_at 60 100 # the background, which takes the keyboard and lights no label
 equals "no focus rectangle before the first key" "0" "$(($(focus_dots 112 49) + $(focus_dots 168 113)))"
-xdotool key Tab Tab # from the text box to About, then to Export Custom Names
+xdotool key Escape
+sleep 1
+check "Esc on the main window leaves it open" eval "probe window 'LarkSpool.' | grep -q found=1"
+# The keyboard starts on Export Custom Names; the registry tool, started minimised, leaves the
+# keyboard with the window, so that Alt+E follows at once.
+xdotool key Return
+check "Enter at the start makes a backup" wait_for_backup "$DRIVE_C/Larkspool5/Larkspool5.reg"
+xdotool key alt+e
+check "Alt+E right after it, without the mouse, makes the next one" wait_for_backup "$DRIVE_C/Larkspool6/Larkspool6.reg"
+xdotool key Tab shift+Tab
 sleep 0.5
 keep_screenshot keyboard-focus
 check "Export Custom Names shows the focus rectangle" test "$(focus_dots 168 113)" -gt 20
 equals "About does not" "0" "$(focus_dots 112 49)"
-xdotool key Return
-check "Enter on Export Custom Names makes a backup" wait_for_backup "$DRIVE_C/Larkspool5/Larkspool5.reg"
-# The registry tool starts minimised and active; when it ends, Wine gives the keyboard to no
-# window. A click on the background, which does nothing else, gives it back.
-click_at 60 100
-xdotool key alt+e
-check "Alt+E makes the next one" wait_for_backup "$DRIVE_C/Larkspool6/Larkspool6.reg"
+xdotool key Tab Tab Tab # Exit, the check box, then About: never the text box below the window
+sleep 0.5
+check "Tab goes round to About past the text box" test "$(focus_dots 112 49)" -gt 20
 for n in 5 6; do
     check "backup $n holds the add-on's values" eval \
         "iconv -f UTF-16 -t UTF-8 '$DRIVE_C/Larkspool$n/Larkspool$n.reg' | grep -q 'Friend number 6'"
@@ -73,7 +79,17 @@ xdotool key Escape
 sleep 0.5
 check "Esc closes the Backups window" eval "! probe window '$TITLE' | grep -q found=1"
 
+# Enlarged downwards, the window shows its text box, which Tab and the mouse then reach; Esc there
+# leaves the program running too.
 window "LarkSpool."
+xdotool windowsize "$(xdotool search --onlyvisible --name '^Wrenlet! 2 LarkSpool' | head -n 1)" "$width" $((height + 200))
+sleep 0.5
+click_at 100 210
+xdotool type Z
+xdotool key Escape
+sleep 1
+check "the text box below the window takes the keyboard" eval "measure text 'LarkSpool.' | grep -q Z"
+check "Esc in that text box leaves the window open" eval "probe window 'LarkSpool.' | grep -q found=1"
 click_at 60 100
 xdotool key alt+x
 check "Alt+X ends the program" wait_ended 5

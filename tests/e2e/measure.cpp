@@ -5,6 +5,11 @@
 //                               time of day then
 //   measure closed FILE BYTES   waits until the file holds BYTES and its writer has closed it, and
 //                               prints the time of day then (seconds since 1970)
+//   measure ended PROGRAM       waits for a process of that file name (reg.exe) to start, then for
+//                               it to end, and prints the time of day then
+//   measure run LINE            starts a console program as a user does with a shortcut set to run
+//                               minimised: a console window of its own, minimised and not active;
+//                               prints the seconds until it has ended
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
 //   measure rows TITLE          the cells of its list view, a line per row, tab between cells
 //   measure text TITLE          the text of its text box
@@ -14,10 +19,12 @@
 #include "backup/check.h"
 #include "backup/reg_file.h"
 #include "find_window.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/os_win32.h"
 #include "platform/win32/text_view.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -192,6 +199,54 @@ int Closed(const wchar_t* file, unsigned long long bytes)
     }
 }
 
+// The process is looked for every 5 ms, gently on the Wine server, which the program needs; only
+// its end is timed, which the wait sees at once.
+int Ended(const wchar_t* program)
+{
+    const double start = Seconds();
+    platform::win32::Handle process;
+    while (!process) {
+        if (Seconds() - start > 120) {
+            return 1;
+        }
+        const platform::win32::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more && !process;
+             more = ::Process32NextW(snapshot.get(), &entry)) {
+            if (::lstrcmpiW(entry.szExeFile, program) == 0) {
+                process.reset(::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            }
+        }
+        if (!process) {
+            ::Sleep(5);
+        }
+    }
+    ::WaitForSingleObject(process.get(), INFINITE);
+    std::printf("time=%.4f\n", SecondsSince1970());
+    return 0;
+}
+
+int Run(const wchar_t* commandLine)
+{
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWMINNOACTIVE;
+    PROCESS_INFORMATION started{};
+    const double start = Seconds();
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                          &started)) {
+        return 1;
+    }
+    const platform::win32::Handle thread(started.hThread);
+    const platform::win32::Handle process(started.hProcess);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    std::printf("seconds=%.4f\n", Seconds() - start);
+    return 0;
+}
+
 HWND Child(const wchar_t* title, const wchar_t* windowClass)
 {
     HWND window = e2e::FindWindowWithTitle(title);
@@ -301,6 +356,12 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"closed" && argc >= 4) {
         return Closed(argv[2], std::wcstoull(argv[3], nullptr, 10));
     }
+    if (command == L"run" && argc >= 3) {
+        return Run(argv[2]);
+    }
+    if (command == L"ended" && argc >= 3) {
+        return Ended(argv[2]);
+    }
     if (command == L"rows" && argc >= 3) {
         return Rows(argv[2]);
     }
@@ -310,8 +371,8 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"copied" && argc >= 3) {
         return Copied(argv[2]);
     }
-    std::fprintf(stderr,
-                 "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | rows TITLE | "
-                 "text TITLE | copied TITLE\n");
+    std::fprintf(
+        stderr, "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | closed FILE BYTES | "
+                "ended PROGRAM | run LINE | rows TITLE | text TITLE | copied TITLE\n");
     return 2;
 }

@@ -357,8 +357,9 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     EXPECT_EQ(program.form->Caption, L"Wrenlet! 2 LarkSpool. (Times Run = 21)");
     EXPECT_EQ(os.Setting(), L"22");
     EXPECT_TRUE(program.form->backupDone());
-    // And it is listed now.
+    // And it is listed now, with its date stamp.
     EXPECT_EQ(List().rows.front()[0], L"20");
+    EXPECT_TRUE(os.FileExists(L"C:\\Larkspool20\\Date Created.txt"));
     EXPECT_EQ(List().rows.front()[5], L"differs from now");
 }
 

@@ -55,9 +55,7 @@ TEST(Export, StepsInOrder)
                                        L"\"C:\\Larkspool5\\Larkspool5.reg\" /y";
     const std::vector<std::wstring> expected{
         L"MakeNewDir C:\\Larkspool5",
-        L"Shell 2 " + exportCommand,
-        L"AppendText C:\\LarkSpool5\\Date Created.txt",
-        L"SetAttr C:\\LarkSpool5\\Date Created.txt",
+        L"Shell 6 " + exportCommand,
         L"Shell 1 \"C:\\Windows\\explorer.exe\" C:\\LarkSpool5",
         L"GetSetting lsBundle\\TimesRun\\1",
         L"SaveSetting 7",
@@ -74,6 +72,10 @@ TEST(Export, DateStampBytesAndReadOnly)
     Program program(os);
     program.Start();
     program.Export();
+    // Taken at the click, written once the tool has ended: nothing else touches the disk while it writes.
+    EXPECT_EQ(os.files.count(L"c:\\larkspool5\\date created.txt"), 0u);
+    *os.lastExit = 0;
+    program.Tick();
     EXPECT_EQ(os.files.at(L"c:\\larkspool5\\date created.txt"),
               "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n");
     EXPECT_EQ(os.attributes.at(L"c:\\larkspool5\\date created.txt"), 1u);
@@ -102,6 +104,9 @@ TEST(Export, TwoExportsFillConsecutiveFolders)
     program.Export();
     EXPECT_EQ(program.RunNumberInTitle(), 7);
     EXPECT_EQ(os.folders, (std::set<std::wstring>{L"c:\\larkspool5", L"c:\\larkspool6"}));
+    // Tools still running at exit leave their folders stamped all the same.
+    program.Exit();
+    EXPECT_EQ(os.files.count(L"c:\\larkspool5\\date created.txt"), 1u);
     EXPECT_EQ(os.files.count(L"c:\\larkspool6\\date created.txt"), 1u);
 }
 
@@ -116,7 +121,6 @@ TEST(Export, ExistingFolderIsNeverWrittenInto)
     program.Export();
     EXPECT_EQ(os.files.at(L"c:\\larkspool5\\date created.txt"), "old");
     EXPECT_EQ(os.folders.count(L"c:\\larkspool7"), 1u);
-    EXPECT_EQ(os.files.count(L"c:\\larkspool7\\date created.txt"), 1u);
     EXPECT_NE(os.CallsNamed(L"Shell").at(0).find(L"\"C:\\Larkspool7\\Larkspool7.reg\""), std::wstring::npos);
     // The counter moved on as if it had read 7: the export's refresh shows 8 and stores 9.
     EXPECT_EQ(program.form->timesRun(), L"8");
@@ -125,6 +129,7 @@ TEST(Export, ExistingFolderIsNeverWrittenInto)
     EXPECT_EQ(program.form->sizeCaptionPrefix(), L"Size of LarkSpool 7.reg is: ");
     program.Exit();
     EXPECT_EQ(os.Setting(), L"9");
+    EXPECT_EQ(os.files.count(L"c:\\larkspool7\\date created.txt"), 1u);
 }
 
 // A reg.exe beside the program (a downloads folder, say) runs only where the system has none.
@@ -151,7 +156,7 @@ TEST(Export, SystemRegistryToolComesFirst)
         Program program(os);
         program.Start();
         program.Export();
-        EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"2 \"" + std::wstring(c.tool) + L"\" EXPORT", 0), 0u) << c.tool;
+        EXPECT_EQ(os.CallsNamed(L"Shell").at(0).rfind(L"6 \"" + std::wstring(c.tool) + L"\" EXPORT", 0), 0u) << c.tool;
     }
 }
 
@@ -174,25 +179,33 @@ TEST(Export, NoRegistryToolAnywhereChangesNothing)
     EXPECT_EQ(os.Setting(), L"4");
 }
 
-// A failure after the folder was made (the tool cannot start, the date stamp cannot be written,
-// the file browser cannot start) ends the program at once: the folder stays and the count keeps
-// what the start-up refresh wrote.
+// A failure after the folder was made (the tool cannot start, the file browser cannot start, the
+// date stamp cannot be written when the tool has ended) ends the program: the folder stays and
+// the count keeps what the last refresh wrote.
 TEST(Export, FailureAfterTheFolderEndsTheProgram)
 {
     struct Case {
         const wchar_t* failing;
         int after;
+        bool whenEnded;
     };
-    for (const Case& c : {Case{L"Shell", 0}, Case{L"AppendText", 0}, Case{L"SetAttr", 0}, Case{L"Shell", 1}}) {
+    for (const Case& c : {Case{L"Shell", 0, false}, Case{L"AppendText", 0, true}, Case{L"SetAttr", 0, true},
+                          Case{L"Shell", 1, false}}) {
         fake::Os os = StoredCount(L"5");
         Program program(os);
         program.Start();
-        program[L"chkOpen"].value = 1;
+        program[L"chkOpen"].value = c.whenEnded ? 0 : 1; // the file browser's process would be the last one
         os.failing = c.failing;
         os.failingAfter = c.after;
-        EXPECT_THROW(program.Export(), fake::Ended);
+        if (c.whenEnded) {
+            program.Export();
+            *os.lastExit = 0;
+            EXPECT_THROW(program.Tick(), fake::Ended);
+        } else {
+            EXPECT_THROW(program.Export(), fake::Ended);
+        }
         EXPECT_EQ(os.folders.count(L"c:\\larkspool5"), 1u);
-        EXPECT_EQ(os.Setting(), L"6");
+        EXPECT_EQ(os.Setting(), c.whenEnded ? L"7" : L"6");
         EXPECT_EQ(os.messages.size(), 1u);
     }
 }

@@ -586,8 +586,35 @@ void Runtime::Show(platform::Form& form, int modal)
     calls.push_back(L"Show " + form.layout().name + L" " + std::to_wstring(modal));
     shown = &form;
     form.Load();
+    focus = platform::FirstFocus(form.layout(), form.controls());
     form.Fire(L"Form", L"Resize");
     form.Fire(L"Form", L"Activate");
+}
+
+void Runtime::Key(platform::Form& form, int keyCode)
+{
+    const platform::Layout& layout = form.layout();
+    if (keyCode == kTab) {
+        std::vector<const platform::Control*> stops;
+        for (const platform::Control& control : form.controls()) {
+            if (platform::TabStop(layout, control, layout.clientWidth, layout.clientHeight)) {
+                stops.push_back(&control);
+            }
+        }
+        std::stable_sort(stops.begin(), stops.end(), [](auto* a, auto* b) { return a->tabIndex < b->tabIndex; });
+        const auto at = std::find_if(stops.begin(), stops.end(), [this](auto* c) { return c->name == focus; });
+        focus = at == stops.end() || at + 1 == stops.end() ? stops.front()->name : (*(at + 1))->name;
+        return;
+    }
+    if (keyCode == platform::vbKeyReturn && !focus.empty() && form[focus].command) {
+        form.Fire(focus, L"Click");
+    } else if (keyCode == platform::vbKeyReturn && !layout.defaultCommand.empty()) {
+        form.Fire(layout.defaultCommand, L"Click");
+    } else {
+        platform::EventArgs args;
+        args.keyCode = keyCode;
+        form.Fire(L"Form", L"KeyDown", args);
+    }
 }
 
 void Runtime::Unload(platform::Form& form)

@@ -148,6 +148,11 @@ public:
     std::wstring popupChoice;
     // The form shown last.
     platform::Form* shown = nullptr;
+    // The keyboard as the dialog manager moves it: the control that has the focus, and a key
+    // (Tab, Enter, Esc) pressed there.
+    std::wstring focus;
+    static constexpr int kTab = 9;
+    void Key(platform::Form& form, int keyCode);
 
     void Show(platform::Form& form, int modal) override;
     void Unload(platform::Form& form) override;

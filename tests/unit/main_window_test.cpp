@@ -109,6 +109,37 @@ TEST(MainWindow, CommandLabelsStandInARowWithEvenGaps)
     EXPECT_GE(program[L"Text1"].top, Form1::Layout().clientHeight);
 }
 
+// The keyboard starts on Export Custom Names, the default command; Tab goes round the command
+// labels and the check box, past the text box below the window until the window shows it.
+TEST(MainWindow, KeyboardStartsOnExportCustomNames)
+{
+    fake::Os os;
+    os.settings[L"lsBundle\\TimesRun\\1"] = L"5";
+    Program program(os);
+    Form1& form = program.Start();
+    fake::Runtime& keyboard = program.runtime;
+    EXPECT_EQ(keyboard.focus, L"cmdExport");
+    std::vector<std::wstring> visited;
+    for (int i = 0; i < 4; ++i) {
+        keyboard.Key(form, fake::Runtime::kTab);
+        visited.push_back(keyboard.focus);
+    }
+    EXPECT_EQ(visited, (std::vector<std::wstring>{L"cmdExit", L"chkOpen", L"cmdAbout", L"cmdExport"}));
+    const platform::Layout layout = Form1::Layout();
+    const platform::Control& text1 = program[L"Text1"];
+    EXPECT_FALSE(platform::TabStop(layout, text1, layout.clientWidth, layout.clientHeight));
+    EXPECT_TRUE(platform::TabStop(layout, text1, layout.clientWidth, text1.top + 15));
+
+    os.calls.clear();
+    keyboard.Key(form, platform::vbKeyEscape); // closing stays on Exit, Alt+F4 and the title bar
+    EXPECT_TRUE(os.calls.empty());
+    keyboard.Key(form, platform::vbKeyReturn);
+    keyboard.Key(form, fake::Runtime::kTab);
+    keyboard.Key(form, fake::Runtime::kTab);
+    keyboard.Key(form, platform::vbKeyReturn); // on the check box: the default command
+    EXPECT_EQ(os.folders, (std::set<std::wstring>{L"c:\\larkspool5", L"c:\\larkspool6"}));
+}
+
 TEST(MainWindow, FailureInAHandlerIsShownAndEndsTheProgram)
 {
     fake::Os os;

@@ -90,7 +90,7 @@ TEST(RunCounter, TextIsJoinedAsReadButComputedAsNumber)
     program.Export();
     EXPECT_EQ(os.folders.count(L"c:\\larkspool007"), 1u);
     EXPECT_EQ(os.CallsNamed(L"Shell").at(0),
-              L"2 \"C:\\windows\\system32\\reg.exe\" EXPORT "
+              L"6 \"C:\\windows\\system32\\reg.exe\" EXPORT "
               L"HKCU\\Software\\Zephrix\\Wrenlet2 \"C:\\Larkspool007\\Larkspool007.reg\" /y");
 }
 

@@ -171,9 +171,16 @@ TEST_F(Forms, MainWindowLayoutInPixels)
     EXPECT_TRUE((::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0);
     EXPECT_TRUE(Topmost(window)) << "activation makes the main window topmost";
 
-    // The focus starts in the text box, the control with the lowest tab index.
+    // The focus starts on Export Custom Names, the default command, which the dialog manager's
+    // Enter clicks; Tab passes over the text box below the window.
+    wchar_t focused[64] = L"";
+    ::GetWindowTextW(::GetFocus(), focused, 64);
+    EXPECT_NE(std::wstring(focused).find(L"Export Custom Names"), std::wstring::npos);
+    const LRESULT defaultId = ::SendMessageW(window, DM_GETDEFID, 0, 0);
+    EXPECT_EQ(HIWORD(defaultId), DC_HASDEFID);
+    EXPECT_EQ(LOWORD(defaultId), ::GetDlgCtrlID(::GetFocus()));
     HWND edit = ::FindWindowExW(window, nullptr, L"EDIT", nullptr);
-    EXPECT_EQ(::GetFocus(), edit);
+    EXPECT_EQ(::GetWindowLongPtrW(edit, GWL_STYLE) & WS_TABSTOP, 0);
 
     // Centred on the screen.
     RECT outer{};
@@ -320,6 +327,7 @@ TEST_F(Forms, TheFocusComesBackToItsControl)
     runtime.Show(form, 0);
     HWND window = AsHwnd(form.hWnd());
     HWND edit = ::FindWindowExW(window, nullptr, L"EDIT", nullptr);
+    ::SetFocus(edit);
     ASSERT_EQ(::GetFocus(), edit);
     const platform::win32::Window other(::CreateWindowExW(0, L"STATIC", L"another window", WS_OVERLAPPEDWINDOW, 0, 0,
                                                           200, 100, nullptr, nullptr, nullptr, nullptr));
