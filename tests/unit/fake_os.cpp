@@ -356,6 +356,9 @@ std::wstring Os::ComputerName()
 void Os::RemoveFile(const std::wstring& path)
 {
     Call(L"RemoveFile", path);
+    if (locked.count(Lower(path)) != 0) {
+        throw platform::Failure(L"Deleting the file", path, kInUse);
+    }
     if (files.erase(Lower(path)) == 0) {
         throw platform::Failure(L"Deleting the file", path, L"The system cannot find the file specified.");
     }
