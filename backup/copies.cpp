@@ -145,8 +145,10 @@ std::wstring OwnCopies(platform::Os& os, const std::wstring& copies)
 }
 
 // The backup folder on C: that this computer's copies would lie in: one named as a backup's in
-// C:'s root, which is one or may become one, or one whose real path holds them (a junction).
-std::optional<std::wstring> BackupFolderHolding(platform::Os& os, const std::wstring& copies)
+// C:'s root, which is one or may become one, or, with `everyFolder`, one whose own real path holds
+// them (a junction to the stick). That asks each backup folder, a millisecond each under Wine: it
+// is done where the folder is chosen, while a copy asks the copies folder's real path alone.
+std::optional<std::wstring> BackupFolderHolding(platform::Os& os, const std::wstring& copies, bool everyFolder)
 {
     const std::wstring own = OwnCopies(os, copies);
     const std::wstring root = JoinPath(RealPath(os, L"C:\\"), L"");
@@ -156,7 +158,7 @@ std::optional<std::wstring> BackupFolderHolding(platform::Os& os, const std::wst
             return BackupFolder(first.substr(kFolderPrefix.size()));
         }
     }
-    for (const std::wstring& number : ListBackupNumbers(os)) {
+    for (const std::wstring& number : everyFolder ? ListBackupNumbers(os) : std::vector<std::wstring>()) {
         if (InOrUnder(own, RealPath(os, BackupFolder(number)))) {
             return BackupFolder(number);
         }
@@ -165,7 +167,7 @@ std::optional<std::wstring> BackupFolderHolding(platform::Os& os, const std::wst
 }
 
 // Why copies may not go to the folder: in a few words, and in one line.
-std::optional<NotCopied> Refusal(platform::Os& os, const std::wstring& copies)
+std::optional<NotCopied> Refusal(platform::Os& os, const std::wstring& copies, bool everyFolder)
 {
     const std::wstring longest = OfThisProcess(
         JoinPath(CopyFolder(os, copies, kLongestNumber), BackupFileName(kLongestNumber)), kLongestProcessId);
@@ -174,7 +176,7 @@ std::optional<NotCopied> Refusal(platform::Os& os, const std::wstring& copies)
                          L"its path is too long: copies in it have paths of up to " + std::to_wstring(longest.size()) +
                              L" characters, and the system opens " + std::to_wstring(kLongestPath) + L" at most"};
     }
-    if (const std::optional<std::wstring> holder = BackupFolderHolding(os, copies)) {
+    if (const std::optional<std::wstring> holder = BackupFolderHolding(os, copies, everyFolder)) {
         return NotCopied{L"the folder is in " + *holder,
                          L"it lies in " + *holder + L", a backup folder that Delete and /keep remove whole"};
     }
@@ -222,7 +224,7 @@ std::wstring CopiesFolder(platform::Os& os)
 void SetCopiesFolder(platform::Os& os, const std::wstring& folder)
 {
     if (!folder.empty()) {
-        if (const std::optional<NotCopied> refused = Refusal(os, folder)) {
+        if (const std::optional<NotCopied> refused = Refusal(os, folder, true)) {
             throw CopiesFolderRefused(refused->detail);
         }
         const std::wstring test =
@@ -257,7 +259,7 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
         return std::nullopt;
     }
     try {
-        if (const std::optional<NotCopied> refused = Refusal(os, copies)) {
+        if (const std::optional<NotCopied> refused = Refusal(os, copies, false)) {
             throw NotCopied{refused->why, copies + L": " + refused->detail};
         }
         CopyTo(os, copies, runNumber, os.ReadFileNoWriter(BackupFile(runNumber)));
@@ -379,7 +381,7 @@ std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
     std::size_t copied = 0;
     std::vector<std::wstring> numbers;
     try {
-        if (copies.empty() || Refusal(os, copies)) {
+        if (copies.empty() || Refusal(os, copies, false)) {
             return copied; // a refused folder is told at each backup's copy
         }
         numbers = ListBackupNumbers(os);
