@@ -47,8 +47,9 @@ void Tell(platform::Os& os, const std::wstring& text)
     os.Print(line);
 }
 
-// The oldest backup folders deleted until `keep` remain, never the new one nor the one that
-// holds the list from before a restore that is still to be put back.
+// The oldest backup folders deleted until `keep` remain, never the new one, nor one that holds
+// the copies folder, nor the one that holds the list from before a restore that is still to be
+// put back.
 void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNumber)
 {
     const std::vector<std::wstring> numbers = backup::ListBackupNumbers(os);
@@ -59,6 +60,10 @@ void KeepNewest(platform::Os& os, std::size_t keep, const std::wstring& newRunNu
         }
         const std::wstring folder = backup::BackupFolder(*number);
         try {
+            if (backup::HoldsCopiesFolder(os, *number)) {
+                os.Print(L"Not deleted: " + folder + L" holds the copies folder");
+                continue;
+            }
             os.RemoveFolder(folder);
             os.Print(L"Deleted " + folder);
             --remaining;
@@ -214,6 +219,9 @@ int Copies(platform::Os& os, const Command& command)
     const bool off = SwitchName(L"/" + command.file) == L"off";
     try {
         backup::SetCopiesFolder(os, off ? L"" : command.file);
+    } catch (const backup::CopiesFolderRefused& refused) {
+        Tell(os, L"Copies are not kept in " + command.file + L": " + refused.why());
+        return kExitUsage;
     } catch (const platform::Failure& failure) {
         Tell(os, L"Copies are not kept in " + command.file + L": " + failure.text());
         return kExitUsage;

@@ -7,7 +7,10 @@
 #include "backup/restore.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
+#include <string_view>
+#include <utility>
 
 namespace backup {
 
@@ -18,7 +21,12 @@ constexpr wchar_t kSection[] = L"Copies";
 constexpr wchar_t kKey[] = L"Folder";
 // Beside the target, so that the rename stays on its drive.
 constexpr wchar_t kTemporary[] = L".LarkSpool-copy";
-constexpr wchar_t kWriteTest[] = L"LarkSpool write test.tmp";
+constexpr wchar_t kStampName[] = L"Date Created.txt";
+// The longest path the system opens without its long-path prefix, and the longest run number and
+// process id a copy's path is measured with (ten billion runs).
+constexpr std::size_t kLongestPath = 259;
+constexpr wchar_t kLongestNumber[] = L"9999999999";
+constexpr std::uint32_t kLongestProcessId = 4294967295U;
 
 struct NotCopied {
     std::wstring why;    // in a few words
@@ -58,25 +66,39 @@ void RemoveQuietly(platform::Os& os, const std::wstring& path)
     }
 }
 
-// One file copied so that the target, once it has its name, is complete.
-void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& target, bool readOnly)
+// A name of this process alone: two LarkSpools never share a temporary file.
+std::wstring OfThisProcess(const std::wstring& name, std::uint32_t processId)
 {
-    const std::vector<std::uint8_t> bytes = os.ReadFileBytes(source);
+    return name + L"." + std::to_wstring(processId) + kTemporary;
+}
+
+// The bytes copied so that the target, once it has its name, is complete: written, flushed, and
+// read back past the cache.
+void CopyBytes(platform::Os& os, const std::vector<std::uint8_t>& bytes, const std::wstring& target, bool readOnly)
+{
+    const auto sameThere = [&] { return os.FileExists(target) && os.ReadFileBytes(target) == bytes; };
     if (os.FileExists(target)) {
-        if (os.ReadFileBytes(target) != bytes) {
+        if (!sameThere()) {
             throw NotCopied{L"a different " + target.substr(target.find_last_of(L'\\') + 1) + L" is there",
                             target + L" exists and differs; it is not overwritten"};
         }
         return;
     }
-    const std::wstring temporary = target + kTemporary;
+    const std::wstring temporary = OfThisProcess(target, os.ProcessId());
     RemoveQuietly(os, temporary); // left by a copy that was cut off
     try {
         os.WriteFileFlushed(temporary, bytes);
-        if (os.ReadFileBytes(temporary) != bytes) {
+        if (os.ReadFileUnbuffered(temporary) != bytes) {
             throw NotCopied{L"it read back different", temporary + L" read back differs"};
         }
-        os.RenameFile(temporary, target);
+        try {
+            os.RenameFile(temporary, target);
+        } catch (const platform::Failure&) {
+            if (!sameThere()) {
+                throw;
+            }
+            RemoveQuietly(os, temporary); // another LarkSpool made the same copy meanwhile
+        }
     } catch (...) {
         RemoveQuietly(os, temporary);
         throw;
@@ -86,7 +108,109 @@ void CopyFile(platform::Os& os, const std::wstring& source, const std::wstring& 
     }
 }
 
+constexpr std::wstring_view kFolderPrefix = L"Larkspool";
+
+bool IsBackupFolderName(std::wstring_view name)
+{
+    return name.size() > kFolderPrefix.size() && SameName(name.substr(0, kFolderPrefix.size()), kFolderPrefix) &&
+           std::all_of(name.begin() + static_cast<std::ptrdiff_t>(kFolderPrefix.size()), name.end(),
+                       [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+// The path is the folder or lies below it.
+bool InOrUnder(std::wstring_view path, std::wstring_view folder)
+{
+    if (!folder.empty() && folder.back() == L'\\') {
+        folder.remove_suffix(1);
+    }
+    return path.size() >= folder.size() && SameName(path.substr(0, folder.size()), folder) &&
+           (path.size() == folder.size() || path[folder.size()] == L'\\');
+}
+
+// The real path; the path as given where it cannot be opened now (a stick unplugged), which is
+// all there is to compare then.
+std::wstring RealPath(platform::Os& os, const std::wstring& path)
+{
+    try {
+        return os.FinalPath(path);
+    } catch (const platform::Failure&) {
+        return path;
+    }
+}
+
+// This computer's folder in the copies folder, by its real path.
+std::wstring OwnCopies(platform::Os& os, const std::wstring& copies)
+{
+    return JoinPath(RealPath(os, copies), os.ComputerName());
+}
+
+// The backup folder on C: that this computer's copies would lie in: one named as a backup's in
+// C:'s root, which is one or may become one, or, with `everyFolder`, one whose own real path holds
+// them (a junction to the stick). That asks each backup folder, a millisecond each under Wine: it
+// is done where the folder is chosen, while a copy asks the copies folder's real path alone.
+std::optional<std::wstring> BackupFolderHolding(platform::Os& os, const std::wstring& copies, bool everyFolder)
+{
+    const std::wstring own = OwnCopies(os, copies);
+    const std::wstring root = JoinPath(RealPath(os, L"C:\\"), L"");
+    if (InOrUnder(own, root)) {
+        const std::wstring first = own.substr(root.size(), own.find(L'\\', root.size()) - root.size());
+        if (IsBackupFolderName(first)) {
+            return BackupFolder(first.substr(kFolderPrefix.size()));
+        }
+    }
+    for (const std::wstring& number : everyFolder ? ListBackupNumbers(os) : std::vector<std::wstring>()) {
+        if (InOrUnder(own, RealPath(os, BackupFolder(number)))) {
+            return BackupFolder(number);
+        }
+    }
+    return std::nullopt;
+}
+
+// Why copies may not go to the folder: in a few words, and in one line.
+std::optional<NotCopied> Refusal(platform::Os& os, const std::wstring& copies, bool everyFolder)
+{
+    const std::wstring longest = OfThisProcess(
+        JoinPath(CopyFolder(os, copies, kLongestNumber), BackupFileName(kLongestNumber)), kLongestProcessId);
+    if (longest.size() > kLongestPath) {
+        return NotCopied{L"the folder's path is too long",
+                         L"its path is too long: copies in it have paths of up to " + std::to_wstring(longest.size()) +
+                             L" characters, and the system opens " + std::to_wstring(kLongestPath) + L" at most"};
+    }
+    if (const std::optional<std::wstring> holder = BackupFolderHolding(os, copies, everyFolder)) {
+        return NotCopied{L"the folder is in " + *holder,
+                         L"it lies in " + *holder + L", a backup folder that Delete and /keep remove whole"};
+    }
+    return std::nullopt;
+}
+
+// Whether backup n's copy is whole: its file and its date stamp are there.
+bool Copied(platform::Os& os, const std::wstring& copies, const std::wstring& runNumber)
+{
+    const std::wstring folder = CopyFolder(os, copies, runNumber);
+    return os.FileExists(JoinPath(folder, BackupFileName(runNumber))) && os.FileExists(JoinPath(folder, kStampName));
+}
+
+// Backup n copied: its file, as read, then its date stamp.
+void CopyTo(platform::Os& os, const std::wstring& copies, const std::wstring& runNumber,
+            const std::vector<std::uint8_t>& backupFile)
+{
+    // One copy at a time in this program: the window's copy and a catching up never write one
+    // file at once.
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> guard(oneAtATime);
+    const std::wstring folder = CopyFolder(os, copies, runNumber);
+    os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
+    os.MakeNewDir(folder);
+    CopyBytes(os, backupFile, JoinPath(folder, BackupFileName(runNumber)), false);
+    CopyBytes(os, os.ReadFileNoWriter(DateStampFile(runNumber)), JoinPath(folder, kStampName), true);
+}
+
 } // namespace
+
+CopiesFolderRefused::CopiesFolderRefused(std::wstring why)
+    : std::runtime_error("the copies folder is refused"), why_(std::move(why))
+{
+}
 
 std::wstring CopiesFolder(platform::Os& os)
 {
@@ -100,11 +224,27 @@ std::wstring CopiesFolder(platform::Os& os)
 void SetCopiesFolder(platform::Os& os, const std::wstring& folder)
 {
     if (!folder.empty()) {
-        const std::wstring test = JoinPath(folder, kWriteTest);
+        if (const std::optional<NotCopied> refused = Refusal(os, folder, true)) {
+            throw CopiesFolderRefused(refused->detail);
+        }
+        const std::wstring test =
+            JoinPath(folder, L"LarkSpool write test." + std::to_wstring(os.ProcessId()) + L".tmp");
+        RemoveQuietly(os, test); // left by a test that was cut off
         os.WriteFileFlushed(test, {'L', 'S'});
         os.RemoveFile(test);
     }
     os.SaveSetting(kAppName, kSection, kKey, folder);
+}
+
+bool HoldsCopiesFolder(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::wstring copies = CopiesFolder(os);
+    if (copies.empty()) {
+        return false;
+    }
+    const std::wstring own = OwnCopies(os, copies);
+    return InOrUnder(own, RealPath(os, BackupFolder(runNumber))) ||
+           InOrUnder(own, JoinPath(RealPath(os, L"C:\\"), std::wstring(kFolderPrefix) + runNumber));
 }
 
 std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, const std::wstring& runNumber)
@@ -118,16 +258,11 @@ std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runN
     if (copies.empty()) {
         return std::nullopt;
     }
-    // One copy at a time in this program: the window's copy and a catching up never share a
-    // temporary file.
-    static std::mutex oneAtATime;
-    const std::lock_guard<std::mutex> guard(oneAtATime);
     try {
-        const std::wstring folder = CopyFolder(os, copies, runNumber);
-        os.MakeNewDir(folder.substr(0, folder.find_last_of(L'\\')));
-        os.MakeNewDir(folder);
-        CopyFile(os, BackupFile(runNumber), JoinPath(folder, BackupFileName(runNumber)), false);
-        CopyFile(os, DateStampFile(runNumber), JoinPath(folder, L"Date Created.txt"), true);
+        if (const std::optional<NotCopied> refused = Refusal(os, copies, false)) {
+            throw NotCopied{refused->why, copies + L": " + refused->detail};
+        }
+        CopyTo(os, copies, runNumber, os.ReadFileNoWriter(BackupFile(runNumber)));
     } catch (const NotCopied& failed) {
         return CopyOutcome{.kept = false, .text = L"copy not made: " + failed.why, .detail = failed.detail};
     } catch (const platform::Failure& failure) {
@@ -231,7 +366,10 @@ std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)
         if (!os.FileExists(copy)) {
             return L"missing";
         }
-        return os.ReadFileBytes(copy) == os.ReadFileBytes(BackupFile(runNumber)) ? L"kept" : L"differs";
+        if (os.ReadFileBytes(copy) != os.ReadFileBytes(BackupFile(runNumber))) {
+            return L"differs";
+        }
+        return Copied(os, copies, runNumber) ? L"kept" : L"missing";
     } catch (const platform::Failure&) {
         return L"missing"; // the copies folder cannot be read now (a stick unplugged)
     }
@@ -241,29 +379,39 @@ std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
 {
     const std::wstring copies = CopiesFolder(os);
     std::size_t copied = 0;
-    if (copies.empty()) {
-        return copied;
-    }
+    std::vector<std::wstring> numbers;
     try {
-        for (const std::wstring& number : ListBackupNumbers(os)) {
-            if (stop) {
-                break;
-            }
-            if (os.FileExists(JoinPath(CopyFolder(os, copies, number), BackupFileName(number)))) {
-                continue;
-            }
-            try {
-                if (RefusalReason(ReadRegFile(os.ReadFileBytes(BackupFile(number))))) {
-                    continue;
-                }
-            } catch (const RegFileError&) {
-                continue;
-            }
-            const std::optional<CopyOutcome> copy = CopyBackup(os, number);
-            copied += copy && copy->kept ? 1 : 0;
+        if (copies.empty() || Refusal(os, copies, false)) {
+            return copied; // a refused folder is told at each backup's copy
         }
+        numbers = ListBackupNumbers(os);
     } catch (const platform::Failure&) {
-        // Drive C: or the copies folder cannot be listed or read: the next backup tries again.
+        return copied; // drive C: cannot be listed now: the next backup tries again
+    }
+    for (const std::wstring& number : numbers) {
+        if (stop) {
+            break;
+        }
+        try {
+            if (Copied(os, copies, number)) {
+                continue;
+            }
+            const std::vector<std::uint8_t> file = os.ReadFileNoWriter(BackupFile(number));
+            if (RefusalReason(ReadRegFile(file))) {
+                continue;
+            }
+            CopyTo(os, copies, number, file);
+            ++copied;
+        } catch (const RegFileError&) {
+            // Not a whole registration file: never a copy.
+        } catch (const NotCopied&) {
+            // A different file is there: the Copy column tells it.
+        } catch (const platform::Failure&) {
+            if (!os.FolderExists(copies)) {
+                break; // the stick was unplugged: no other copy can be made now
+            }
+            // This backup cannot be read or copied now: the next catching up tries again.
+        }
     }
     return copied;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,26 @@ namespace backup {
 // The folder copies go to, as the settings store keeps it; empty when copies are off.
 std::wstring CopiesFolder(platform::Os& os);
 
-// Turns copies on, after a test that the folder can be written; empty turns them off. Throws a
-// platform failure, with the system's words, when the folder cannot be written.
+// A folder copies may not go to, and why in one line: it lies in a backup folder on C:, which
+// Delete and /keep remove with everything in it, or its path leaves copies too little room.
+class CopiesFolderRefused : public std::runtime_error {
+public:
+    explicit CopiesFolderRefused(std::wstring why);
+    const std::wstring& why() const noexcept { return why_; }
+
+private:
+    std::wstring why_;
+};
+
+// Turns copies on, after a test that the folder can be written; empty turns them off. Throws
+// CopiesFolderRefused for a folder copies may not go to, and a platform failure, with the
+// system's words, when the folder cannot be written.
 void SetCopiesFolder(platform::Os& os, const std::wstring& folder);
+
+// Whether backup n's folder on C: holds the copies folder (the real paths compared: letter case,
+// "..", short names and junctions hide nothing), so that Delete and /keep leave it. Throws a
+// platform failure when that cannot be told.
+bool HoldsCopiesFolder(platform::Os& os, const std::wstring& runNumber);
 
 // <folder>\<computer name>\Larkspool<n>: where backup n is copied to.
 std::wstring CopyFolder(platform::Os& os, const std::wstring& copiesFolder, const std::wstring& runNumber);
@@ -33,8 +51,8 @@ struct CopyOutcome {
 };
 
 // Backup n's file and date stamp copied to the copies folder; nothing when copies are off. An
-// identical file already there counts as copied; a different one is never overwritten. Never
-// throws a platform failure.
+// identical file already there counts as copied; a different one is never overwritten; a copies
+// folder that has come to lie in a backup folder gets none. Never throws a platform failure.
 std::optional<CopyOutcome> CopyBackup(platform::Os& os, const std::wstring& runNumber);
 
 // Every backup as the Backups window and /list show it: those on C:, newest first, then those
@@ -58,14 +76,17 @@ std::vector<ListedBackup> ListCopiesOnly(platform::Os& os);
 // one computer, by their numbers; nothing when neither tells.
 std::optional<bool> MadeBefore(platform::Os& os, const ListedBackup& a, const ListedBackup& b);
 
-// The copy of backup n on C:: "kept", "missing" or "differs"; empty while copies are off or when
-// the backup has no file. Never throws a platform failure.
+// The copy of backup n on C:: "kept", "missing" (also when its date stamp is) or "differs"; empty
+// while copies are off or when the backup has no file. Never throws a platform failure.
 std::wstring CopyState(platform::Os& os, const std::wstring& runNumber);
 
-// The copies that are missing (the drive was not plugged in, copies were turned on later) made
-// for every backup on C: whose file the restore would accept: a registration file of the
-// add-on's key alone. A backup with a file of its name in the copies folder is left alone.
-// Stops between backups when `stop` is set. Gives how many were copied.
+// The copies that are missing (the drive was not plugged in, copies were turned on later, the
+// date stamp's copy failed) made for every backup on C: that checks out now: a whole
+// registration file, which nobody writes any more, that the restore would accept. A backup that
+// cannot be read now (the registry tool still holds it) is tried again the next time; a failure
+// ends the catching up only when the copies folder has gone. A backup with a file of its name in
+// the copies folder is left alone. Stops between backups when `stop` is set. Gives how many
+// were copied.
 std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop);
 
 } // namespace backup

@@ -162,6 +162,17 @@ public:
     virtual std::unique_ptr<ListLock> LockList(int milliseconds) = 0;
     // This process as the journal names its owner: "process 1234 started 12-09-2026 07:01:02".
     virtual std::wstring ProcessName() = 0;
+    // What the copies elsewhere need besides the files above.
+    // The real path of a file or folder that exists, as the system resolves it: letter case,
+    // "..", short 8.3 names, links and junctions ("C:\Larkspool8\Copies", "\\server\share\x").
+    virtual std::wstring FinalPath(const std::wstring& path) = 0;
+    // The whole file, opened so that nobody may write it meanwhile; fails while another program
+    // has it open for writing, as the registry tool has the file it exports.
+    virtual std::vector<std::uint8_t> ReadFileNoWriter(const std::wstring& path) = 0;
+    // The same, read past the system's cache: what the device (or a share's server) holds.
+    virtual std::vector<std::uint8_t> ReadFileUnbuffered(const std::wstring& path) = 0;
+    // This process's id, which no other process running at the same time has.
+    virtual std::uint32_t ProcessId() = 0;
 
     // Runs work on a thread of its own, so that the window keeps answering.
     virtual std::unique_ptr<Job> StartJob(std::function<void()> work) = 0;

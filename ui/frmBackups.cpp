@@ -203,6 +203,10 @@ void frmBackups::cmdCopies_Click()
         if (folder) {
             backup::SetCopiesFolder(os, *folder);
         }
+    } catch (const backup::CopiesFolderRefused& refused) {
+        os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + refused.why() + L".",
+                  platform::MessageKind::Error);
+        return;
     } catch (const platform::Failure& failure) {
         os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + failure.text(),
                   platform::MessageKind::Error);
@@ -661,6 +665,10 @@ void frmBackups::cmdDelete_Click()
     std::wstring failed;
     for (const backup::ListedBackup& listed : selected) {
         try {
+            if (backup::HoldsCopiesFolder(os, listed.number)) {
+                failed += L"\n" + backup::BackupFolder(listed.number) + L" holds the copies folder.";
+                continue;
+            }
             os.RemoveFolder(backup::BackupFolder(listed.number));
         } catch (const platform::Failure& failure) {
             failed += L"\n" + failure.text();

@@ -67,6 +67,11 @@ public:
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<ListLock> LockList(int milliseconds) override;
     std::wstring ProcessName() override;
+    // The copies elsewhere (files_win32.cpp).
+    std::wstring FinalPath(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileNoWriter(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileUnbuffered(const std::wstring& path) override;
+    std::uint32_t ProcessId() override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;

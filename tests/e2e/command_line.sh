@@ -102,6 +102,31 @@ larkspool /backup
 equals "/backup with the drive plugged back" "0:copy kept" "$CODE:$(echo "$OUT" | sed -n 2p)"
 check "the copy missed while unplugged is made too: $OUT" cmp -s "$DRIVE_C/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg" \
     "$(dirname "$COPY")/Larkspool$UNPLUGGED/Larkspool$UNPLUGGED.reg"
+# A copies folder in a backup folder would go with it. /copies into one is refused, however it is
+# spelt; one chosen before that has come to lie in one (C:\Stick, made a link into it, as Wine
+# makes a junction) gets no copy, and /keep deletes the other folders, never that one.
+has_line() { echo "$1" | grep -q -F -x -- "$2"; }
+NEWEST=$(cd "$DRIVE_C" && ls -d Larkspool* | sed 's/Larkspool//' | sort -n | tail -n 1)
+larkspool /copies "C:\\Larkspool$NEWEST"
+equals "/copies into a backup folder" "1:Copies are not kept in C:\\Larkspool$NEWEST: it lies in C:\\Larkspool$NEWEST, \
+a backup folder that Delete and /keep remove whole" "$CODE:$OUT"
+larkspool /copies "c:\\windows\\..\\LARKSPOOL$NEWEST"
+equals "/copies into a backup folder spelt otherwise: exit code" "1" "$CODE"
+larkspool /copies
+equals "the folder chosen before stays" "D:\Copies" "$OUT"
+mkdir "$DRIVE_C/Stick"
+larkspool /copies 'C:\Stick'
+equals "/copies C:\Stick" "0" "$CODE"
+rmdir "$DRIVE_C/Stick"
+ln -s "Larkspool$NEWEST" "$DRIVE_C/Stick"
+larkspool /backup /keep 1
+equals "/backup /keep 1, the copies folder in a backup folder: exit code" "6" "$CODE"
+check "the copy is refused: $OUT" has_line "$OUT" "copy not made: the folder is in C:\\Larkspool$NEWEST"
+check "the backup folder that holds the copies folder is not deleted: $OUT" \
+    has_line "$OUT" "Not deleted: C:\\Larkspool$NEWEST holds the copies folder"
+check "nor is its backup" test -f "$DRIVE_C/Larkspool$NEWEST/Larkspool$NEWEST.reg"
+equals "the other backups are deleted" "2" "$(ls -d "$DRIVE_C"/Larkspool* | wc -l)"
+rm "$DRIVE_C/Stick"
 larkspool /copies OFF
 larkspool /copies
 equals "/copies off" "0:off" "$CODE:$OUT"

@@ -272,13 +272,21 @@ TEST_F(BackupsWindow, DeleteRemovesTheSelectedFolders)
         bool failing;
         std::vector<std::wstring> left;
         std::size_t questions;
+        std::wstring copies; // where copies go
     };
     const Case cases[] = {
-        {"one that differs", {0}, {true}, false, {L"7", L"5", L"4"}, 1},
-        {"two, one of them the list now", {1, 2}, {true, true}, false, {L"010", L"4"}, 2},
-        {"the list now, kept at the second question", {1}, {true, false}, false, {L"010", L"7", L"5", L"4"}, 2},
-        {"no at the first question", {0, 3}, {false}, false, {L"010", L"7", L"5", L"4"}, 1},
-        {"a folder that cannot be deleted", {0, 2}, {true}, true, {L"010", L"7", L"4"}, 1},
+        {"one that differs", {0}, {true}, false, {L"7", L"5", L"4"}, 1, L""},
+        {"two, one of them the list now", {1, 2}, {true, true}, false, {L"010", L"4"}, 2, L""},
+        {"the list now, kept at the second question", {1}, {true, false}, false, {L"010", L"7", L"5", L"4"}, 2, L""},
+        {"no at the first question", {0, 3}, {false}, false, {L"010", L"7", L"5", L"4"}, 1, L""},
+        {"a folder that cannot be deleted", {0, 2}, {true}, true, {L"010", L"7", L"4"}, 1, L""},
+        {"a folder that holds the copies folder",
+         {0, 2},
+         {true},
+         false,
+         {L"010", L"7", L"4"},
+         1,
+         L"C:\\Larkspool010\\Copies"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -291,6 +299,10 @@ TEST_F(BackupsWindow, DeleteRemovesTheSelectedFolders)
             os.failing = L"RemoveFolder";
             os.failingOnce = true;
         }
+        if (!c.copies.empty()) {
+            os.folders.insert(fake::Lower(c.copies));
+            os.settings[L"lsBundle\\Copies\\Folder"] = c.copies;
+        }
         Select(c.rows);
         Key(platform::vbKeyDelete);
         std::vector<std::wstring> left;
@@ -299,9 +311,13 @@ TEST_F(BackupsWindow, DeleteRemovesTheSelectedFolders)
         }
         EXPECT_EQ(left, c.left);
         EXPECT_EQ(os.questions.size(), c.questions);
-        EXPECT_EQ(os.messages.size(), c.failing ? 1u : 0u);
-        if (c.failing) {
+        const bool told = c.failing || !c.copies.empty();
+        EXPECT_EQ(os.messages.size(), told ? 1u : 0u);
+        if (told) {
             EXPECT_NE(os.messages[0].find(L"C:\\Larkspool010"), std::wstring::npos);
+        }
+        if (!c.copies.empty()) {
+            EXPECT_EQ(os.folders.count(fake::Lower(c.copies)), 1u);
         }
     }
 }
@@ -417,6 +433,12 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
     window->Fire(L"cmdCopies", L"Click");
     EXPECT_EQ(os.settings.count(kSetting), 0u);
     EXPECT_EQ(os.messages.back().rfind(L"Copies cannot be kept in F:\\Gone:\n", 0), 0u);
+    os.folders.insert(L"c:\\larkspool7\\copies");
+    os.chosenFolder = L"C:\\Larkspool7\\Copies";
+    window->Fire(L"cmdCopies", L"Click");
+    EXPECT_EQ(os.settings.count(kSetting), 0u);
+    EXPECT_EQ(os.messages.back(), L"Copies cannot be kept in C:\\Larkspool7\\Copies:\nit lies in C:\\Larkspool7, a "
+                                  L"backup folder that Delete and /keep remove whole.");
     // A stick with an old computer's backups: chosen, they are listed at once.
     for (const wchar_t* folder : {L"e:\\stick", L"e:\\stick\\oldpc", L"e:\\stick\\oldpc\\larkspool12"}) {
         os.folders.insert(folder);
@@ -437,7 +459,7 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
     window->Fire(L"cmdCopies", L"Click");
     EXPECT_EQ(os.settings[kSetting], L"");
     EXPECT_EQ(Text(), L"");
-    EXPECT_EQ(os.CallsNamed(L"ChooseFolder").size(), 3u);
+    EXPECT_EQ(os.CallsNamed(L"ChooseFolder").size(), 4u);
 }
 
 // Closing while the key is being changed asks first, and closes once the key is whole again: here

@@ -190,9 +190,9 @@ TEST(CommandLine, BackupWithoutTheKeyLeavesNoFolder)
     EXPECT_TRUE(machine.os.folders.empty());
 }
 
-// After a backup that checked out, the oldest folders go until N remain, never the new one; a
-// backup that did not check out deletes nothing, nor does a start whose journal names a backup
-// that is still the only record of a list.
+// After a backup that checked out, the oldest folders go until N remain, never the new one nor
+// one that holds the copies folder; a backup that did not check out deletes nothing, nor does a start whose journal
+// names a backup that is still the only record of a list.
 TEST(CommandLine, BackupKeepsTheNewest)
 {
     struct Case {
@@ -214,6 +214,12 @@ TEST(CommandLine, BackupKeepsTheNewest)
              m.os.failingOnce = true;
          },
          {L"c:\\larkspool3", L"c:\\larkspool7"}},
+        {"the oldest folder holds the copies folder: the next oldest go instead",
+         [](Machine& m) {
+             m.os.folders.insert(L"c:\\larkspool3\\copies");
+             m.os.settings[L"lsBundle\\Copies\\Folder"] = L"C:\\Larkspool3\\Copies";
+         },
+         {L"c:\\larkspool3", L"c:\\larkspool3\\copies", L"c:\\larkspool7"}},
         {"the backup differs",
          [](Machine& m) { m.os.addOnTree[1].values.push_back(Sz(L"bob", L"B")); },
          {L"c:\\larkspool3", L"c:\\larkspool5", L"c:\\larkspool6", L"c:\\larkspool7"}},

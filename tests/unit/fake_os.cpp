@@ -302,12 +302,26 @@ std::uint64_t Os::FileLen(const std::wstring& path)
     return found->second.size();
 }
 
+namespace {
+
+constexpr wchar_t kInUse[] = L"The process cannot access the file because it is being used by another process.";
+
+} // namespace
+
 std::vector<std::uint8_t> Os::ReadFileBytes(const std::wstring& path)
 {
     Call(L"ReadFileBytes", path);
+    return Bytes(path);
+}
+
+std::vector<std::uint8_t> Os::Bytes(const std::wstring& path) const
+{
     auto found = files.find(Lower(path));
     if (found == files.end()) {
         throw platform::Failure(L"Opening the file", path, L"The system cannot find the file specified.");
+    }
+    if (locked.count(Lower(path)) != 0) {
+        throw platform::Failure(L"Opening the file", path, kInUse);
     }
     return {found->second.begin(), found->second.end()};
 }
@@ -342,6 +356,9 @@ std::wstring Os::ComputerName()
 void Os::RemoveFile(const std::wstring& path)
 {
     Call(L"RemoveFile", path);
+    if (locked.count(Lower(path)) != 0) {
+        throw platform::Failure(L"Deleting the file", path, kInUse);
+    }
     if (files.erase(Lower(path)) == 0) {
         throw platform::Failure(L"Deleting the file", path, L"The system cannot find the file specified.");
     }
@@ -401,6 +418,69 @@ std::vector<std::wstring> Os::ListFolders(const std::wstring& folder)
         }
     }
     return names;
+}
+
+// Real paths: "." and ".." resolved, then the links, from the longest.
+std::wstring Os::FinalPath(const std::wstring& path)
+{
+    Call(L"FinalPath", path);
+    std::vector<std::wstring> steps;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t end = std::min(path.find(L'\\', at), path.size());
+        const std::wstring step = Lower(path.substr(at, end - at));
+        if (step == L"..") {
+            if (steps.size() > 1) {
+                steps.pop_back();
+            }
+        } else if (!step.empty() && step != L".") {
+            steps.push_back(step);
+        }
+        at = end + 1;
+    }
+    std::wstring real;
+    for (const std::wstring& step : steps) {
+        real += (real.empty() ? L"" : L"\\") + step;
+        for (const auto& [from, to] : links) {
+            if (real == from) {
+                real = to;
+            }
+        }
+    }
+    if (real.size() == 2) {
+        real += L'\\'; // a drive's root
+    }
+    if (!FileExists(real) && !FolderExists(real)) {
+        throw platform::Failure(L"Opening", path, L"The system cannot find the file specified.");
+    }
+    return real;
+}
+
+std::vector<std::uint8_t> Os::ReadFileNoWriter(const std::wstring& path)
+{
+    Call(L"ReadFileNoWriter", path);
+    if (beingWritten.count(Lower(path)) != 0) {
+        throw platform::Failure(L"Opening the file", path, kInUse);
+    }
+    return Bytes(path);
+}
+
+std::vector<std::uint8_t> Os::ReadFileUnbuffered(const std::wstring& path)
+{
+    Call(L"ReadFileUnbuffered", path);
+    if (beingWritten.count(Lower(path)) != 0) {
+        throw platform::Failure(L"Opening the file", path, kInUse);
+    }
+    const std::vector<std::uint8_t> cached = Bytes(path);
+    std::string bytes(cached.begin(), cached.end());
+    if (onDevice) {
+        onDevice(Lower(path), bytes);
+    }
+    return {bytes.begin(), bytes.end()};
+}
+
+std::uint32_t Os::ProcessId()
+{
+    return processId;
 }
 
 void Os::Sleep(int milliseconds)

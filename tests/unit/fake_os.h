@@ -85,6 +85,15 @@ public:
     std::function<void()> onLockWait;
     // Exit code of the last process started; nothing while it runs.
     std::shared_ptr<std::optional<std::uint32_t>> lastExit;
+    // The copies elsewhere: paths the system resolves elsewhere, as junctions and short names do
+    // (lower case, from -> to); files another program writes now, letting others read them, and
+    // files it holds without sharing (as Wine's registry tool holds its export); what the device
+    // holds where it differs from what the cache gives, applied to what is read past the cache.
+    std::map<std::wstring, std::wstring> links;
+    std::set<std::wstring> beingWritten;
+    std::set<std::wstring> locked;
+    std::function<void(const std::wstring& path, std::string& bytes)> onDevice;
+    std::uint32_t processId = 4242;
 
     Os();
     std::wstring Setting() const; // the run count entry, or "<none>"
@@ -120,6 +129,10 @@ public:
     std::vector<std::wstring> ListFolders(const std::wstring& folder) override;
     std::unique_ptr<platform::ListLock> LockList(int milliseconds) override;
     std::wstring ProcessName() override;
+    std::wstring FinalPath(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileNoWriter(const std::wstring& path) override;
+    std::vector<std::uint8_t> ReadFileUnbuffered(const std::wstring& path) override;
+    std::uint32_t ProcessId() override;
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;
@@ -137,6 +150,8 @@ public:
 
 private:
     void Call(const std::wstring& name, const std::wstring& argument);
+    // A file's bytes, as any read finds them.
+    std::vector<std::uint8_t> Bytes(const std::wstring& path) const;
     // A change of the settings or the registry, where the program may be killed.
     void Change(const std::wstring& name, const std::wstring& argument);
 };

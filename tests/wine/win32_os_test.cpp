@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <memory>
 #include <regex>
 #include <stdexcept>
@@ -125,6 +127,66 @@ TEST(Win32Os, JobsTellTheirFailureAndCanBeLetGo)
     slow.reset();
     EXPECT_LT(::GetTickCount() - start, 100u);
     *release = true;
+}
+
+// A folder's real path, however it is spelt: letter case, "." and "..", a short 8.3 name; without
+// the system's \\?\ prefix. (Links are followed as well: Wine has no junctions of its own, the
+// end-to-end test makes one.)
+TEST(Win32Os, RealPathOfAFolder)
+{
+    Win32Os os;
+    const std::wstring base = TempFolder();
+    const std::wstring folder = base + L"\\Larkspool8\\Copies";
+    ::CreateDirectoryW((base + L"\\Larkspool8").c_str(), nullptr);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ::CreateDirectoryW((base + L"\\Other").c_str(), nullptr);
+    const std::wstring real = os.FinalPath(base) + L"\\Larkspool8\\Copies";
+    EXPECT_EQ(real.rfind(L"\\\\?\\", 0), std::wstring::npos);
+    EXPECT_EQ(real[1], L':');
+    wchar_t shortName[MAX_PATH];
+    ASSERT_NE(::GetShortPathNameW(folder.c_str(), shortName, MAX_PATH), 0u);
+    std::wstring upper = folder;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
+    for (const std::wstring& spelt :
+         {folder, upper, base + L"\\Other\\..\\.\\Larkspool8\\Copies", std::wstring(shortName)}) {
+        EXPECT_EQ(os.FinalPath(spelt), real) << std::string(spelt.begin(), spelt.end());
+    }
+    EXPECT_NE(std::wstring(shortName).find(L'~'), std::wstring::npos) << "a short name that differs";
+    try {
+        os.FinalPath(base + L"\\Missing");
+        FAIL() << "a missing folder has no real path";
+    } catch (const platform::Failure& failure) {
+        EXPECT_EQ(failure.subject(), base + L"\\Missing");
+    }
+}
+
+// The reads a copy takes its bytes and its read-back with: whole files of every length, the
+// unbuffered one in whole sectors; both refused while another program has the file open for
+// writing, as the registry tool has its export.
+TEST(Win32Os, ReadsWithoutWritersAndPastTheCache)
+{
+    Win32Os os;
+    const std::wstring folder = TempFolder();
+    for (const std::size_t length : {0u, 1u, 4095u, 4096u, 65537u, (1u << 20) + 3u}) {
+        const std::wstring file = folder + L"\\read" + std::to_wstring(length) + L".reg";
+        std::vector<std::uint8_t> bytes(length);
+        for (std::size_t i = 0; i < length; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(i * 7 + length);
+        }
+        ::DeleteFileW(file.c_str());
+        os.WriteFileFlushed(file, bytes);
+        EXPECT_EQ(os.ReadFileUnbuffered(file), bytes) << length;
+        EXPECT_EQ(os.ReadFileNoWriter(file), bytes) << length;
+        ::DeleteFileW(file.c_str());
+    }
+    const std::wstring file = folder + L"\\being written.reg";
+    const platform::win32::FileHandle writer(::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer);
+    EXPECT_THROW(os.ReadFileNoWriter(file), platform::Failure);
+    EXPECT_THROW(os.ReadFileUnbuffered(file), platform::Failure);
+    EXPECT_NO_THROW(os.ReadFileBytes(file)) << "an ordinary read shares with the writer";
+    EXPECT_NE(os.ProcessId(), 0u);
 }
 
 TEST(Win32Os, MeasuringDoesNotLockTheFile)
