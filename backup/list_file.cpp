@@ -3,6 +3,7 @@
 #include "backup/backup_paths.h"
 #include "backup/compare.h"
 
+#include <algorithm>
 #include <set>
 
 namespace backup {
@@ -45,15 +46,24 @@ bool InsideAddOnKey(std::wstring_view path)
 
 std::optional<std::wstring> NotABackupOfTheList(const RegFile& file)
 {
-    bool writesTheList = false;
-    for (const platform::RegistryKey& key : file.keys) {
-        if (!InsideAddOnKey(key.path)) {
-            return Line(key.line) + (key.deleted ? L"deletes " : L"writes ") + key.path;
-        }
-        writesTheList = writesTheList || !key.deleted;
-    }
-    if (!writesTheList) {
+    // The list a file stands for keeps what a deletion would take from it, so any deletion, even
+    // inside the add-on's key, makes the file no backup; the program never writes one itself.
+    if (file.keys.empty()) {
         return L"it writes nothing of that key";
+    }
+    for (const platform::RegistryKey& key : file.keys) {
+        if (key.deleted) {
+            return Line(key.line) + L"deletes " + key.path;
+        }
+        if (!InsideAddOnKey(key.path)) {
+            return Line(key.line) + L"writes " + key.path;
+        }
+        const auto deleted = std::find_if(key.values.begin(), key.values.end(),
+                                          [](const platform::RegistryValue& value) { return value.deleted; });
+        if (deleted != key.values.end()) {
+            const std::wstring name = deleted->name.empty() ? L"(Default)" : L"\"" + deleted->name + L"\"";
+            return Line(deleted->line) + L"deletes the value " + name + L" of " + key.path;
+        }
     }
     return std::nullopt;
 }

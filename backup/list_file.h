@@ -14,9 +14,10 @@ namespace backup {
 // "." or "..", which the registry would resolve elsewhere.
 bool InsideAddOnKey(std::wstring_view path);
 
-// Why the file is no backup of the list: the first line that writes or deletes a key outside the
-// add-on's key ("line 3 writes HKEY_CURRENT_USER\Software\Classes\.bmp"), or that it writes
-// nothing of that key. Nothing for a backup of the list.
+// Why the file is no backup of the list: the first line that deletes a key or a value anywhere
+// ("line 4 deletes the value "a" of <key>") or writes a key outside the add-on's key ("line 3
+// writes HKEY_CURRENT_USER\Software\Classes\.bmp"), or that it writes nothing of that key.
+// Nothing for a backup of the list: then importing it leaves ListOf(file).
 std::optional<std::wstring> NotABackupOfTheList(const RegFile& file);
 
 // The key tree that importing a backup of the list leaves: its sections, each after the keys it

@@ -3,8 +3,8 @@
 // read line by line; every step is one pass, so any input takes linear time.
 #include "backup/reg_file.h"
 
-#include <algorithm>
-#include <array>
+#include "platform/os.h"
+
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -15,21 +15,9 @@ namespace {
 constexpr std::u32string_view kVersion5Header = U"Windows Registry Editor Version 5.00";
 constexpr std::u32string_view kRegedit4Header = U"REGEDIT4";
 
-// 0x80-0x9F of Windows-1252; its five unassigned bytes stay the C1 controls of the same number.
-constexpr std::array<char32_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 [[noreturn]] void Fail(int line, std::wstring reason)
 {
     throw RegFileError(line, std::move(reason));
-}
-
-char32_t FromCp1252(std::uint8_t byte)
-{
-    return byte >= 0x80 && byte <= 0x9F ? kCp1252High[byte - 0x80] : byte;
 }
 
 bool IsSurrogate(char32_t c)
@@ -48,6 +36,23 @@ void AppendWide(std::wstring& out, char32_t c)
         }
     }
     out.push_back(static_cast<wchar_t>(c));
+}
+
+// Wide text as code points; on Windows a UTF-16 pair becomes one.
+std::u32string CodePoints(std::wstring_view text)
+{
+    std::u32string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<char32_t>(text[i]);
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00);
+            }
+        }
+        out.push_back(c);
+    }
+    return out;
 }
 
 void AppendUtf16Le(std::vector<std::uint8_t>& out, char32_t c)
@@ -126,8 +131,9 @@ std::u32string DecodeUtf8(std::span<const std::uint8_t> bytes)
     return text;
 }
 
-// A file without a byte-order mark is 8-bit text in the Windows code page of Western Europe,
-// which is how the registry editor reads such files there.
+// A file without a byte-order mark is 8-bit text in the system's ANSI code page, as the registry
+// tool reads it. The whole file is decoded before it is read: in a double-byte code page (932) the
+// second byte of a character may be a backslash, '[' or ']'.
 std::u32string Decode(std::span<const std::uint8_t> bytes)
 {
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
@@ -136,9 +142,7 @@ std::u32string Decode(std::span<const std::uint8_t> bytes)
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         return DecodeUtf8(bytes.subspan(3));
     }
-    std::u32string text(bytes.size(), U'\0');
-    std::transform(bytes.begin(), bytes.end(), text.begin(), FromCp1252);
-    return text;
+    return CodePoints(platform::DecodeAnsi(bytes));
 }
 
 // LF ends a line, with a CR just before it; a final LF starts no further line.
@@ -473,8 +477,8 @@ private:
     {
         std::vector<std::uint8_t> wide;
         wide.reserve(narrow.size() * 2);
-        for (const std::uint8_t byte : narrow) {
-            AppendUtf16Le(wide, FromCp1252(byte));
+        for (const char32_t c : CodePoints(platform::DecodeAnsi(narrow))) {
+            AppendUtf16Le(wide, c);
         }
         return wide;
     }

@@ -1,6 +1,7 @@
 // Reads the registration files that the registry tool and the registry editor write:
 // "Windows Registry Editor Version 5.00" (UTF-16 LE with a byte-order mark) and "REGEDIT4"
-// (8-bit). Knows no window and no Win32: it works on the file's bytes.
+// (8-bit, in the system's ANSI code page). Knows no window and no Win32: it works on the file's
+// bytes, and platform/ decodes 8-bit text.
 #pragma once
 
 #include "platform/registry_tree.h"

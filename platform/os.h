@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ std::wstring FailureText(const std::exception& error);
 
 // The message that tells the user of a failure that ends the program.
 std::wstring StopMessage(const std::exception& error);
+
+// 8-bit text in the system's ANSI code page, as the registry tool reads a registration file
+// without a byte-order mark; under Wine the code page follows the locale (LC_ALL, LANG). A byte
+// the code page has no character for becomes what the system makes of it. Safe to call from a
+// job's thread.
+std::wstring DecodeAnsi(std::span<const std::uint8_t> bytes);
 
 // The platform's window handle value, as a window's hWnd reports it.
 using WindowHandle = std::intptr_t;

@@ -8,7 +8,9 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" # no Mono or Geck
 
 # Debian packages the build and the tests need.
 PACKAGES=(cmake g++ make googletest g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine
-          xvfb openbox xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng bc python3)
+          xvfb openbox xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng bc python3 locales)
+# Locales that tests run Wine in: Wine takes the ANSI code page from the locale (1251, 932).
+LOCALES=(ru_RU.UTF-8 ja_JP.UTF-8)
 
 install_missing() {
     local missing=()
@@ -21,6 +23,23 @@ install_missing() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Generates the LOCALES the system does not have yet (install_missing brings the locales package).
+install_locales() {
+    local missing=() locale
+    for locale in "${LOCALES[@]}"; do
+        locale -a 2>/dev/null | grep -qixF "${locale%.UTF-8}.utf8" || missing+=("$locale")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Generating locales: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    for locale in "${missing[@]}"; do
+        grep -qxF "$locale UTF-8" /etc/locale.gen 2>/dev/null ||
+            echo "$locale UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    done
+    "${sudo[@]}" locale-gen >/dev/null
 }
 
 build_windows() {

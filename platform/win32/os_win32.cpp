@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <cwchar>
 #include <exception>
@@ -804,3 +805,28 @@ void Win32Os::End(int exitCode)
 }
 
 } // namespace platform::win32
+
+namespace platform {
+
+std::wstring DecodeAnsi(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty()) {
+        return {}; // the system refuses to convert nothing
+    }
+    if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+        throw Failure(L"Decoding", L"8-bit text", L"It is longer than 2 GB.");
+    }
+    const auto* narrow = reinterpret_cast<const char*>(bytes.data());
+    const int length = static_cast<int>(bytes.size());
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, narrow, length, nullptr, 0);
+    if (size == 0) {
+        win32::ThrowLastError(L"Decoding", L"8-bit text");
+    }
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    if (::MultiByteToWideChar(CP_ACP, 0, narrow, length, text.data(), size) != size) {
+        win32::ThrowLastError(L"Decoding", L"8-bit text");
+    }
+    return text;
+}
+
+} // namespace platform

@@ -303,11 +303,36 @@ TEST(CommandLine, CheckOfAFile)
          app::kExitUnreadable,
          {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 9 writes "
           L"HKEY_CURRENT_USER\\Software\\Zephrix"}},
+        {"nothing",
+         "REGEDIT4\r\n\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: it writes nothing of that key"}},
+        // Importing it would leave a list without what it deletes, whatever the key holds now.
         {"only deletions",
          "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Old]\r\n",
          [](auto&) {},
          app::kExitUnreadable,
-         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: it writes nothing of that key"}},
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 3 deletes "
+          L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\Old"}},
+        {"the list, then one of its keys deleted",
+         kBackup + "[-HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 9 deletes "
+          L"HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames"}},
+        {"the list, then one of its values deleted",
+         kBackup + "[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames]\r\n\"alice@example.org\"=-\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 10 deletes the value "
+          L"\"alice@example.org\" of HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2\\CustomNames"}},
+        {"the default value deleted",
+         "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2]\r\n\"Version\"=\"2.0\"\r\n@=-\r\n",
+         [](auto&) {},
+         app::kExitUnreadable,
+         {L"C:\\b.reg: not a backup of HKCU\\Software\\Zephrix\\Wrenlet2: line 5 deletes the value "
+          L"(Default) of HKEY_CURRENT_USER\\Software\\Zephrix\\Wrenlet2"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,8 +1,10 @@
 #include "fake_os.h"
 
 #include <algorithm>
+#include <array>
 #include <cwctype>
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 namespace fake {
@@ -726,4 +728,74 @@ int Runtime::Run(platform::Form& startup)
     return 0;
 }
 
+namespace {
+
+unsigned gAnsiCodePage = 1252;
+
+// 0x80-0x9F of 1252; its five unassigned bytes stay the C1 controls of the same number, as the
+// system decodes them.
+constexpr std::array<char32_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// 0x80-0xBF of 1251 (0x98 unassigned); 0xC0-0xFF are U+0410-U+044F in order.
+constexpr std::array<char32_t, 64> kCp1251High = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+// Double-byte characters of 932; their second byte may be a backslash (0x5C).
+const std::map<unsigned, wchar_t> kCp932Pairs = {
+    {0x835C, L'\u30BD'}, {0x8374, L'\u30D5'}, {0x8367, L'\u30C8'}, {0x955C, L'\u8868'}, {0x8EA6, L'\u793A'},
+};
+constexpr wchar_t kCp932Default = L'\u30FB';
+
+bool Cp932Lead(std::uint8_t byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+} // namespace
+
+AnsiCodePage::AnsiCodePage(unsigned codePage) : before_(gAnsiCodePage)
+{
+    if (codePage != 1252 && codePage != 1251 && codePage != 932) {
+        throw std::invalid_argument("the fake knows code pages 1252, 1251 and 932");
+    }
+    gAnsiCodePage = codePage;
+}
+
+AnsiCodePage::~AnsiCodePage()
+{
+    gAnsiCodePage = before_;
+}
+
 } // namespace fake
+
+std::wstring platform::DecodeAnsi(std::span<const std::uint8_t> bytes)
+{
+    std::wstring text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t byte = bytes[i];
+        if (byte < 0x80) {
+            text.push_back(static_cast<wchar_t>(byte));
+        } else if (fake::gAnsiCodePage == 1252) {
+            text.push_back(static_cast<wchar_t>(byte <= 0x9F ? fake::kCp1252High[byte - 0x80] : byte));
+        } else if (fake::gAnsiCodePage == 1251) {
+            text.push_back(static_cast<wchar_t>(byte <= 0xBF ? fake::kCp1251High[byte - 0x80] : 0x0410 + byte - 0xC0));
+        } else if (byte >= 0xA1 && byte <= 0xDF) { // 932: the half-width katakana
+            text.push_back(static_cast<wchar_t>(0xFF61 + byte - 0xA1));
+        } else if (fake::Cp932Lead(byte) && i + 1 < bytes.size()) {
+            const auto found = fake::kCp932Pairs.find(byte * 0x100U + bytes[++i]);
+            text.push_back(found == fake::kCp932Pairs.end() ? fake::kCp932Default : found->second);
+        } else {
+            text.push_back(fake::kCp932Default);
+        }
+    }
+    return text;
+}

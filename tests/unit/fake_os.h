@@ -179,4 +179,17 @@ public:
 
 std::wstring Lower(std::wstring text);
 
+// The ANSI code page that platform::DecodeAnsi acts as while this lives: 1252 without one, 1251, or
+// 932 with only the double-byte characters the tests use.
+class AnsiCodePage {
+public:
+    explicit AnsiCodePage(unsigned codePage);
+    ~AnsiCodePage();
+    AnsiCodePage(const AnsiCodePage&) = delete;
+    AnsiCodePage& operator=(const AnsiCodePage&) = delete;
+
+private:
+    unsigned before_;
+};
+
 } // namespace fake

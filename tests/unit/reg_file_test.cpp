@@ -1,4 +1,5 @@
 #include "backup/reg_file.h"
+#include "fake_os.h"
 
 #include <gtest/gtest.h>
 
@@ -287,25 +288,63 @@ TEST(RegFileValues, SurrogatePairInTheFileIsOneCharacter)
     EXPECT_EQ(value.name, L"\U0001F600");
 }
 
-TEST(RegFileRegedit4, DecodesWindows1252)
+// 8-bit text is the system's ANSI code page wherever it stands: in a key, a name, a string and
+// the text of hex(2).
+TEST(RegFileRegedit4, DecodesTheSystemsCodePage)
 {
     struct Case {
-        std::uint8_t byte;
-        wchar_t character;
+        unsigned codePage;
+        std::string bytes;
+        std::wstring text;
     };
-    // The defined and the five undefined bytes of 0x80-0x9F, and the Latin-1 range around them.
+    // Of 1252, the defined and the five undefined bytes of 0x80-0x9F, and the Latin-1 range around
+    // them; in 932, a second byte may be a backslash.
     const Case cases[] = {
-        {0x41, L'A'},      {0x7F, L'\x7F'},   {0x80, L'\u20AC'}, {0x81, L'\x81'},   {0x82, L'\u201A'},
-        {0x8A, L'\u0160'}, {0x8C, L'\u0152'}, {0x8D, L'\x8D'},   {0x8E, L'\u017D'}, {0x8F, L'\x8F'},
-        {0x90, L'\x90'},   {0x91, L'\u2018'}, {0x96, L'\u2013'}, {0x99, L'\u2122'}, {0x9D, L'\x9D'},
-        {0x9E, L'\u017E'}, {0x9F, L'\u0178'}, {0xA0, L'\xA0'},   {0xE9, L'\xE9'},   {0xFF, L'\xFF'},
+        {1252, "\x41", L"A"},
+        {1252, "\x7F", L"\x7F"},
+        {1252, "\x80", L"\u20AC"},
+        {1252, "\x81", L"\x81"},
+        {1252, "\x82", L"\u201A"},
+        {1252, "\x8A", L"\u0160"},
+        {1252, "\x8C", L"\u0152"},
+        {1252, "\x8D", L"\x8D"},
+        {1252, "\x8E", L"\u017D"},
+        {1252, "\x8F", L"\x8F"},
+        {1252, "\x90", L"\x90"},
+        {1252, "\x91", L"\u2018"},
+        {1252, "\x96", L"\u2013"},
+        {1252, "\x99", L"\u2122"},
+        {1252, "\x9D", L"\x9D"},
+        {1252, "\x9E", L"\u017E"},
+        {1252, "\x9F", L"\u0178"},
+        {1252, "\xA0", L"\xA0"},
+        {1252, "\xE9", L"\xE9"},
+        {1252, "\xFF", L"\xFF"},
+        {1251, "\xC8\xEC\xFF", L"\u0418\u043C\u044F"},
+        {1251, "\xA8\xB8", L"\u0401\u0451"},
+        {1251, "\x88", L"\u20AC"},
+        {1251, "\xE9", L"\u0439"},
+        {932, "\x83\x5C\x83\x74\x83\x67", L"\u30BD\u30D5\u30C8"},
+        {932, "\x95\x5C", L"\u8868"},
+        {932, "\xB1", L"\uFF71"},
     };
     for (const Case& c : cases) {
-        Bytes bytes = Raw("REGEDIT4\r\n\r\n[K]\r\n\"");
-        bytes.push_back(c.byte);
-        const Bytes tail = Raw("\"=\"x\"\r\n");
-        bytes.insert(bytes.end(), tail.begin(), tail.end());
-        EXPECT_EQ(OnlyValue(ReadRegFile(bytes)).name, std::wstring(1, c.character)) << int{c.byte};
+        const fake::AnsiCodePage codePage(c.codePage);
+        std::string hex;
+        for (const char byte : c.bytes) {
+            constexpr std::string_view digits = "0123456789abcdef";
+            const auto value = static_cast<unsigned char>(byte);
+            hex += {digits[value >> 4], digits[value & 0xF], ','};
+        }
+        const RegFile file = ReadRegFile(Raw("REGEDIT4\r\n\r\n[K\\" + c.bytes + "]\r\n\"" + c.bytes + "\"=\"" +
+                                             c.bytes + "\"\r\n\"e\"=hex(2):" + hex + "00\r\n"));
+        const std::string label = std::to_string(c.codePage) + " " + Label(c.text);
+        ASSERT_EQ(file.keys.size(), 1U) << label;
+        EXPECT_EQ(file.keys[0].path, L"K\\" + c.text) << label;
+        ASSERT_EQ(file.keys[0].values.size(), 2U) << label;
+        EXPECT_EQ(file.keys[0].values[0].name, c.text) << label;
+        EXPECT_EQ(file.keys[0].values[0].data, Sz(c.text)) << label;
+        EXPECT_EQ(file.keys[0].values[1].data, Sz(c.text)) << label;
     }
 }
 

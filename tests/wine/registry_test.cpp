@@ -12,7 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <map>
+#include <string>
 #include <thread>
 
 namespace {
@@ -125,6 +128,59 @@ TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
                   L"0 " + kFullKey + L"\\CustomNames new@example.org\n" +                  // added
                   L"1 " + kFullKey + L"\\CustomNames\\Deep\\Deeper friend@example.org\n"); // removed
     ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(file.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+}
+
+// A REGEDIT4 file written on another computer is 8-bit text in that system's ANSI code page, read
+// here as the registry tool imports it. ctest runs this again with Wine in code pages 1251 and 932
+// (Wine takes the code page from LC_ALL), naming the one expected in LARKSPOOL_ANSI_CODE_PAGE.
+TEST(Registry, EightBitFileReadsAsTheRegistryToolImportsIt)
+{
+    if (const char* expected = std::getenv("LARKSPOOL_ANSI_CODE_PAGE")) {
+        ASSERT_EQ(std::to_string(::GetACP()), expected) << "Wine did not take the code page from LC_ALL";
+    }
+    struct Case {
+        UINT codePage;
+        std::string name; // of a key and of a value in it
+        std::string data;
+        std::wstring wideName;
+        std::wstring wideData;
+    };
+    // In 932 the second byte of a character may be a backslash.
+    const Case cases[] = {
+        {1252, "Caf\xE9 \x80", "Zo\xEB", L"Café €", L"Zoë"},
+        {1251, "\xC8\xEC\xFF", "\xC6\xE4\xE0\xED", L"Имя", L"Ждан"},
+        {932, "\x83\x5C\x83\x74\x83\x67", "\x95\x5C\x8E\xA6", L"ソフト", L"表示"},
+    };
+    const auto c = std::find_if(std::begin(cases), std::end(cases),
+                                [](const Case& candidate) { return candidate.codePage == ::GetACP(); });
+    ASSERT_NE(c, std::end(cases)) << "no case for code page " << ::GetACP();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
+    const std::string text = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\LarkSpoolTest\\Tree]\r\n\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\LarkSpoolTest\\Tree\\" +
+                             c->name + "]\r\n\"" + c->name + "\"=\"" + c->data + "\"\r\n";
+    Win32Os os;
+    const std::wstring file = os.SystemPath().substr(0, 3) + L"larkspool-ansi-test.reg";
+    ::DeleteFileW(file.c_str());
+    os.WriteFileFlushed(file, std::vector<std::uint8_t>(text.begin(), text.end()));
+    auto tool = os.Shell(backup::QuoteArgument(backup::JoinPath(os.SystemPath(), L"reg.exe")) + L" IMPORT " +
+                             backup::QuoteArgument(file),
+                         platform::vbMinimizedFocus);
+    ASSERT_EQ(Wait(*tool), 0u);
+
+    const backup::RegFile read = backup::ReadRegFile(os.ReadFileBytes(file));
+    ASSERT_EQ(read.keys.size(), 2u);
+    EXPECT_EQ(read.keys[1].path, kFullKey + L"\\" + c->wideName);
+    ASSERT_EQ(read.keys[1].values.size(), 1u);
+    EXPECT_EQ(read.keys[1].values[0].name, c->wideName);
+    const std::wstring data = c->wideData + L'\0';
+    EXPECT_EQ(read.keys[1].values[0].data,
+              std::vector<std::uint8_t>(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                        reinterpret_cast<const std::uint8_t*>(data.data() + data.size())));
+    const std::optional<platform::RegistryTree> imported = os.ReadRegistryTree(kFullKey);
+    ASSERT_TRUE(imported);
+    EXPECT_EQ(Describe(backup::CompareTrees(read.keys, *imported)), L"");
     ::DeleteFileW(file.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\LarkSpoolTest");
 }
