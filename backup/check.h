@@ -12,14 +12,15 @@
 namespace backup {
 
 struct CheckResult {
-    // NotABackup: a registration file that writes outside the add-on's key, or nothing of it.
+    // NotABackup: a registration file that writes outside the add-on's key, deletes, or writes
+    // nothing of it.
     enum class Outcome { Same, Differs, Unreadable, NotABackup };
     Outcome outcome = Outcome::Unreadable;
     std::size_t values = 0;              // in the file
     std::size_t keys = 0;                // in the file, with the keys its sections imply
     std::uint64_t bytes = 0;             // the length of the file as it was read
     std::vector<Difference> differences; // what changed since: from the file (before) to the key (after)
-    // Unreadable: "line 12: why", or the system's words. NotABackup: "line 3 writes <key>".
+    // Unreadable: "line 12: why", or the system's words. NotABackup: "line 3 writes <key>", "line 9 deletes <key>".
     std::wstring problem;
 };
 
