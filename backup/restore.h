@@ -189,13 +189,6 @@ private:
     std::unique_ptr<platform::Job> job_; // last: it writes plan_ and replaced_ until it has ended
 };
 
-// The whole restore, waiting at each step: for the command line and the tests. With `ask`, the
-// user is asked first; without, the command was the consent.
-RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
-                       const std::function<void(const std::wstring&)>& onStep = nullptr);
-RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
-                       const StartSafetyBackup& safetyBackup);
-
 // At every start: a restore that was cut off (a journal entry, or a key beside the add-on's key)
 // is finished or undone, once the list's lock is free (waiting at most `lockWait` ms): a restore
 // that another LarkSpool is running is never taken for one cut off. Nothing when there was none;

@@ -9,7 +9,6 @@ namespace backup {
 
 namespace {
 
-constexpr int kPollMilliseconds = 100;
 constexpr int kWaitStep = 50;
 constexpr std::chrono::milliseconds kPercentAfter{1000};
 
@@ -225,27 +224,6 @@ bool RestoreRun::Wait(int milliseconds)
         os_.Sleep(kWaitStep);
     }
     return true;
-}
-
-RestoreOutcome Restore(platform::Os& os, const RestorePlan& plan, const StartSafetyBackup& safetyBackup, bool ask,
-                       const std::function<void(const std::wstring&)>& onStep)
-{
-    RestoreRun run(
-        os, L"", [plan](platform::Os&) { return plan; }, safetyBackup, !ask, onStep);
-    while (run.Poll() != RestoreRun::State::Ended) {
-        if (run.state() == RestoreRun::State::Asking) {
-            run.Answer(os.Ask(run.question()));
-        } else {
-            os.Sleep(kPollMilliseconds);
-        }
-    }
-    return run.outcome();
-}
-
-RestoreOutcome Restore(platform::Os& os, const std::wstring& runNumber, const std::wstring& created,
-                       const StartSafetyBackup& safetyBackup)
-{
-    return Restore(os, PlanRestore(os, runNumber, created), safetyBackup, true);
 }
 
 } // namespace backup

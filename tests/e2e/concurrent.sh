@@ -6,6 +6,7 @@ source "$(dirname "$0")/lib.sh"
 
 wipe_backups
 set_counter 1
+larkspool /copies off
 fill_key 200 "Custom name"
 larkspool /backup
 equals "backup 1 checked" "0" "$CODE"

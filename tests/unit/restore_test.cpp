@@ -46,9 +46,20 @@ struct Restoring : ::testing::Test {
         safety = backup::StartBackup(os, L"C:\\windows\\system32\\reg.exe", L"9");
         return safety;
     }
+    // Backup 5 restored as the window does it: each question asked, polled until it has ended.
     backup::RestoreOutcome Restore()
     {
-        return backup::Restore(os, L"5", L"12-07-2026 3:04:05 PM", [this] { return SafetyBackup(); });
+        backup::RestoreRun run(
+            os, L"", [](platform::Os& system) { return backup::PlanRestore(system, L"5", L"12-07-2026 3:04:05 PM"); },
+            [this] { return SafetyBackup(); }, false);
+        while (run.Poll() != backup::RestoreRun::State::Ended) {
+            if (run.state() == backup::RestoreRun::State::Asking) {
+                run.Answer(os.Ask(run.question()));
+            } else {
+                os.Sleep(100);
+            }
+        }
+        return run.outcome();
     }
     bool KeyIs(const platform::RegistryTree& tree) const { return backup::CompareTrees(tree, os.addOnTree).empty(); }
     // Nothing of a restore is left: no journal, no key beside the add-on's key.
