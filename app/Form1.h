@@ -98,6 +98,7 @@ private:
     };
     struct Copy {
         std::wstring runNumber;
+        std::wstring checked; // "28 values checked"
         std::shared_ptr<CopyResult> result;
         std::unique_ptr<platform::Job> job;
         bool told = false;

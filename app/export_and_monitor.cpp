@@ -79,6 +79,7 @@ void Form1::CopyCheckedBackups()
             auto result = std::make_shared<CopyResult>();
             copies_.push_back(
                 {.runNumber = run->runNumber(),
+                 .checked = backup::CountOf(run->valuesChecked(), L"value", L"values") + L" checked",
                  .result = result,
                  .job = os.StartJob([&system = os, result, stop = copiesStop_, number = run->runNumber()] {
                      const std::optional<backup::CopyOutcome> outcome = backup::CopyBackup(system, number);
@@ -123,10 +124,17 @@ void Form1::CopyCheckedBackups()
             continue;
         }
         copy.told = true;
+        // The size caption tells the first export's check; a later export's check has only this line.
+        std::wstring caption;
+        if (copy.runNumber != startupRunNumber_) {
+            caption = L"Larkspool" + copy.runNumber + L".reg: " + copy.checked + (outcome ? L", " : L"");
+        }
         if (outcome) { // nothing when copies are off
+            caption += outcome->text;
+        }
+        if (!caption.empty()) {
             platform::Control& label3 = (*this)[L"Label3"];
-            label3.caption =
-                (copy.runNumber == startupRunNumber_ ? L"" : L"Larkspool" + copy.runNumber + L".reg: ") + outcome->text;
+            label3.caption = caption;
             label3.visible = true;
             Announce(L"Label3");
         }

@@ -88,9 +88,9 @@ counter() { # the stored run count, or <none>
 
 set_counter() {
     if [ "$1" == "<none>" ]; then
-        wine reg delete "$COUNTER_KEY" /f >/dev/null 2>&1
+        helper reg delete "$COUNTER_KEY" /f >/dev/null 2>&1
     else
-        wine reg add "$COUNTER_KEY" /v 1 /d "$1" /f >/dev/null 2>&1
+        helper reg add "$COUNTER_KEY" /v 1 /d "$1" /f >/dev/null 2>&1
     fi
 }
 
@@ -172,14 +172,16 @@ keep_screenshot() { # name: the last window's picture, kept as a test artefact
 }
 
 # The add-on's key with nine values in three keys: the backups of the tests hold these.
-seed_key() {
-    wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
-    wine reg add "$ADDON_KEY" /v Version /d "2.0" /f >/dev/null
-    for i in 1 2 3 4 5 6; do
-        wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
-    done
-    wine reg add "$ADDON_KEY\\CustomNames\\Groups" /v Choir /d "Carol;Dave" /f >/dev/null
-    wine reg add "$ADDON_KEY" /v Flags /t REG_DWORD /d 7 /f >/dev/null
+seed_key() { # one import: each Wine start is a chance for a busy machine to fail one
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' '[-HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2]' '' \
+        '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2]' '"Version"="2.0"' '"Flags"=dword:00000007' '' \
+        '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\CustomNames]' \
+        '"friend1@example.org"="Friend number 1"' '"friend2@example.org"="Friend number 2"' \
+        '"friend3@example.org"="Friend number 3"' '"friend4@example.org"="Friend number 4"' \
+        '"friend5@example.org"="Friend number 5"' '"friend6@example.org"="Friend number 6"' '' \
+        '[HKEY_CURRENT_USER\Software\Zephrix\Wrenlet2\CustomNames\Groups]' '"Choir"="Carol;Dave"' >"$DRIVE_C/seed.reg"
+    helper reg import 'C:\seed.reg' >/dev/null 2>&1
+    rm -f "$DRIVE_C/seed.reg"
 }
 dump_key() { wine reg query "$ADDON_KEY" /s 2>/dev/null | tr -d '\r' | grep REG_ | sed 's/^ *//' | sort; }
 wait_for_backup() { # path of the .reg file: waits until it exists and has stopped growing
@@ -249,5 +251,5 @@ for group in range(int(sys.argv[2])):
 with open(sys.argv[1], "w", encoding="utf-16", newline="\r\n") as f:
     f.write("\n".join(lines) + "\n")
 PY
-    wine reg import 'C:\names.reg' >/dev/null 2>&1
+    helper reg import 'C:\names.reg' >/dev/null 2>&1
 }

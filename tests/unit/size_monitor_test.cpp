@@ -171,6 +171,15 @@ TEST_F(Checked, BackupEqualToTheKeyIsCalledChecked)
 {
     Exported(kBackup);
     EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
+    EXPECT_FALSE(program[L"Label3"].visible);
+    // A later export's check, copies off: the size caption names the first file, this line the later one.
+    program.Export();
+    os.files[L"c:\\larkspool6\\larkspool6.reg"] = kBackup;
+    *os.lastExit = 0;
+    program.Tick();
+    program.Tick();
+    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool6.reg: 3 values checked");
+    EXPECT_TRUE(program[L"Label3"].visible);
 }
 
 // With copies on, the copy is told on a line of its own; one that fails leaves "checked" standing.
@@ -188,7 +197,7 @@ TEST_F(Checked, CopyIsToldBesideTheCheck)
     *os.lastExit = 0;
     program.Tick();
     program.Tick();
-    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool6.reg: copy kept");
+    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool6.reg: 3 values checked, copy kept");
     EXPECT_EQ(os.files.at(L"e:\\copies\\homepc\\larkspool6\\larkspool6.reg"), kBackup);
     EXPECT_EQ(label().caption, Size() + L" (3 values checked)");
 
@@ -203,7 +212,7 @@ TEST_F(Checked, CopyIsToldBesideTheCheck)
     EXPECT_TRUE(program[L"tmrCopy"].enabled);
     os.RunJobs();
     program.form->Fire(L"tmrCopy", L"Timer");
-    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool7.reg: copy kept");
+    EXPECT_EQ(program[L"Label3"].caption, L"Larkspool7.reg: 3 values checked, copy kept");
     EXPECT_FALSE(program[L"tmrCopy"].enabled);
 }
 
