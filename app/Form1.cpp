@@ -116,8 +116,13 @@ platform::Layout Form1::Layout()
                        cmdExport};
     layout.menus = {{.name = L"mnu1", .caption = L"", .parent = L"", .visible = false},
                     {.name = L"mn2", .caption = L"Open Containing Folder", .parent = L"mnu1", .visible = true},
-                    {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true}};
+                    {.name = L"mn3", .caption = L"Backups...", .parent = L"mnu1", .visible = true},
+                    // Alt+Space and the window's icon lead there too.
+                    {.name = L"mnuSystem", .caption = L"", .parent = L"", .visible = false},
+                    {.name = L"mnsBackups", .caption = L"&Backups...", .parent = L"mnuSystem", .visible = true},
+                    {.name = L"mnsAbout", .caption = L"&About LarkSpool", .parent = L"mnuSystem", .visible = true}};
     layout.contextMenu = L"mnu1";
+    layout.systemMenu = L"mnuSystem";
     layout.defaultCommand = L"cmdExport";
     return layout;
 }
@@ -143,6 +148,8 @@ Form1::Form1(platform::Os& system, platform::Runtime& forms) : Form(system, form
     }
     On(L"mn2_Click", [this](EventArgs&) { mn2_Click(); });
     On(L"mn3_Click", [this](EventArgs&) { mn3_Click(); });
+    On(L"mnsBackups_Click", [this](EventArgs&) { mn3_Click(); });
+    On(L"mnsAbout_Click", [this](EventArgs&) { cmdAbout_Click(); });
     On(L"Image1_Click", [this](EventArgs&) { Image1_Click(); });
     On(L"Timer1_Timer", [this](EventArgs&) { Timer1_Timer(); });
     On(L"tmrCopy_Timer", [this](EventArgs&) { CopyCheckedBackups(); });

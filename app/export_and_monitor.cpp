@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <atomic>
 
+namespace {
+// The Backups window opens from menus only; the first checked backup says where.
+constexpr wchar_t kBackupsHint[] = L"Right-click for your backups.";
+} // namespace
+
 void Form1::cmdExport_Click()
 {
     ExportAsClicked();
@@ -124,20 +129,18 @@ void Form1::CopyCheckedBackups()
             continue;
         }
         copy.told = true;
-        // The size caption tells the first export's check; a later export's check has only this line.
-        std::wstring caption;
+        // The copy's outcome is nothing when copies are off. The size caption tells the first
+        // export's check; a later export's check has only this line.
+        std::wstring caption = outcome ? outcome->text : L"";
         if (copy.runNumber != startupRunNumber_) {
-            caption = L"Larkspool" + copy.runNumber + L".reg: " + copy.checked + (outcome ? L", " : L"");
+            caption = L"Larkspool" + copy.runNumber + L".reg: " + copy.checked + (outcome ? L", " : L"") + caption;
+        } else if (!outcome || outcome->kept) { // a failed copy's line stays whole
+            caption += (caption.empty() ? L"" : L". ") + std::wstring(kBackupsHint);
         }
-        if (outcome) { // nothing when copies are off
-            caption += outcome->text;
-        }
-        if (!caption.empty()) {
-            platform::Control& label3 = (*this)[L"Label3"];
-            label3.caption = caption;
-            label3.visible = true;
-            Announce(L"Label3");
-        }
+        platform::Control& label3 = (*this)[L"Label3"];
+        label3.caption = caption;
+        label3.visible = true;
+        Announce(L"Label3");
     }
     (*this)[L"tmrCopy"].enabled = underWay;
 }

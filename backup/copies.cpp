@@ -364,14 +364,14 @@ std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)
         }
         const std::wstring copy = JoinPath(CopyFolder(os, copies, runNumber), BackupFileName(runNumber));
         if (!os.FileExists(copy)) {
-            return L"missing";
+            return kCopyMissing;
         }
         if (os.ReadFileBytes(copy) != os.ReadFileBytes(BackupFile(runNumber))) {
             return L"differs";
         }
-        return Copied(os, copies, runNumber) ? L"kept" : L"missing";
+        return Copied(os, copies, runNumber) ? L"kept" : kCopyMissing;
     } catch (const platform::Failure&) {
-        return L"missing"; // the copies folder cannot be read now (a stick unplugged)
+        return kCopyMissing; // the copies folder cannot be read now (a stick unplugged)
     }
 }
 

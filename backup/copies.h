@@ -76,6 +76,7 @@ std::vector<ListedBackup> ListCopiesOnly(platform::Os& os);
 // one computer, by their numbers; nothing when neither tells.
 std::optional<bool> MadeBefore(platform::Os& os, const ListedBackup& a, const ListedBackup& b);
 
+inline constexpr wchar_t kCopyMissing[] = L"missing";
 // The copy of backup n on C:: "kept", "missing" (also when its date stamp is) or "differs"; empty
 // while copies are off or when the backup has no file. Never throws a platform failure.
 std::wstring CopyState(platform::Os& os, const std::wstring& runNumber);

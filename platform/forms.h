@@ -86,6 +86,7 @@ struct Layout {
     std::vector<Control> controls;         // in the order the window creates them
     std::vector<MenuItem> menus;
     std::wstring contextMenu{}; // the hidden menu that Shift+F10 and the context-menu key open
+    std::wstring systemMenu{};  // a hidden menu whose items also stand in the window's system menu
     // The command label that has the keyboard when the form shows, and that Enter clicks where
     // the focused control takes no Enter itself; empty for none.
     std::wstring defaultCommand{};

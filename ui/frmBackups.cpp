@@ -98,6 +98,13 @@ platform::Layout frmBackups::Layout()
                        list,
                        text,
                        timer};
+    // The commands of the selected rows, where the pointer or the keyboard is.
+    layout.menus = {{.name = L"mnuRows", .caption = L"", .parent = L"", .visible = false},
+                    {.name = L"mnuCompare", .caption = L"&Compare", .parent = L"mnuRows", .visible = true},
+                    {.name = L"mnuRestore", .caption = L"&Restore", .parent = L"mnuRows", .visible = true},
+                    {.name = L"mnuDelete", .caption = L"&Delete", .parent = L"mnuRows", .visible = true},
+                    {.name = L"mnuOpenFolder", .caption = L"&Open Folder", .parent = L"mnuRows", .visible = true}};
+    layout.contextMenu = L"mnuRows";
     return layout;
 }
 
@@ -117,6 +124,10 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
+    On(L"mnuCompare_Click", [this](platform::EventArgs&) { cmdCompare_Click(); });
+    On(L"mnuRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
+    On(L"mnuDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
+    On(L"mnuOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
     // A file dropped on the window is restored as one picked with "Restore From File...".
     On(L"Form_DropFile", [this](const platform::EventArgs& args) {
         if (MayStartRestore()) {
@@ -154,10 +165,18 @@ void frmBackups::LetGoOfCatchUp()
 
 void frmBackups::Form_Load()
 {
-    catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
-    caughtUp_ = std::make_shared<CaughtUp>();
     ListBackups();
     ShowCopiesFolder();
+    CatchUp();
+}
+
+// Makes the copies that are missing. One catching up at a time: a copy is never written by two.
+void frmBackups::CatchUp()
+{
+    LetGoOfCatchUp();
+    catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
+    caughtUp_ = std::make_shared<CaughtUp>();
+    (*this)[L"tmrWork"].enabled = true;
     std::vector<std::wstring> numbers;
     for (const backup::ListedBackup& listed : backups_) {
         if (!listed.number.empty()) {
@@ -191,6 +210,7 @@ void frmBackups::cmdCopies_Click()
     const std::wstring current = backup::CopiesFolder(os);
     if (!current.empty() && !os.Ask(L"Copies of the backups go to " + current + L".\n\nChoose another folder?")) {
         if (os.Ask(L"Stop keeping copies of the backups in " + current + L"?")) {
+            LetGoOfCatchUp();
             backup::SetCopiesFolder(os, L"");
             ListBackups();
             ShowCopiesFolder();
@@ -214,6 +234,7 @@ void frmBackups::cmdCopies_Click()
     }
     if (folder) { // its copies, of this computer and of others, become rows
         ListBackups();
+        CatchUp();
     }
     ShowCopiesFolder();
 }
@@ -242,6 +263,9 @@ void frmBackups::Form_KeyDown(const platform::EventArgs& args)
         cmdClose_Click();
     } else if (args.keyCode == platform::vbKeyF5) {
         ListBackups();
+        if (caughtUp_->done) {
+            CatchUp();
+        }
     } else if (args.keyCode == platform::vbKeyDelete) {
         cmdDelete_Click();
     }
@@ -334,7 +358,7 @@ void frmBackups::ShowDetails()
     while (detailsShown_ < details_->rows.size() && details_->rows[detailsShown_]) {
         const backup::BackupDetails& read = details_->rows[detailsShown_]->read;
         std::vector<std::wstring>& row = list.rows[detailsShown_];
-        row[kCopy] = details_->rows[detailsShown_]->copy;
+        row[kCopy] = CopyShown(details_->rows[detailsShown_]->copy);
         row[kCreated] = read.created;
         row[kSize] = read.size ? backup::FormatKilobytes(*read.size, os.DecimalSeparator()) + L" kb" : L"";
         row[kValues] = read.size ? std::to_wstring(read.values) : L"";
@@ -443,13 +467,25 @@ void frmBackups::ShowComparison()
 }
 
 // After the rows are filled, so that no state read before the catching up ended overwrites it.
+std::wstring frmBackups::CopyShown(const std::wstring& state) const
+{
+    return state == backup::kCopyMissing && !caughtUp_->done ? L"copying" : state;
+}
+
 void frmBackups::ShowCaughtUp()
 {
+    Control& list = (*this)[L"lstBackups"];
     const std::lock_guard<std::mutex> guard(caughtUp_->lock);
     if (!caughtUp_->states) {
+        if (caughtUp_->done) { // nothing was copied: what was on its way is missing still
+            for (auto& row : list.rows) {
+                if (row[kCopy] == L"copying") {
+                    row[kCopy] = backup::kCopyMissing;
+                }
+            }
+        }
         return;
     }
-    Control& list = (*this)[L"lstBackups"];
     for (const auto& [number, state] : *caughtUp_->states) {
         for (std::size_t row = 0; row < backups_.size() && row < list.rows.size(); ++row) {
             if (backups_[row].number == number) {

@@ -76,6 +76,9 @@ private:
     void EndRestore();
     // Stops the catching up of copies and lets it go: the window is closing.
     void LetGoOfCatchUp();
+    void CatchUp();
+    // A copy's state as its row shows it: one still missing while the catching up runs is on its way.
+    std::wstring CopyShown(const std::wstring& state) const;
 
     backup::StartSafetyBackup safetyBackup_;
     std::vector<backup::ListedBackup> backups_; // of the rows: C: newest first, then the copies

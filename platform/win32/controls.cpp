@@ -204,7 +204,9 @@ void FormWindow::PlaceChildren()
             const RECT rect = PixelRect(controls[i]);
             ::SetWindowPos(children_[i], nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
-            ::SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+            const bool names = controls[i].kind == ControlKind::ListView || controls[i].kind == ControlKind::TextBox;
+            ::SendMessageW(children_[i], WM_SETFONT, reinterpret_cast<WPARAM>((names ? namesFont_ : font_).get()),
+                           TRUE);
             if (controls[i].kind == ControlKind::ListView) {
                 for (std::size_t column = 0; column < controls[i].columns.size(); ++column) {
                     ::SendMessageW(children_[i], LVM_SETCOLUMNWIDTH, column, Pixels(controls[i].columns[column].width));
@@ -484,6 +486,12 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
             }
         } else if (message == WM_CONTEXTMENU && lParam == -1 && !form.layout().contextMenu.empty()) {
             ContextMenuAtFocus(); // the form's menu, also where a control has its own
+            return 0;
+        } else if (message == WM_CONTEXTMENU && control.kind == ControlKind::ListView &&
+                   !form.layout().contextMenu.empty()) {
+            // A list selects the row under the pointer before it asks for its menu.
+            runtime_.PopupMenuAt(*this, form.layout().contextMenu,
+                                 POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
             return 0;
         } else if (message == WM_SETCURSOR && control.crossCursor) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_CROSS));

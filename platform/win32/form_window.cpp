@@ -41,7 +41,7 @@ void Remember(Control& shown, Control& now, bool captionChanged)
 
 } // namespace
 
-FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance)
+FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance, HWND owner)
     : form(shownForm), runtime_(runtime), instance_(instance), shown_(shownForm.layout().controls)
 {
     const bool tool = form.layout().frame == Frame::SizableToolWindow;
@@ -49,13 +49,14 @@ FormWindow::FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instanc
     const DWORD exStyle = tool ? WS_EX_TOOLWINDOW : 0;
     // Proc takes the window into window_ as it is created.
     if (::CreateWindowExW(exStyle, kWindowClass, form.layout().caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                          100, 100, nullptr, nullptr, instance, this) == nullptr) {
+                          100, 100, owner, nullptr, instance, this) == nullptr) {
         ThrowLastError(L"Creating the window", form.layout().name);
     }
     shownCaption_ = form.layout().caption;
     dpi_ = ::GetDpiForWindow(hwnd());
     client_ = ClientPixels();
     font_ = CreateFont();
+    namesFont_ = CreateNamesFont();
     SetIcons();
     OnColorsChanged();
     CreateChildren(instance);
@@ -107,6 +108,25 @@ Font FormWindow::CreateFont() const
     return font;
 }
 
+// Names come in every script: they are shown in the system's message font; the dialog font stays
+// with the layouts' own texts.
+Font FormWindow::CreateNamesFont() const
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_)) {
+        ThrowLastError(L"Reading the message font for", form.layout().name);
+    }
+    const std::wstring& face = runtime_.NamesFace(metrics.lfMessageFont);
+    face.copy(metrics.lfMessageFont.lfFaceName, LF_FACESIZE - 1);
+    metrics.lfMessageFont.lfFaceName[std::min<std::size_t>(face.size(), LF_FACESIZE - 1)] = L'\0';
+    Font font(::CreateFontIndirectW(&metrics.lfMessageFont));
+    if (!font) {
+        ThrowLastError(L"Creating the font for", form.layout().name);
+    }
+    return font;
+}
+
 // Not shared: drawn for this size, and destroyed by the window that uses it.
 Icon FormWindow::LoadIcon(int width, int height) const
 {
@@ -140,6 +160,15 @@ void FormWindow::CreateMenus()
         menuCommands_.push_back(item.name);
         if (!::AppendMenuW(menus_.at(item.parent).get(), MF_STRING, command, item.caption.c_str())) {
             ThrowLastError(L"Creating the menu item", item.name);
+        }
+        if (!form.layout().systemMenu.empty() && item.parent == form.layout().systemMenu) {
+            const HMENU system = ::GetSystemMenu(hwnd(), FALSE);
+            const UINT systemCommand = kSystemCommandStep * static_cast<UINT>(systemCommands_.size() + 1);
+            if ((systemCommands_.empty() && !::AppendMenuW(system, MF_SEPARATOR, 0, nullptr)) ||
+                !::AppendMenuW(system, MF_STRING, systemCommand, item.caption.c_str())) {
+                ThrowLastError(L"Creating the system menu item", item.name);
+            }
+            systemCommands_.push_back(item.name);
         }
     }
 }
@@ -397,8 +426,10 @@ void FormWindow::OnDpiChanged(UINT dpi, const RECT& suggested)
     dpi_ = dpi;
     // The controls use the old font until they are given the new one.
     Font old = std::exchange(font_, CreateFont());
+    Font oldNames = std::exchange(namesFont_, CreateNamesFont());
     PlaceChildren();
     old.reset();
+    oldNames.reset();
     SetIcons();
     UpdateToolRects();
     ::SetWindowPos(hwnd(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
@@ -624,6 +655,14 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         break;
+    case WM_SYSCOMMAND: {
+        const std::size_t item = (wParam & 0xFFF0) / kSystemCommandStep;
+        if (item >= 1 && item <= systemCommands_.size()) {
+            Dispatch(systemCommands_[item - 1], L"Click");
+            return 0;
+        }
+        break;
+    }
     case WM_COMMAND: {
         const UINT id = LOWORD(wParam);
         if (lParam == 0 && HIWORD(wParam) == 0 && id >= kFirstMenuCommand &&

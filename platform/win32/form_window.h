@@ -17,6 +17,8 @@ inline constexpr wchar_t kWindowClass[] = L"LarkSpoolForm";
 inline constexpr int kIconResource = 1;
 inline constexpr UINT kFirstChildId = 100;
 inline constexpr UINT kFirstMenuCommand = 1000;
+// The system keeps the low four bits of a system menu command for itself.
+inline constexpr UINT kSystemCommandStep = 16;
 inline constexpr int kTwipsPerInch = 1440;
 
 inline COLORREF Resolve(Color color)
@@ -60,7 +62,8 @@ private:
 // One loaded form's window. Handlers change the form's data; Sync brings the window up to date.
 class FormWindow {
 public:
-    FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance);
+    // A window with an owner stays above it, and the owner is active again when it closes.
+    FormWindow(Win32Runtime& runtime, Form& shownForm, HINSTANCE instance, HWND owner);
     ~FormWindow();
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;
@@ -106,6 +109,7 @@ private:
     SIZE ClientPixels() const { return {Pixels(form.layout().clientWidth), Pixels(form.layout().clientHeight)}; }
     SIZE OuterPixels() const;
     Font CreateFont() const;
+    Font CreateNamesFont() const;
     Icon LoadIcon(int width, int height) const;
     void SetIcons();
     void CreateChildren(HINSTANCE instance);
@@ -150,6 +154,7 @@ private:
     HINSTANCE instance_;
     UINT dpi_ = 96;
     Font font_;
+    Font namesFont_; // for the controls that show names: lists and text boxes
     Icon bigIcon_;
     Icon smallIcon_;
     std::vector<HWND> children_; // by control; null for windowless controls
@@ -160,7 +165,8 @@ private:
     std::deque<std::wstring> toolTipTexts_;
     Window toolTip_;
     std::map<std::wstring, Menu> menus_;
-    std::vector<std::wstring> menuCommands_; // item names by command
+    std::vector<std::wstring> menuCommands_;   // item names by command
+    std::vector<std::wstring> systemCommands_; // system menu items by command / kSystemCommandStep - 1
     Bitmap picture_;
     SIZE pictureSize_{};
     std::unique_ptr<PictureLoad> pictureLoad_; // until the picture is taken

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <string_view>
+#include <vector>
 
 namespace platform::win32 {
 
@@ -35,6 +37,20 @@ bool Installed(HDC dc, const wchar_t* face)
         },
         reinterpret_cast<LPARAM>(&found), 0);
     return found;
+}
+
+// Whether the font draws every letter of the text, none as the missing-glyph box.
+bool Draws(HDC dc, const LOGFONTW& wanted, std::wstring_view text)
+{
+    const Font font(::CreateFontIndirectW(&wanted));
+    if (!font) {
+        return false;
+    }
+    const Selection selected(dc, font.get());
+    std::vector<WORD> glyphs(text.size());
+    return ::GetGlyphIndicesW(dc, text.data(), static_cast<int>(text.size()), glyphs.data(),
+                              GGI_MARK_NONEXISTING_GLYPHS) != GDI_ERROR &&
+           std::find(glyphs.begin(), glyphs.end(), WORD{0xFFFF}) == glyphs.end();
 }
 
 // The runtime whose windows this thread's loops serve.
@@ -170,7 +186,11 @@ void Win32Runtime::Show(Form& form, int modal)
     FormWindow* window = Find(form);
     if (window == nullptr || !window->alive()) {
         // Each showing loads the form anew from its layout.
-        windows_.push_back(std::make_unique<FormWindow>(*this, form, instance_));
+        // A modal window is owned by the window it was opened from, which gets the keyboard
+        // back when it closes.
+        const FormWindow* opener = modal != 0 && lastActive != nullptr ? Find(*lastActive) : nullptr;
+        HWND owner = opener != nullptr && opener->alive() ? opener->hwnd() : nullptr;
+        windows_.push_back(std::make_unique<FormWindow>(*this, form, instance_, owner));
         window = windows_.back().get();
         form.Load();
         SyncAll();
@@ -331,6 +351,29 @@ const std::wstring& Win32Runtime::FontFace()
         fontFace_ = classicOnly ? kClassicFace : kDialogFace;
     }
     return fontFace_;
+}
+
+// Windows' message font has the letters of the common scripts and is linked to fonts of the
+// others. Wine's has no Greek and no links: there, an installed font of its kind that has them.
+const std::wstring& Win32Runtime::NamesFace(const LOGFONTW& message)
+{
+    if (namesFace_.empty()) {
+        constexpr std::wstring_view kLetters = L"\x0391\x03B1\x03A9\x03C9\x0416\x0436\x042F\x044F"; // ΑαΩωЖжЯя
+        const WindowDc screen(nullptr);
+        namesFace_ = message.lfFaceName;
+        if (!Draws(screen.get(), message, kLetters)) {
+            for (const wchar_t* face :
+                 {L"Segoe UI", L"Microsoft Sans Serif", L"Arial", L"DejaVu Sans", L"Liberation Sans", L"Noto Sans"}) {
+                LOGFONTW candidate = message;
+                std::wcsncpy(candidate.lfFaceName, face, LF_FACESIZE - 1);
+                if (Installed(screen.get(), face) && Draws(screen.get(), candidate, kLetters)) {
+                    namesFace_ = face;
+                    break;
+                }
+            }
+        }
+    }
+    return namesFace_;
 }
 
 bool Win32Runtime::SystemHighContrast()

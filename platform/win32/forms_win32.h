@@ -43,6 +43,8 @@ public:
     std::size_t WindowCount() const noexcept { return windows_.size(); }
     // The face of the forms' font, looked up once.
     const std::wstring& FontFace();
+    // The face of the font for names, given the system's message font.
+    const std::wstring& NamesFace(const LOGFONTW& message);
     void LoadCommonControls();
     // For the message loops: keys that show the keyboard cues or open the context menu, before
     // the dialog manager sees them; true when the key was used up.
@@ -70,6 +72,7 @@ private:
     HINSTANCE instance_;
     int busy_ = 0; // runtime calls and window messages under way
     std::wstring fontFace_;
+    std::wstring namesFace_;
     Library commonControls_; // freed after the windows, which are destroyed first
     Accessibility accessibility;
     std::vector<std::unique_ptr<FormWindow>> windows_;

@@ -40,7 +40,8 @@ equals "copies on" "0" "$CODE"
 start_app
 click_at 224 120 # Export Custom Names
 check "the backup is written" wait_for_backup "$DRIVE_C/Larkspool5/Larkspool5.reg"
-reads "the window says the copy is kept" "copy kept" "$(wait_for_line "copy kept" 8 94 345 14)"
+reads "the window says the copy is kept, and where the backups are" "copy kept. Right-click for your backups." \
+    "$(wait_for_line "copy kept" 8 94 345 14)"
 reads "the size label still says checked" \
     "Size of LarkSpool 5.reg is: $(kilobytes "$(stat -c %s "$DRIVE_C/Larkspool5/Larkspool5.reg")") kb (9 values checked)" \
     "$(text_at 8 80 345 14)"
@@ -54,7 +55,7 @@ equals "nothing else beside the copy" "Date Created.txt Larkspool5.reg" "$(cd "$
 unplug
 click_at 224 120
 check "the second backup is written" wait_for_backup "$DRIVE_C/Larkspool6/Larkspool6.reg"
-FAILED_LINE="Larkspool6.reg: copy not made: D:\\ is not ready"
+FAILED_LINE="Larkspool6.reg: 9 values checked, copy not made: D:\\ is not ready"
 reads "the window says the copy failed, at 96 DPI" "$FAILED_LINE" "$(wait_for_line "$FAILED_LINE" 8 94 345 14)"
 check "the whole line shows at 96 DPI" ends_inside "$client_width" 94 14
 check "the first backup is still called checked" eval "text_at 8 80 345 14 | grep -q -i checked"
@@ -86,7 +87,7 @@ start_app
 click_at 336 180 # Export Custom Names, twice
 click_at 336 180
 check "a backup at 144 DPI" wait_for_backup "$DRIVE_C/Larkspool$SECOND/Larkspool$SECOND.reg"
-FAILED_LINE="Larkspool$SECOND.reg: copy not made: D:\\ is not ready"
+FAILED_LINE="Larkspool$SECOND.reg: 9 values checked, copy not made: D:\\ is not ready"
 reads "the window says the copy failed, at 144 DPI" "$FAILED_LINE" "$(wait_for_line "$FAILED_LINE" 12 141 518 21)"
 check "the whole line shows at 144 DPI" ends_inside "$client_width" 141 21
 keep_screenshot copy-failed-144dpi

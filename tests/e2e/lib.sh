@@ -149,7 +149,7 @@ text_at() { # the text painted in a client rectangle x y w h of the last window,
     tesseract "$ARTIFACTS/.text.png" - --psm 7 2>/dev/null | head -n 1
 }
 # Text read back by OCR, folded so that the shapes it confuses at 8 points compare equal.
-ocr_fold() { tr 'A-Z' 'a-z' | sed "s/[é'\`]//g" | tr -d ' \\|/' | tr 'sgqliow' '5qq110v' | tr -s '[:alnum:]'; }
+ocr_fold() { tr 'A-Z' 'a-z' | sed "s/[é'\`]//g" | tr -d ' \\|/.,' | tr 'sgqliow' '5qq110v' | tr -s '[:alnum:]'; }
 reads() { # description, expected text, text read back
     equals "$1" "$(echo "$2" | ocr_fold)" "$(echo "$3" | ocr_fold)"
 }

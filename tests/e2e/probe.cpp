@@ -5,6 +5,8 @@
 //   probe wait TEXT S   waits up to S seconds for such a window; exit code 1 if none came
 //   probe checkbox TEXT state of the check box in that window
 //   probe menu          whether a popup menu is open
+//   probe sysmenu TEXT  opens that window's system menu as Alt+Space does, which a window manager
+//                       may keep for itself
 //   probe run LINE      starts a command line, waits for it and prints the seconds it took
 //   probe quit TEXT CODE  posts WM_QUIT with the exit code to the thread of that window
 //   probe endsession TEXT tells that window that the session ends, as a log-off does, and prints
@@ -66,6 +68,10 @@ int wmain(int argc, wchar_t** argv)
         HWND menu = ::FindWindowW(L"#32768", nullptr);
         std::printf("menu=%d\n", menu != nullptr && ::IsWindowVisible(menu) ? 1 : 0);
         return 0;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"sysmenu") == 0) {
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
+        return window != nullptr && ::PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, L' ') ? 0 : 1;
     }
     if (argc >= 3 && std::wcscmp(argv[1], L"checkbox") == 0) {
         HWND window = e2e::FindWindowWithTitle(argv[2]);

@@ -77,10 +77,17 @@ TEST_F(BackupsWindow, RightClickAnywhereOffersBothItems)
             << std::string(control, control + std::wcslen(control));
     }
     const auto& menus = Form1::Layout().menus;
-    ASSERT_EQ(menus.size(), 3u);
+    ASSERT_EQ(menus.size(), 6u);
     EXPECT_EQ(menus[2].caption, L"Backups...");
     EXPECT_EQ(menus[2].parent, L"mnu1");
     EXPECT_EQ(program[L"cmdExport"].toolTip, L"Right-click for your backups.");
+    // The system menu (Alt+Space) leads to both windows too.
+    EXPECT_EQ(Form1::Layout().systemMenu, menus[3].name);
+    for (const auto& [item, shown] : {std::pair{4, L"Show frmBackups 1"}, std::pair{5, L"Show frmAbout 1"}}) {
+        EXPECT_EQ(menus[item].parent, menus[3].name);
+        program.form->Fire(menus[item].name, L"Click");
+        EXPECT_EQ(program.runtime.calls.back(), shown);
+    }
 }
 
 TEST_F(BackupsWindow, RowsNewestFirstWithWhatEachFileHolds)
@@ -329,7 +336,7 @@ TEST_F(BackupsWindow, LongComparisonShowsASliceAtEachTick)
     }
     Open();
     Select({1});
-    window->Fire(L"cmdCompare", L"Click");
+    window->Fire(L"mnuCompare", L"Click");
     const auto lines = [this] { return std::count(Text().begin(), Text().end(), L'\n') + 1; };
     EXPECT_EQ(lines(), static_cast<long>(1 + ui::frmBackups::kLinesPerTick));
     Tick();
@@ -348,8 +355,8 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     window->Fire(L"cmdRestore", L"Click");
     // The window goes on answering while the safety backup is made, and refuses a second start.
     EXPECT_EQ(Text(), L"Reading backup 010\r\nBacking up the list as it is now: backup 20");
-    window->Fire(L"cmdRestore", L"Click");
-    window->Fire(L"cmdDelete", L"Click");
+    window->Fire(L"mnuRestore", L"Click"); // the list's menu does as the commands do
+    window->Fire(L"mnuDelete", L"Click");
     EXPECT_EQ(os.messages, std::vector<std::wstring>(2, L"A restore is under way. Wait until it has ended."));
     os.messages.clear();
     // The registry tool exports the key as it stands.
@@ -444,8 +451,22 @@ TEST_F(BackupsWindow, CopiesChooseAFolderOrStop)
         os.folders.insert(folder);
     }
     os.chosenFolder = L"E:\\Stick";
+    os.holdJobs = true;
     window->Fire(L"cmdCopies", L"Click");
+    os.RunJobs(1); // the rows, not yet the copies
     Tick();
+    // The copies are made at once, and on their way they are not missing.
+    EXPECT_EQ(List().rows[1][6], L"copying");
+    os.RunJobs();
+    Tick();
+    EXPECT_EQ(List().rows[1][6], L"kept");
+    // F5 makes a copy that has gone missing since.
+    os.files.erase(L"e:\\stick\\homepc\\larkspool7\\larkspool7.reg");
+    Key(platform::vbKeyF5);
+    os.RunJobs();
+    Tick();
+    EXPECT_EQ(List().rows[1][6], L"kept");
+    os.holdJobs = false;
     EXPECT_EQ(os.settings[kSetting], L"E:\\Stick");
     EXPECT_EQ(Text(), L"Copies of the backups go to E:\\Stick\\HOMEPC.");
     ASSERT_EQ(List().rows.size(), 5u);
@@ -492,7 +513,7 @@ TEST_F(BackupsWindow, ClosingDuringARestoreWaitsUntilTheKeyIsWhole)
             os.onSleep = [this] { os.RunJobs(); };
             const fake::Ended ended = [this] {
                 try {
-                    window->Fire(L"cmdOpenFolder", L"Click");
+                    window->Fire(L"mnuOpenFolder", L"Click");
                 } catch (const fake::Ended& end) {
                     return end;
                 }

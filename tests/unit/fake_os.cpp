@@ -588,9 +588,14 @@ std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
     return std::make_unique<DoneJob>(state, calls);
 }
 
-void Os::RunJobs()
+void Os::RunJobs(std::size_t most)
 {
-    for (auto jobs = std::exchange(heldJobs, {}); auto& job : jobs) {
+    std::vector<std::function<void()>> jobs = std::exchange(heldJobs, {});
+    if (jobs.size() > most) {
+        heldJobs.assign(jobs.begin() + static_cast<std::ptrdiff_t>(most), jobs.end());
+        jobs.resize(most);
+    }
+    for (auto& job : jobs) {
         job();
     }
 }

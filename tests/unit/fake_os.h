@@ -54,7 +54,7 @@ public:
     // Jobs run at once, on the caller's thread, unless held back; held jobs run on RunJobs.
     bool holdJobs = false;
     std::vector<std::function<void()>> heldJobs;
-    void RunJobs();
+    void RunJobs(std::size_t most = SIZE_MAX); // the oldest held jobs
     std::set<std::wstring> folders;            // lower case
     std::map<std::wstring, std::string> files; // lower case path -> bytes
     std::map<std::wstring, unsigned> attributes;
