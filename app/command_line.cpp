@@ -39,12 +39,24 @@ Command NotUnderstood(const std::wstring& line)
     return {.mode = Mode::NotUnderstood, .file = {}, .problem = line};
 }
 
-void Tell(platform::Os& os, const std::wstring& text)
+// Messages of the window may run over several lines; the console shows them as one.
+std::wstring OneLine(const std::wstring& text)
 {
-    // Messages of the window may run over several lines; the console shows them as one.
     std::wstring line = text;
     std::replace(line.begin(), line.end(), L'\n', L' ');
-    os.Print(line);
+    return line;
+}
+
+void Tell(platform::Os& os, const std::wstring& text)
+{
+    os.Print(OneLine(text));
+}
+
+// Why the command failed or was refused goes to standard error, so that a script that keeps the
+// output still sees it.
+void TellError(platform::Os& os, const std::wstring& text)
+{
+    os.PrintError(OneLine(text));
 }
 
 // The oldest backup folders deleted until `keep` remain, never the new one, nor one that holds
@@ -85,8 +97,8 @@ std::shared_ptr<backup::ExportRun> StartBackup(platform::Os& os)
         // No backup was made: the run gives its number back, as a run without an export does.
         const std::int64_t count = *backup::ParseRunNumber(startCount);
         StoreRunCount(os, count == 0 ? 0 : count - 1);
-        tell(L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() + L" nor in " +
-             os.AppPath());
+        TellError(os, L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() +
+                          L" nor in " + os.AppPath());
         return nullptr;
     }
     std::shared_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
@@ -122,9 +134,16 @@ int Backup(platform::Os& os, int keep)
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {
-            tell(copy->text);
-            if (!copy->detail.empty()) {
-                tell(copy->detail);
+            // A copy not made ends the backup with an exit code of its own.
+            for (const std::wstring& line : {copy->text, copy->detail}) {
+                if (line.empty()) {
+                    continue;
+                }
+                if (copy->kept) {
+                    tell(line);
+                } else {
+                    TellError(os, line);
+                }
             }
             const std::atomic<bool> never{false};
             if (const std::size_t caughtUp = backup::CatchUpCopies(os, never); caughtUp != 0) {
@@ -138,13 +157,13 @@ int Backup(platform::Os& os, int keep)
     }
     switch (run->problem()) {
     case backup::ExportRun::Problem::NothingToBackUp:
-        tell(run->failure());
+        TellError(os, run->failure());
         return kExitNothingToBackUp;
     case backup::ExportRun::Problem::ExportFailed:
-        tell(file + L": " + run->failure());
+        TellError(os, file + L": " + run->failure());
         return kExitExportFailed;
     default:
-        tell(file + L": " + run->failure());
+        TellError(os, file + L": " + run->failure());
         return kExitDiffers;
     }
 }
@@ -154,11 +173,11 @@ int Check(platform::Os& os, const std::wstring& file)
 {
     const backup::CheckResult check = backup::CheckBackup(os, file, backup::kAddOnKey);
     if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
-        Tell(os, file + L": unreadable: " + check.problem);
+        TellError(os, file + L": unreadable: " + check.problem);
         return kExitUnreadable;
     }
     if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
-        Tell(os, file + L": not a backup of " + backup::kAddOnKey + L": " + check.problem);
+        TellError(os, file + L": not a backup of " + backup::kAddOnKey + L": " + check.problem);
         return kExitUnreadable;
     }
     os.Print(backup::SummaryLine(check.differences));
@@ -189,7 +208,11 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
                          (copy->detail.empty() ? L"" : L" (" + copy->detail + L")"));
         }
     }
-    Tell(os, outcome.message);
+    if (outcome.result == backup::RestoreOutcome::Result::Restored) {
+        Tell(os, outcome.message);
+    } else {
+        TellError(os, outcome.message);
+    }
     switch (outcome.result) {
     case backup::RestoreOutcome::Result::Restored:
         return kExitOk;
@@ -220,10 +243,10 @@ int Copies(platform::Os& os, const Command& command)
     try {
         backup::SetCopiesFolder(os, off ? L"" : command.file);
     } catch (const backup::CopiesFolderRefused& refused) {
-        Tell(os, L"Copies are not kept in " + command.file + L": " + refused.why());
+        TellError(os, L"Copies are not kept in " + command.file + L": " + refused.why());
         return kExitUsage;
     } catch (const platform::Failure& failure) {
-        Tell(os, L"Copies are not kept in " + command.file + L": " + failure.text());
+        TellError(os, L"Copies are not kept in " + command.file + L": " + failure.text());
         return kExitUsage;
     }
     os.Print(off ? L"Copies: off" : L"Copies: " + command.file);
@@ -329,21 +352,28 @@ int RunCommand(platform::Os& os, const Command& command)
     // Nobody may be there to close a message: a failure is told on the console, as one line.
     try {
         // The usage looks at nothing.
-        if (command.mode == Mode::Usage || command.mode == Mode::NotUnderstood) {
-            if (command.mode == Mode::NotUnderstood) {
-                os.Print(command.problem);
-            }
+        if (command.mode == Mode::Usage) {
             os.Print(UsageText());
-            return command.mode == Mode::Usage ? kExitOk : kExitUsage;
+            return kExitOk;
+        }
+        if (command.mode == Mode::NotUnderstood) {
+            os.PrintError(command.problem);
+            os.PrintError(UsageText());
+            return kExitUsage;
         }
         // A restore cut off by a crash is finished or undone before anything else looks at the key;
         // one that another LarkSpool is running is waited for, except by a restore, which says so.
         bool recoveryFailed = false;
         if (const std::optional<backup::Recovery> recovery =
                 backup::RecoverInterruptedRestore(os, command.mode == Mode::Restore ? 0 : backup::kStartLockWait)) {
-            Tell(os, recovery->message);
+            const bool refused = recovery->busy && command.mode == Mode::Restore;
+            if (recovery->failed || refused) {
+                TellError(os, recovery->message);
+            } else {
+                Tell(os, recovery->message);
+            }
             recoveryFailed = recovery->failed;
-            if (recovery->busy && command.mode == Mode::Restore) {
+            if (refused) {
                 return kExitBusy;
             }
         }
@@ -363,7 +393,7 @@ int RunCommand(platform::Os& os, const Command& command)
             return kExitUsage;
         }
     } catch (const std::exception& error) {
-        Tell(os, platform::StopMessage(error));
+        TellError(os, platform::StopMessage(error));
         return command.mode == Mode::Check     ? kExitUnreadable
                : command.mode == Mode::Backup  ? kExitExportFailed
                : command.mode == Mode::Restore ? kExitRestoreFailed

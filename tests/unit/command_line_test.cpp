@@ -140,6 +140,10 @@ TEST(CommandLine, BackupTellsItsCopy)
         if (!plugged) {
             EXPECT_EQ(machine.os.printed[2], L"E:\\Copies\\HOMEPC: The system cannot find the path specified.");
         }
+        // Why the exit code is not 0 goes to standard error.
+        EXPECT_EQ(machine.os.errors,
+                  plugged ? std::vector<std::wstring>{}
+                          : std::vector<std::wstring>(machine.os.printed.begin() + 1, machine.os.printed.end()));
         EXPECT_EQ(machine.os.files.count(L"e:\\copies\\homepc\\larkspool7\\larkspool7.reg"), plugged ? 1u : 0u);
     }
 }
@@ -176,6 +180,7 @@ TEST(CommandLine, BackupOutcomesAndTheirExitCodes)
         EXPECT_EQ(machine.Run({L"-BACKUP"}), c.exitCode);
         ASSERT_EQ(machine.os.printed.size(), 1u);
         EXPECT_EQ(machine.os.printed[0], c.printed);
+        EXPECT_EQ(machine.os.errors, machine.os.printed);
         EXPECT_TRUE(machine.os.messages.empty());
     }
 }
@@ -341,6 +346,8 @@ TEST(CommandLine, CheckOfAFile)
         c.change(machine.os.addOnTree);
         EXPECT_EQ(machine.Run({L"/check", L"C:\\b.reg"}), c.exitCode);
         EXPECT_EQ(machine.os.printed, c.printed);
+        // Differences are the output; a file that cannot be compared is an error.
+        EXPECT_EQ(machine.os.errors, c.exitCode == app::kExitUnreadable ? c.printed : std::vector<std::wstring>{});
     }
     Machine machine;
     EXPECT_EQ(machine.Run({L"/check", L"C:\\missing.reg"}), app::kExitUnreadable);
@@ -403,6 +410,8 @@ TEST(CommandLine, RestoreOfAFile)
         ASSERT_FALSE(machine.os.printed.empty());
         EXPECT_EQ(machine.os.printed.back().rfind(c.last, 0), 0u)
             << std::string(machine.os.printed.back().begin(), machine.os.printed.back().end());
+        EXPECT_EQ(machine.os.errors, c.exitCode == app::kExitOk ? std::vector<std::wstring>{}
+                                                                : std::vector<std::wstring>{machine.os.printed.back()});
         EXPECT_TRUE(machine.os.messages.empty());
         machine.os.failing.clear();
         if (c.restored) {
@@ -470,9 +479,11 @@ TEST(CommandLine, UsageAndArgumentsNotUnderstood)
     EXPECT_EQ(machine.Run({L"/?"}), app::kExitOk);
     EXPECT_TRUE(machine.os.CallsNamed(L"LockList").empty());
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{app::UsageText()}));
+    EXPECT_TRUE(machine.os.errors.empty());
     machine.os.printed.clear();
     EXPECT_EQ(machine.Run({L"/frobnicate"}), app::kExitUsage);
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{L"Not understood: /frobnicate", app::UsageText()}));
+    EXPECT_EQ(machine.os.errors, machine.os.printed);
 }
 
 TEST(CompareText, DataOfEachType)
