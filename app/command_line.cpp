@@ -18,7 +18,6 @@ namespace app {
 
 namespace {
 
-constexpr wchar_t kProgram[] = L"LarkSpool.exe";
 constexpr int kPollMilliseconds = 100;
 constexpr std::int64_t kMostKept = 1000000;
 
@@ -306,7 +305,7 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
         }
     } else if (name == L"list") {
         command.mode = Mode::List;
-    } else if (name == L"?") {
+    } else if (name == L"?" || name == L"h" || (name == L"-help" && arguments[0].starts_with(L"--"))) {
         command.mode = Mode::Usage;
     } else if (name == L"check" || name == L"restore") {
         if (arguments.size() < 2) {
@@ -324,27 +323,30 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
     return command;
 }
 
+// Each line fits a console 80 columns wide.
 std::wstring UsageText()
 {
-    return std::wstring(L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n\n") + kProgram +
-           L"               opens the window\n" + kProgram +
-           L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
-           L"                            3 the export failed, 4 the backup differs or is unreadable,\n"
-           L"                            6 checked but its copy failed\n" +
-           kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
-           L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
-           L"                            5 unreadable or not a backup of the list\n" +
-           kProgram +
-           L" /restore FILE makes the list what the file holds, after a checked backup of it:\n"
-           L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
-           L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
-           L"                            the list as before, 9 not restored nor put back,\n"
-           L"                            10 another LarkSpool is restoring (nothing changed)\n" +
-           kProgram +
-           L" /copies FOLDER keeps a checked copy of each backup in FOLDER; /copies off stops,\n"
-           L"                            /copies shows where copies go\n" +
-           kProgram + L" /list         lists the backups, newest first\n" + kProgram +
-           L" /?            shows this text";
+    return L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n"
+           L"\n"
+           L"LarkSpool                opens the window\n"
+           L"LarkSpool /backup        makes a backup and checks it: exit code 0 checked,\n"
+           L"                         2 nothing to back up, 3 the export failed, 4 the\n"
+           L"                         backup differs or is unreadable, 6 checked but its\n"
+           L"                         copy failed\n"
+           L"LarkSpool /backup /keep N\n"
+           L"                         then deletes the oldest backups until N remain\n"
+           L"LarkSpool /check FILE    compares a backup with the key now: 0 same,\n"
+           L"                         4 differs, 5 unreadable or not a backup of the list\n"
+           L"LarkSpool /restore FILE  makes the list what the file holds, after a checked\n"
+           L"                         backup of it: 0 restored, 3 the backup before\n"
+           L"                         failed, 5 unreadable, 7 refused (writes outside the\n"
+           L"                         key or deletes), 8 not restored, the list as before,\n"
+           L"                         9 not restored nor put back, 10 another LarkSpool\n"
+           L"                         is restoring (nothing changed)\n"
+           L"LarkSpool /copies FOLDER keeps a checked copy of each backup in FOLDER;\n"
+           L"                         /copies off stops, /copies shows where copies go\n"
+           L"LarkSpool /list          lists the backups, newest first\n"
+           L"LarkSpool /?             shows this text; so do -h and --help";
 }
 
 int RunCommand(platform::Os& os, const Command& command)

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -32,6 +33,9 @@ TEST(CommandLine, Parsing)
         {{L"-LIST"}, Mode::List, L"", L""},
         {{L"/?"}, Mode::Usage, L"", L""},
         {{L"-?"}, Mode::Usage, L"", L""},
+        {{L"-h"}, Mode::Usage, L"", L""},
+        {{L"--HELP"}, Mode::Usage, L"", L""},
+        {{L"/-help"}, Mode::NotUnderstood, L"", L"Not understood: /-help"},
         {{L"/check", L"C:\\Larkspool5\\Larkspool5.reg"}, Mode::Check, L"C:\\Larkspool5\\Larkspool5.reg", L""},
         {{L"-Check", L"my file.reg"}, Mode::Check, L"my file.reg", L""},
         {{L"/check"}, Mode::NotUnderstood, L"", L"The switch /check needs the backup file to check."},
@@ -480,6 +484,11 @@ TEST(CommandLine, UsageAndArgumentsNotUnderstood)
     EXPECT_TRUE(machine.os.CallsNamed(L"LockList").empty());
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{app::UsageText()}));
     EXPECT_TRUE(machine.os.errors.empty());
+    // It fits a console 80 columns wide.
+    std::wistringstream usage(app::UsageText());
+    for (std::wstring line; std::getline(usage, line);) {
+        EXPECT_LE(line.size(), 79u) << std::string(line.begin(), line.end());
+    }
     machine.os.printed.clear();
     EXPECT_EQ(machine.Run({L"/frobnicate"}), app::kExitUsage);
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{L"Not understood: /frobnicate", app::UsageText()}));
