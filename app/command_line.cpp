@@ -346,7 +346,10 @@ std::wstring UsageText()
            L"LarkSpool /copies FOLDER keeps a checked copy of each backup in FOLDER;\n"
            L"                         /copies off stops, /copies shows where copies go\n"
            L"LarkSpool /list          lists the backups, newest first\n"
-           L"LarkSpool /?             shows this text; so do -h and --help";
+           L"LarkSpool /?             shows this text; so do -h and --help\n"
+           L"\n"
+           L"At a prompt LarkSpool.com runs LarkSpool.exe, waits for it and sets\n"
+           L"%ERRORLEVEL%; 11 when LarkSpool.exe could not be started.";
 }
 
 int RunCommand(platform::Os& os, const Command& command)

@@ -788,6 +788,12 @@ void Win32Os::Write(Stream& stream, DWORD which, const std::wstring& line)
         }
         DWORD mode = 0;
         stream.isConsole = stream.handle != nullptr && ::GetConsoleMode(stream.handle, &mode);
+        // A console's handle that LarkSpool.com handed on: attached to that console, the lines
+        // are written to it as text of any language, not as bytes in its code page.
+        if (!stream.isConsole && stream.handle != nullptr && ::GetFileType(stream.handle) == FILE_TYPE_CHAR) {
+            ::AttachConsole(ATTACH_PARENT_PROCESS); // fails harmlessly when attached already
+            stream.isConsole = ::GetConsoleMode(stream.handle, &mode);
+        }
     }
     if (stream.handle == nullptr || stream.handle == INVALID_HANDLE_VALUE) {
         return;
