@@ -18,7 +18,6 @@ namespace app {
 
 namespace {
 
-constexpr wchar_t kProgram[] = L"LarkSpool.exe";
 constexpr int kPollMilliseconds = 100;
 constexpr std::int64_t kMostKept = 1000000;
 
@@ -39,12 +38,24 @@ Command NotUnderstood(const std::wstring& line)
     return {.mode = Mode::NotUnderstood, .file = {}, .problem = line};
 }
 
-void Tell(platform::Os& os, const std::wstring& text)
+// Messages of the window may run over several lines; the console shows them as one.
+std::wstring OneLine(const std::wstring& text)
 {
-    // Messages of the window may run over several lines; the console shows them as one.
     std::wstring line = text;
     std::replace(line.begin(), line.end(), L'\n', L' ');
-    os.Print(line);
+    return line;
+}
+
+void Tell(platform::Os& os, const std::wstring& text)
+{
+    os.Print(OneLine(text));
+}
+
+// Why the command failed or was refused goes to standard error, so that a script that keeps the
+// output still sees it.
+void TellError(platform::Os& os, const std::wstring& text)
+{
+    os.PrintError(OneLine(text));
 }
 
 // The oldest backup folders deleted until `keep` remain, never the new one, nor one that holds
@@ -85,8 +96,8 @@ std::shared_ptr<backup::ExportRun> StartBackup(platform::Os& os)
         // No backup was made: the run gives its number back, as a run without an export does.
         const std::int64_t count = *backup::ParseRunNumber(startCount);
         StoreRunCount(os, count == 0 ? 0 : count - 1);
-        tell(L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() + L" nor in " +
-             os.AppPath());
+        TellError(os, L"Nothing was backed up: the registry tool reg.exe is neither in " + os.SystemPath() +
+                          L" nor in " + os.AppPath());
         return nullptr;
     }
     std::shared_ptr<backup::ExportRun> run = backup::StartBackup(os, registryTool, startCount);
@@ -122,9 +133,16 @@ int Backup(platform::Os& os, int keep)
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {
-            tell(copy->text);
-            if (!copy->detail.empty()) {
-                tell(copy->detail);
+            // A copy not made ends the backup with an exit code of its own.
+            for (const std::wstring& line : {copy->text, copy->detail}) {
+                if (line.empty()) {
+                    continue;
+                }
+                if (copy->kept) {
+                    tell(line);
+                } else {
+                    TellError(os, line);
+                }
             }
             const std::atomic<bool> never{false};
             if (const std::size_t caughtUp = backup::CatchUpCopies(os, never); caughtUp != 0) {
@@ -138,13 +156,13 @@ int Backup(platform::Os& os, int keep)
     }
     switch (run->problem()) {
     case backup::ExportRun::Problem::NothingToBackUp:
-        tell(run->failure());
+        TellError(os, run->failure());
         return kExitNothingToBackUp;
     case backup::ExportRun::Problem::ExportFailed:
-        tell(file + L": " + run->failure());
+        TellError(os, file + L": " + run->failure());
         return kExitExportFailed;
     default:
-        tell(file + L": " + run->failure());
+        TellError(os, file + L": " + run->failure());
         return kExitDiffers;
     }
 }
@@ -154,11 +172,11 @@ int Check(platform::Os& os, const std::wstring& file)
 {
     const backup::CheckResult check = backup::CheckBackup(os, file, backup::kAddOnKey);
     if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
-        Tell(os, file + L": unreadable: " + check.problem);
+        TellError(os, file + L": unreadable: " + check.problem);
         return kExitUnreadable;
     }
     if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
-        Tell(os, file + L": not a backup of " + backup::kAddOnKey + L": " + check.problem);
+        TellError(os, file + L": not a backup of " + backup::kAddOnKey + L": " + check.problem);
         return kExitUnreadable;
     }
     os.Print(backup::SummaryLine(check.differences));
@@ -189,7 +207,11 @@ int Restore(platform::Os& os, const std::wstring& file, bool recoveryFailed)
                          (copy->detail.empty() ? L"" : L" (" + copy->detail + L")"));
         }
     }
-    Tell(os, outcome.message);
+    if (outcome.result == backup::RestoreOutcome::Result::Restored) {
+        Tell(os, outcome.message);
+    } else {
+        TellError(os, outcome.message);
+    }
     switch (outcome.result) {
     case backup::RestoreOutcome::Result::Restored:
         return kExitOk;
@@ -220,10 +242,10 @@ int Copies(platform::Os& os, const Command& command)
     try {
         backup::SetCopiesFolder(os, off ? L"" : command.file);
     } catch (const backup::CopiesFolderRefused& refused) {
-        Tell(os, L"Copies are not kept in " + command.file + L": " + refused.why());
+        TellError(os, L"Copies are not kept in " + command.file + L": " + refused.why());
         return kExitUsage;
     } catch (const platform::Failure& failure) {
-        Tell(os, L"Copies are not kept in " + command.file + L": " + failure.text());
+        TellError(os, L"Copies are not kept in " + command.file + L": " + failure.text());
         return kExitUsage;
     }
     os.Print(off ? L"Copies: off" : L"Copies: " + command.file);
@@ -283,7 +305,7 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
         }
     } else if (name == L"list") {
         command.mode = Mode::List;
-    } else if (name == L"?") {
+    } else if (name == L"?" || name == L"h" || (name == L"-help" && arguments[0].starts_with(L"--"))) {
         command.mode = Mode::Usage;
     } else if (name == L"check" || name == L"restore") {
         if (arguments.size() < 2) {
@@ -301,27 +323,33 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
     return command;
 }
 
+// Each line fits a console 80 columns wide.
 std::wstring UsageText()
 {
-    return std::wstring(L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n\n") + kProgram +
-           L"               opens the window\n" + kProgram +
-           L" /backup       makes a backup and checks it: exit code 0 checked, 2 nothing to back up,\n"
-           L"                            3 the export failed, 4 the backup differs or is unreadable,\n"
-           L"                            6 checked but its copy failed\n" +
-           kProgram + L" /backup /keep N  then deletes the oldest backups until N remain\n" + kProgram +
-           L" /check FILE   compares a backup with the key now: 0 same, 4 differs,\n"
-           L"                            5 unreadable or not a backup of the list\n" +
-           kProgram +
-           L" /restore FILE makes the list what the file holds, after a checked backup of it:\n"
-           L"                            0 restored, 3 the backup before failed, 5 unreadable,\n"
-           L"                            7 refused (writes outside the key or deletes), 8 not restored,\n"
-           L"                            the list as before, 9 not restored nor put back,\n"
-           L"                            10 another LarkSpool is restoring (nothing changed)\n" +
-           kProgram +
-           L" /copies FOLDER keeps a checked copy of each backup in FOLDER; /copies off stops,\n"
-           L"                            /copies shows where copies go\n" +
-           kProgram + L" /list         lists the backups, newest first\n" + kProgram +
-           L" /?            shows this text";
+    return L"Backs up the custom names of Wrenlet (HKCU\\Software\\Zephrix\\Wrenlet2).\n"
+           L"\n"
+           L"LarkSpool                opens the window\n"
+           L"LarkSpool /backup        makes a backup and checks it: exit code 0 checked,\n"
+           L"                         2 nothing to back up, 3 the export failed, 4 the\n"
+           L"                         backup differs or is unreadable, 6 checked but its\n"
+           L"                         copy failed\n"
+           L"LarkSpool /backup /keep N\n"
+           L"                         then deletes the oldest backups until N remain\n"
+           L"LarkSpool /check FILE    compares a backup with the key now: 0 same,\n"
+           L"                         4 differs, 5 unreadable or not a backup of the list\n"
+           L"LarkSpool /restore FILE  makes the list what the file holds, after a checked\n"
+           L"                         backup of it: 0 restored, 3 the backup before\n"
+           L"                         failed, 5 unreadable, 7 refused (writes outside the\n"
+           L"                         key or deletes), 8 not restored, the list as before,\n"
+           L"                         9 not restored nor put back, 10 another LarkSpool\n"
+           L"                         is restoring (nothing changed)\n"
+           L"LarkSpool /copies FOLDER keeps a checked copy of each backup in FOLDER;\n"
+           L"                         /copies off stops, /copies shows where copies go\n"
+           L"LarkSpool /list          lists the backups, newest first\n"
+           L"LarkSpool /?             shows this text; so do -h and --help\n"
+           L"\n"
+           L"At a prompt LarkSpool.com runs LarkSpool.exe, waits for it and sets\n"
+           L"%ERRORLEVEL%; 11 when LarkSpool.exe could not be started.";
 }
 
 int RunCommand(platform::Os& os, const Command& command)
@@ -329,21 +357,28 @@ int RunCommand(platform::Os& os, const Command& command)
     // Nobody may be there to close a message: a failure is told on the console, as one line.
     try {
         // The usage looks at nothing.
-        if (command.mode == Mode::Usage || command.mode == Mode::NotUnderstood) {
-            if (command.mode == Mode::NotUnderstood) {
-                os.Print(command.problem);
-            }
+        if (command.mode == Mode::Usage) {
             os.Print(UsageText());
-            return command.mode == Mode::Usage ? kExitOk : kExitUsage;
+            return kExitOk;
+        }
+        if (command.mode == Mode::NotUnderstood) {
+            os.PrintError(command.problem);
+            os.PrintError(UsageText());
+            return kExitUsage;
         }
         // A restore cut off by a crash is finished or undone before anything else looks at the key;
         // one that another LarkSpool is running is waited for, except by a restore, which says so.
         bool recoveryFailed = false;
         if (const std::optional<backup::Recovery> recovery =
                 backup::RecoverInterruptedRestore(os, command.mode == Mode::Restore ? 0 : backup::kStartLockWait)) {
-            Tell(os, recovery->message);
+            const bool refused = recovery->busy && command.mode == Mode::Restore;
+            if (recovery->failed || refused) {
+                TellError(os, recovery->message);
+            } else {
+                Tell(os, recovery->message);
+            }
             recoveryFailed = recovery->failed;
-            if (recovery->busy && command.mode == Mode::Restore) {
+            if (refused) {
                 return kExitBusy;
             }
         }
@@ -363,7 +398,7 @@ int RunCommand(platform::Os& os, const Command& command)
             return kExitUsage;
         }
     } catch (const std::exception& error) {
-        Tell(os, platform::StopMessage(error));
+        TellError(os, platform::StopMessage(error));
         return command.mode == Mode::Check     ? kExitUnreadable
                : command.mode == Mode::Backup  ? kExitExportFailed
                : command.mode == Mode::Restore ? kExitRestoreFailed

@@ -187,6 +187,8 @@ public:
 
     // One line to the console the program was started from; nothing where there is none.
     virtual void Print(const std::wstring& line) = 0;
+    // The same to standard error: a line that tells why a command failed or was refused.
+    virtual void PrintError(const std::wstring& line) = 0;
 
     // Today as mm-dd-yyyy, whatever the regional settings.
     virtual std::wstring DateText() = 0;

@@ -765,32 +765,51 @@ void Win32Os::Sleep(int milliseconds)
 // there is none, and nothing is written.
 void Win32Os::Print(const std::wstring& line)
 {
-    if (!outputLooked_) {
-        outputLooked_ = true;
-        output_ = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        if ((output_ == nullptr || output_ == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
-            console_.reset(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr));
-            output_ = console_.get();
+    Write(output_, STD_OUTPUT_HANDLE, line);
+}
+
+void Win32Os::PrintError(const std::wstring& line)
+{
+    Write(error_, STD_ERROR_HANDLE, line);
+}
+
+void Win32Os::Write(Stream& stream, DWORD which, const std::wstring& line)
+{
+    if (!stream.looked) {
+        stream.looked = true;
+        stream.handle = ::GetStdHandle(which);
+        if (stream.handle == nullptr || stream.handle == INVALID_HANDLE_VALUE) {
+            // Attached once; both streams then write to the parent's console.
+            if (!console_ && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+                console_.reset(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+            }
+            stream.handle = console_ ? console_.get() : nullptr;
         }
         DWORD mode = 0;
-        outputIsConsole_ = output_ != INVALID_HANDLE_VALUE && ::GetConsoleMode(output_, &mode);
+        stream.isConsole = stream.handle != nullptr && ::GetConsoleMode(stream.handle, &mode);
+        // A console's handle that LarkSpool.com handed on: attached to that console, the lines
+        // are written to it as text of any language, not as bytes in its code page.
+        if (!stream.isConsole && stream.handle != nullptr && ::GetFileType(stream.handle) == FILE_TYPE_CHAR) {
+            ::AttachConsole(ATTACH_PARENT_PROCESS); // fails harmlessly when attached already
+            stream.isConsole = ::GetConsoleMode(stream.handle, &mode);
+        }
     }
-    if (output_ == nullptr || output_ == INVALID_HANDLE_VALUE) {
+    if (stream.handle == nullptr || stream.handle == INVALID_HANDLE_VALUE) {
         return;
     }
     const std::wstring text = line + L"\r\n";
     DWORD written = 0;
     // A reader that went away (a closed console or pipe) is no reason to stop a backup.
-    if (outputIsConsole_) {
-        ::WriteConsoleW(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (stream.isConsole) {
+        ::WriteConsoleW(stream.handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
     const int size =
         ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-    ::WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::WriteFile(stream.handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 bool Win32Os::Ask(const std::wstring& text)

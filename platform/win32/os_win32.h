@@ -75,6 +75,7 @@ public:
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;
+    void PrintError(const std::wstring& line) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
@@ -89,9 +90,16 @@ public:
     [[noreturn]] void End(int exitCode) override;
 
 private:
-    bool outputLooked_ = false;
-    HANDLE output_ = nullptr; // the parent's console, or where it sent the output
-    bool outputIsConsole_ = false;
+    // Standard output or error: the parent's console, or where it sent the stream.
+    struct Stream {
+        bool looked = false;
+        HANDLE handle = nullptr;
+        bool isConsole = false;
+    };
+    void Write(Stream& stream, DWORD which, const std::wstring& line);
+
+    Stream output_;
+    Stream error_;
     FileHandle console_;
 };
 

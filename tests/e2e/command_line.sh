@@ -2,6 +2,7 @@
 # The command line of scheduled and scripted backups, with the real registry tool: exit codes,
 # printed lines, folders and the counter; a /backup beside the open window.
 source "$(dirname "$0")/lib.sh"
+PLANTED="$3"
 
 seed_three_names() { # four values in two keys
     wine reg delete "$ADDON_KEY" /f >/dev/null 2>&1
@@ -9,6 +10,33 @@ seed_three_names() { # four values in two keys
     for i in 1 2 3; do
         wine reg add "$ADDON_KEY\\CustomNames" /v "friend$i@example.org" /d "Friend number $i" /f >/dev/null
     done
+}
+
+# What an interactive command prompt in the program's folder shows when the lines are typed at it,
+# each once the prompt asks for it, without the prompts and the banner. Unlike a batch file or
+# cmd /c, a prompt waits only for console programs, and "LarkSpool" finds LarkSpool.com first.
+at_prompt() {
+    local folder prompt input out="$ARTIFACTS/prompt.txt" asked=0 line pid to_prompt
+    folder=$(dirname "$EXE")
+    prompt="$(winepath -w "$folder")>"
+    input=$(mktemp -u)
+    mkfifo "$input"
+    (cd "$folder" && wine cmd <"$input" >"$out" 2>&1) &
+    pid=$!
+    exec {to_prompt}>"$input"
+    for line in "$@" exit; do
+        asked=$((asked + 1))
+        for _ in $(seq 300); do
+            [ "$(grep -o -F "$prompt" "$out" | wc -l)" -ge "$asked" ] && break
+            sleep 0.1
+        done
+        (printf '%s\r\n' "$line" >&"$to_prompt") 2>/dev/null || break # a prompt that ended early
+    done
+    exec {to_prompt}>&-
+    wait "$pid"
+    rm -f "$input"
+    PROMPT_OUT=$(tr -d '\r' <"$out")
+    PROMPT_OUT=$(echo "${PROMPT_OUT//"$prompt"/}" | sed 1d | grep -v '^$')
 }
 
 seed_three_names
@@ -37,7 +65,23 @@ head -c 300 "$DRIVE_C/Larkspool5/Larkspool5.reg" >"$DRIVE_C/truncated.reg"
 larkspool /check 'C:\truncated.reg'
 equals "/check of a truncated file" "5" "$CODE"
 check "/check says it is unreadable: $OUT" eval "echo '$OUT' | grep -q 'unreadable: line'"
+# Typed at a prompt, the program is waited for: its lines come before the next prompt, and
+# %ERRORLEVEL% is its exit code. Why it failed goes to standard error, which 2>nul keeps off.
+at_prompt 'LarkSpool /check C:\truncated.reg' 'echo after %ERRORLEVEL%' \
+    'LarkSpool /check C:\truncated.reg 2>nul' 'echo after %ERRORLEVEL%'
+equals "/check typed at a prompt" "$OUT
+after 5
+after 5" "$PROMPT_OUT"
 rm -f "$DRIVE_C/truncated.reg"
+# LarkSpool.com starts only the LarkSpool.exe beside it, never one of the current folder.
+mkdir -p "$DRIVE_C/Lone"
+cp "$(dirname "$EXE")/LarkSpool.com" "$DRIVE_C/Lone/"
+cp "$PLANTED" "$DRIVE_C/LarkSpool.exe"
+OUT=$(cd "$DRIVE_C" && wine 'C:\Lone\LarkSpool.com' /check 'C:\x.reg' 2>&1 | tr -d '\r')
+CODE=${PIPESTATUS[0]}
+equals "LarkSpool.com without LarkSpool.exe beside it" "11:C:\Lone\LarkSpool.exe could not be started: File not found." "$CODE:$OUT"
+check "nor is a LarkSpool.exe in the current folder started" test ! -e "$DRIVE_C/planted-program-ran.txt"
+rm -rf "$DRIVE_C/Lone" "$DRIVE_C/LarkSpool.exe"
 
 # /list: newest first, with the state of each against the key now.
 mkdir "$DRIVE_C/Larkspool9"

@@ -231,8 +231,8 @@ answer() { # the key for the message box that comes up: y for Yes, Return for OK
 
 wipe_backups() { rm -rf "$DRIVE_C"/[Ll]ark[Ss]pool* "$DRIVE_C/planted-program-ran.txt"; }
 
-larkspool() { # runs LarkSpool.exe with the arguments; sets OUT and CODE
-    OUT=$(wine "$EXE" "$@" 2>/dev/null | tr -d '\r')
+larkspool() { # runs LarkSpool.exe with the arguments; sets OUT (its output and errors in order) and CODE
+    OUT=$(wine "$EXE" "$@" 2>&1 | tr -d '\r')
     CODE=${PIPESTATUS[0]}
 }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }

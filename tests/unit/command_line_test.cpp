@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -32,6 +33,9 @@ TEST(CommandLine, Parsing)
         {{L"-LIST"}, Mode::List, L"", L""},
         {{L"/?"}, Mode::Usage, L"", L""},
         {{L"-?"}, Mode::Usage, L"", L""},
+        {{L"-h"}, Mode::Usage, L"", L""},
+        {{L"--HELP"}, Mode::Usage, L"", L""},
+        {{L"/-help"}, Mode::NotUnderstood, L"", L"Not understood: /-help"},
         {{L"/check", L"C:\\Larkspool5\\Larkspool5.reg"}, Mode::Check, L"C:\\Larkspool5\\Larkspool5.reg", L""},
         {{L"-Check", L"my file.reg"}, Mode::Check, L"my file.reg", L""},
         {{L"/check"}, Mode::NotUnderstood, L"", L"The switch /check needs the backup file to check."},
@@ -140,6 +144,10 @@ TEST(CommandLine, BackupTellsItsCopy)
         if (!plugged) {
             EXPECT_EQ(machine.os.printed[2], L"E:\\Copies\\HOMEPC: The system cannot find the path specified.");
         }
+        // Why the exit code is not 0 goes to standard error.
+        EXPECT_EQ(machine.os.errors,
+                  plugged ? std::vector<std::wstring>{}
+                          : std::vector<std::wstring>(machine.os.printed.begin() + 1, machine.os.printed.end()));
         EXPECT_EQ(machine.os.files.count(L"e:\\copies\\homepc\\larkspool7\\larkspool7.reg"), plugged ? 1u : 0u);
     }
 }
@@ -176,6 +184,7 @@ TEST(CommandLine, BackupOutcomesAndTheirExitCodes)
         EXPECT_EQ(machine.Run({L"-BACKUP"}), c.exitCode);
         ASSERT_EQ(machine.os.printed.size(), 1u);
         EXPECT_EQ(machine.os.printed[0], c.printed);
+        EXPECT_EQ(machine.os.errors, machine.os.printed);
         EXPECT_TRUE(machine.os.messages.empty());
     }
 }
@@ -341,6 +350,8 @@ TEST(CommandLine, CheckOfAFile)
         c.change(machine.os.addOnTree);
         EXPECT_EQ(machine.Run({L"/check", L"C:\\b.reg"}), c.exitCode);
         EXPECT_EQ(machine.os.printed, c.printed);
+        // Differences are the output; a file that cannot be compared is an error.
+        EXPECT_EQ(machine.os.errors, c.exitCode == app::kExitUnreadable ? c.printed : std::vector<std::wstring>{});
     }
     Machine machine;
     EXPECT_EQ(machine.Run({L"/check", L"C:\\missing.reg"}), app::kExitUnreadable);
@@ -403,6 +414,8 @@ TEST(CommandLine, RestoreOfAFile)
         ASSERT_FALSE(machine.os.printed.empty());
         EXPECT_EQ(machine.os.printed.back().rfind(c.last, 0), 0u)
             << std::string(machine.os.printed.back().begin(), machine.os.printed.back().end());
+        EXPECT_EQ(machine.os.errors, c.exitCode == app::kExitOk ? std::vector<std::wstring>{}
+                                                                : std::vector<std::wstring>{machine.os.printed.back()});
         EXPECT_TRUE(machine.os.messages.empty());
         machine.os.failing.clear();
         if (c.restored) {
@@ -470,9 +483,16 @@ TEST(CommandLine, UsageAndArgumentsNotUnderstood)
     EXPECT_EQ(machine.Run({L"/?"}), app::kExitOk);
     EXPECT_TRUE(machine.os.CallsNamed(L"LockList").empty());
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{app::UsageText()}));
+    EXPECT_TRUE(machine.os.errors.empty());
+    // It fits a console 80 columns wide.
+    std::wistringstream usage(app::UsageText());
+    for (std::wstring line; std::getline(usage, line);) {
+        EXPECT_LE(line.size(), 79u) << std::string(line.begin(), line.end());
+    }
     machine.os.printed.clear();
     EXPECT_EQ(machine.Run({L"/frobnicate"}), app::kExitUsage);
     EXPECT_EQ(machine.os.printed, (std::vector<std::wstring>{L"Not understood: /frobnicate", app::UsageText()}));
+    EXPECT_EQ(machine.os.errors, machine.os.printed);
 }
 
 TEST(CompareText, DataOfEachType)

@@ -498,6 +498,12 @@ void Os::Print(const std::wstring& line)
     printed.push_back(line);
 }
 
+void Os::PrintError(const std::wstring& line)
+{
+    printed.push_back(line);
+    errors.push_back(line);
+}
+
 namespace {
 
 struct JobState {

@@ -66,7 +66,8 @@ public:
     std::wstring decimal = L".";
     std::vector<WindowPosCall> windowPos;
     std::vector<std::wstring> messages;
-    std::vector<std::wstring> printed;
+    std::vector<std::wstring> printed; // every line, standard output and error in their order
+    std::vector<std::wstring> errors;  // those of them that went to standard error
     std::vector<std::wstring> questions;
     bool answer = true;                       // Yes
     std::optional<std::wstring> chosenFile;   // what the file picker gives; nothing: Cancel
@@ -136,6 +137,7 @@ public:
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;
+    void PrintError(const std::wstring& line) override;
     std::wstring DateText() override;
     std::wstring TimeText() override;
     std::wstring DecimalSeparator() override;
