@@ -4,23 +4,16 @@
 // typed, waits for it and ends with its exit code, which the prompt keeps in %ERRORLEVEL%.
 #include "platform/win32/handles.h"
 
-#include <atomic>
 #include <string>
 
 namespace {
 
-constexpr int kExitNotStarted = 11;         // LarkSpool.exe's own codes end at 10
-constexpr DWORD kControlCExit = 0xC000013A; // STATUS_CONTROL_C_EXIT, as a console program ends on Ctrl+C
+constexpr int kExitNotStarted = 11; // LarkSpool.exe's own codes end at 10
 
-std::atomic<HANDLE> child = nullptr; // LarkSpool.exe once started
-
-// Ctrl+C and Ctrl+Break end LarkSpool.exe too, whether or not it has attached to the console, so
-// that the prompt never comes back while it still runs. This program then passes the code on.
-BOOL WINAPI EndChild(DWORD /*event*/)
+// Ctrl+C and Ctrl+Break would bring the prompt back while LarkSpool.exe still works. It is never
+// stopped halfway (a restore would leave the list to the next start's recovery): the prompt waits.
+BOOL WINAPI WaitForTheEnd(DWORD /*event*/)
 {
-    if (HANDLE process = child.load(); process != nullptr) {
-        ::TerminateProcess(process, kControlCExit);
-    }
     return TRUE;
 }
 
@@ -106,7 +99,7 @@ int main()
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
-    ::SetConsoleCtrlHandler(EndChild, TRUE);
+    ::SetConsoleCtrlHandler(WaitForTheEnd, TRUE);
     PROCESS_INFORMATION started{};
     if (own.empty() || !::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                          nullptr, &startup, &started)) {
@@ -115,7 +108,6 @@ int main()
     }
     const platform::win32::Handle process(started.hProcess);
     const platform::win32::Handle thread(started.hThread);
-    child.store(process.get());
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 0;
     ::GetExitCodeProcess(process.get(), &exitCode);
