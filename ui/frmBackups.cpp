@@ -23,10 +23,6 @@ using platform::ControlKind;
 constexpr platform::Color kTextBlue = 0x00B6703D;
 constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"cmdDelete", L"cmdOpenFolder",
                                         L"cmdCopies",  L"cmdRestoreFromFile", L"cmdClose"};
-// How long the end of the session may wait for a restore to leave the key whole: Windows gives
-// a program about five seconds.
-constexpr int kEndOfSessionWait = 4000;
-enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState, kCopy };
 
 // Alt+D stays free for a "Delete" command.
 Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, wchar_t accessKey)
@@ -152,91 +148,11 @@ frmBackups::~frmBackups()
     restore_.reset(); // the key whole again before the program goes on
 }
 
-// The window's catching up ends after the backup it copies and is waited for by nobody, so that
-// the window opened again never waits for a slow share.
-void frmBackups::LetGoOfCatchUp()
-{
-    *catchUpStop_ = true;
-    if (catchUpJob_) {
-        catchUpJob_->LetGo();
-        catchUpJob_.reset();
-    }
-}
-
 void frmBackups::Form_Load()
 {
     ListBackups();
     ShowCopiesFolder();
     CatchUp();
-}
-
-// Makes the copies that are missing. One catching up at a time: a copy is never written by two.
-void frmBackups::CatchUp()
-{
-    LetGoOfCatchUp();
-    catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
-    caughtUp_ = std::make_shared<CaughtUp>();
-    (*this)[L"tmrWork"].enabled = true;
-    std::vector<std::wstring> numbers;
-    for (const backup::ListedBackup& listed : backups_) {
-        if (!listed.number.empty()) {
-            numbers.push_back(listed.number);
-        }
-    }
-    catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_, caughtUp = caughtUp_, numbers] {
-        if (backup::CatchUpCopies(system, *stop) > 0) {
-            std::vector<std::pair<std::wstring, std::wstring>> states(numbers.size());
-            std::transform(numbers.begin(), numbers.end(), states.begin(), [&system](const std::wstring& number) {
-                return std::pair{number, backup::CopyState(system, number)};
-            });
-            const std::lock_guard<std::mutex> guard(caughtUp->lock);
-            caughtUp->states = std::move(states);
-        }
-        caughtUp->done = true;
-    });
-}
-
-void frmBackups::ShowCopiesFolder()
-{
-    const std::wstring folder = backup::CopiesFolder(os);
-    (*this)[L"txtCompare"].caption =
-        folder.empty() ? L"" : L"Copies of the backups go to " + backup::JoinPath(folder, os.ComputerName()) + L".";
-}
-
-// Where copies go: a folder chosen with the system's picker, tried at once; while copies are on,
-// the user is asked first whether to choose another folder or to stop them.
-void frmBackups::cmdCopies_Click()
-{
-    const std::wstring current = backup::CopiesFolder(os);
-    if (!current.empty() && !os.Ask(L"Copies of the backups go to " + current + L".\n\nChoose another folder?")) {
-        if (os.Ask(L"Stop keeping copies of the backups in " + current + L"?")) {
-            LetGoOfCatchUp();
-            backup::SetCopiesFolder(os, L"");
-            ListBackups();
-            ShowCopiesFolder();
-        }
-        return;
-    }
-    std::optional<std::wstring> folder;
-    try {
-        folder = os.ChooseFolder(hWnd(), L"Copies");
-        if (folder) {
-            backup::SetCopiesFolder(os, *folder);
-        }
-    } catch (const backup::CopiesFolderRefused& refused) {
-        os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + refused.why() + L".",
-                  platform::MessageKind::Error);
-        return;
-    } catch (const platform::Failure& failure) {
-        os.MsgBox(L"Copies cannot be kept in " + folder.value_or(L"that folder") + L":\n" + failure.text(),
-                  platform::MessageKind::Error);
-        return;
-    }
-    if (folder) { // its copies, of this computer and of others, become rows
-        ListBackups();
-        CatchUp();
-    }
-    ShowCopiesFolder();
 }
 
 void frmBackups::Form_Unload(platform::EventArgs& args)
@@ -466,36 +382,6 @@ void frmBackups::ShowComparison()
     }
 }
 
-// After the rows are filled, so that no state read before the catching up ended overwrites it.
-std::wstring frmBackups::CopyShown(const std::wstring& state) const
-{
-    return state == backup::kCopyMissing && !caughtUp_->done ? L"copying" : state;
-}
-
-void frmBackups::ShowCaughtUp()
-{
-    Control& list = (*this)[L"lstBackups"];
-    const std::lock_guard<std::mutex> guard(caughtUp_->lock);
-    if (!caughtUp_->states) {
-        if (caughtUp_->done) { // nothing was copied: what was on its way is missing still
-            for (auto& row : list.rows) {
-                if (row[kCopy] == L"copying") {
-                    row[kCopy] = backup::kCopyMissing;
-                }
-            }
-        }
-        return;
-    }
-    for (const auto& [number, state] : *caughtUp_->states) {
-        for (std::size_t row = 0; row < backups_.size() && row < list.rows.size(); ++row) {
-            if (backups_[row].number == number) {
-                list.rows[row][kCopy] = state;
-            }
-        }
-    }
-    caughtUp_->states.reset();
-}
-
 void frmBackups::tmrWork_Timer()
 {
     ShowDetails();
@@ -508,152 +394,6 @@ void frmBackups::tmrWork_Timer()
     if (detailsDone && caughtUp_->done && !comparison_ && !Restoring()) {
         (*this)[L"tmrWork"].enabled = false;
     }
-}
-
-// The restore runs off the window's thread, a stage at a time; the window asks and tells.
-void frmBackups::cmdRestore_Click()
-{
-    if (!MayStartRestore()) {
-        return;
-    }
-    const std::vector<backup::ListedBackup> selected = SelectedRows();
-    if (selected.size() != 1) {
-        os.MsgBox(L"Select the one backup to restore.", platform::MessageKind::Information);
-        return;
-    }
-    if (selected[0].number.empty()) {
-        // A copy is restored from its file, named by its path, as a file picked would be.
-        RestoreFromFile(selected[0].file);
-        return;
-    }
-    const std::wstring created = (*this)[L"lstBackups"].rows[(*this)[L"lstBackups"].selected.front()][kCreated];
-    StartRestore(L"Reading backup " + selected[0].number, [number = selected[0].number, created](platform::Os& system) {
-        return backup::PlanRestore(system, number, created);
-    });
-}
-
-// Any registration file (a copy from a stick, an attachment) through the same steps.
-void frmBackups::cmdRestoreFromFile_Click()
-{
-    if (!MayStartRestore()) {
-        return;
-    }
-    std::optional<std::wstring> file;
-    try {
-        file = os.ChooseFile(hWnd(), L"Restore From File");
-    } catch (const platform::Failure& failure) {
-        os.MsgBox(failure.text(), platform::MessageKind::Error); // nothing was changed
-        return;
-    }
-    if (file) {
-        RestoreFromFile(*file);
-    }
-}
-
-void frmBackups::RestoreFromFile(const std::wstring& file)
-{
-    StartRestore(L"Reading " + file,
-                 [file](platform::Os& system) { return backup::PlanRestoreFromFile(system, file); });
-}
-
-bool frmBackups::MayStartRestore()
-{
-    if (Restoring()) {
-        os.MsgBox(L"A restore is under way. Wait until it has ended.", platform::MessageKind::Information);
-        return false;
-    }
-    if (!restoresRefused_.empty()) {
-        os.MsgBox(restoresRefused_, platform::MessageKind::Error);
-        return false;
-    }
-    return true;
-}
-
-void frmBackups::StartRestore(const std::wstring& firstStep, backup::RestoreRun::MakePlan makePlan)
-{
-    StopWork();
-    comparison_.reset();
-    restore_ = std::make_unique<backup::RestoreRun>(os, firstStep, std::move(makePlan), safetyBackup_, false);
-    (*this)[L"tmrWork"].enabled = true;
-    StepRestore();
-}
-
-void frmBackups::StepRestore()
-{
-    if (!restore_ || asking_) {
-        return; // a question is open: the tick comes back when it is answered
-    }
-    backup::RestoreRun::State state = restore_->Poll();
-    while (state == backup::RestoreRun::State::Asking) {
-        asking_ = true;
-        const bool yes = os.Ask(restore_->question());
-        asking_ = false;
-        if (!restore_) {
-            return; // the window was closed while the question was open: nothing had changed
-        }
-        restore_->Answer(yes);
-        state = restore_->Poll();
-    }
-    // While the key changes, Windows is asked not to end the session.
-    if (restore_->ChangingKey() != sessionBlocked_) {
-        sessionBlocked_ = restore_->ChangingKey();
-        os.BlockEndOfSession(hWnd(), sessionBlocked_ ? L"Restoring your custom names" : L"");
-    }
-    (*this)[L"txtCompare"].caption = restore_->Steps();
-    if (state == backup::RestoreRun::State::Ended) {
-        EndRestore();
-    }
-}
-
-// The steps end with the outcome, and the rows (the safety backup is one of its own now) are read
-// again before the message, which stands above this window.
-void frmBackups::EndRestore()
-{
-    const backup::RestoreOutcome outcome = restore_->outcome();
-    (*this)[L"txtCompare"].caption += L"\r\n" + restore_->lastStep();
-    restore_.reset();
-    std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr);
-    if (!whenWhole) {
-        ListBackups();
-    }
-    if (!outcome.message.empty()) {
-        os.Report(hWnd(), outcome.message, outcome.kind);
-    }
-    // Asked to close while the key was changed: it is whole again.
-    if (whenWhole) {
-        whenWhole();
-    }
-}
-
-void frmBackups::FinishRestore()
-{
-    constexpr int kFailureWait = 120000; // longer than the restore of the largest list takes
-    if (restore_ && restore_->ChangingKey()) {
-        restore_->Wait(kFailureWait);
-    }
-}
-
-bool frmBackups::MayEnd(int unloadMode, std::function<void()> whenWhole)
-{
-    if (!restore_ || !restore_->ChangingKey()) {
-        restore_.reset(); // nothing was changed yet: the restore is dropped
-        return true;
-    }
-    if (unloadMode == platform::vbAppWindows) {
-        restore_->Stop();
-        restore_->Wait(kEndOfSessionWait);
-        return true;
-    }
-    if (!os.Ask(L"A restore is under way.\n\nClose as soon as the list is whole again: the list from before, or "
-                L"the backup once it stands in its place?")) {
-        return false; // the restore goes on
-    }
-    if (!restore_) {
-        return true; // it ended while the question was open
-    }
-    restore_->Stop();
-    whenWhole_ = std::move(whenWhole);
-    return false;
 }
 
 // The selected backups' folders deleted after the user's word, twice when the newest backup of

@@ -45,6 +45,9 @@ public:
     static constexpr std::size_t kLinesPerTick = 2000;
 
 private:
+    // The list's columns, in the window's three files.
+    enum Column { kBackup, kCreated, kSize, kValues, kKeys, kState, kCopy };
+
     void Form_Load();
     void Form_Unload(platform::EventArgs& args);
     void Form_Resize();
