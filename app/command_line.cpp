@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/run_count.h"
+#include "backup/automatic.h"
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
 #include "backup/check.h"
@@ -107,20 +108,104 @@ std::shared_ptr<backup::ExportRun> StartBackup(platform::Os& os)
     return run;
 }
 
+// The newest backup on C: that checks out, compared with the key now.
+struct Newest {
+    std::wstring number;
+    std::wstring date; // of its date stamp, "12-06-2026"; empty without one
+    std::size_t values = 0;
+    std::size_t valuesNow = 0;
+    bool same = false;
+};
+
+std::optional<Newest> NewestCheckedBackup(platform::Os& os)
+{
+    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
+        const backup::CheckResult check = backup::CheckBackup(os, backup::BackupFile(number), backup::kAddOnKey);
+        if (check.outcome != backup::CheckResult::Outcome::Same &&
+            check.outcome != backup::CheckResult::Outcome::Differs) {
+            continue;
+        }
+        Newest newest{
+            .number = number, .date = {}, .values = check.values, .valuesNow = 0, .same = check.differences.empty()};
+        const backup::DifferenceCounts counts = backup::Count(check.differences);
+        newest.valuesNow = check.values + counts.added - std::min(counts.removed, check.values + counts.added);
+        try {
+            newest.date = backup::CreatedText(os.ReadFileBytes(backup::DateStampFile(number))).substr(0, 10);
+        } catch (const platform::Failure&) {
+            // Told without a date.
+        }
+        return newest;
+    }
+    return std::nullopt;
+}
+
+std::wstring BackupOf(const Newest& newest)
+{
+    return L"backup " + newest.number + (newest.date.empty() ? L"" : L" of " + newest.date);
+}
+
+// The automatic backups that a year of runs no longer needs; never one made by hand.
+void ThinAutomaticBackups(platform::Os& os)
+{
+    const std::optional<std::int64_t> today = backup::DayOf(os.DateText());
+    if (!today) {
+        return;
+    }
+    for (const std::wstring& number : backup::BackupsToThin(backup::AutomaticBackups(os), *today)) {
+        if (backup::HoldsCopiesFolder(os, number)) {
+            continue;
+        }
+        try {
+            os.RemoveFolder(backup::BackupFolder(number));
+            backup::ForgetAutomatic(os, number);
+            os.Print(L"Deleted " + backup::BackupFolder(number));
+        } catch (const platform::Failure& failure) {
+            Tell(os, L"Not deleted: " + failure.text());
+        }
+    }
+}
+
 // What a start, one click on "Export Custom Names" and "Exit" do, then a wait for the tool and
 // the check, as the window does them. A restore under way is waited for, so that the list is
 // backed up whole, and none starts while the backup is read and old backups are deleted.
-int Backup(platform::Os& os, int keep)
+// An automatic run backs up only a list that changed, records what it made and did, and thins
+// out its own backups, unless the list has lost more than half of its values.
+int Backup(platform::Os& os, int keep, bool automatic)
 {
-    const auto tell = [&os](const std::wstring& text) { Tell(os, text); };
+    std::wstring said; // the last line, which an automatic run records
+    const auto tell = [&os, &said](const std::wstring& text) {
+        Tell(os, text);
+        said = text;
+    };
+    const auto tellError = [&os, &said](const std::wstring& text) {
+        TellError(os, text);
+        said = text;
+    };
+    const auto ended = [&os, &said, automatic](int code, bool warned = false) {
+        if (automatic) {
+            backup::RecordAutomaticRun(
+                os, {.when = os.DateText() + L" " + os.TimeText(), .exitCode = code, .warned = warned, .line = said});
+        }
+        return code;
+    };
     const std::unique_ptr<platform::ListLock> lock = os.LockList(backup::kStartLockWait);
     if (!lock && keep > 0) {
         tell(L"Old backups are all kept: another LarkSpool is restoring the list.");
         keep = 0;
     }
+    std::optional<Newest> newest;
+    bool lost = false;
+    if (automatic) {
+        newest = NewestCheckedBackup(os);
+        if (newest && newest->same) {
+            tell(L"unchanged since " + BackupOf(*newest));
+            return ended(kExitOk);
+        }
+        lost = newest && newest->valuesNow * 2 < newest->values;
+    }
     const std::shared_ptr<backup::ExportRun> run = StartBackup(os);
     if (!run) {
-        return kExitExportFailed;
+        return ended(kExitExportFailed);
     }
     const std::wstring runNumber = run->runNumber();
     while (run->Poll() == backup::ExportRun::State::Exporting || run->state() == backup::ExportRun::State::Checking) {
@@ -131,6 +216,9 @@ int Backup(platform::Os& os, int keep)
         tell(file + L": " + backup::FormatKilobytes(os.FileLen(file), os.DecimalSeparator()) + L" kb, " +
              backup::CountOf(run->valuesChecked(), L"value", L"values") + L" in " +
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
+        if (automatic) {
+            backup::MarkAutomatic(os, runNumber);
+        }
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {
             // A copy not made ends the backup with an exit code of its own.
@@ -141,7 +229,7 @@ int Backup(platform::Os& os, int keep)
                 if (copy->kept) {
                     tell(line);
                 } else {
-                    TellError(os, line);
+                    tellError(line);
                 }
             }
             const std::atomic<bool> never{false};
@@ -149,21 +237,32 @@ int Backup(platform::Os& os, int keep)
                 tell(L"Missing copies made: " + backup::CountOf(caughtUp, L"backup", L"backups"));
             }
         }
+        const int code = copy && !copy->kept ? kExitCopyFailed : kExitOk;
+        if (lost) {
+            // Kept whole: the backups from before the loss may be the only ones with the names.
+            tell(L"The list has " + backup::CountOf(newest->valuesNow, L"name", L"names") + L"; " + BackupOf(*newest) +
+                 L" had " + std::to_wstring(newest->values) + L". If names were lost, restore backup " +
+                 newest->number + L" in the Backups window.");
+            return ended(code, true);
+        }
         if (keep > 0) {
             KeepNewest(os, static_cast<std::size_t>(keep), runNumber);
         }
-        return copy && !copy->kept ? kExitCopyFailed : kExitOk;
+        if (automatic && lock) {
+            ThinAutomaticBackups(os);
+        }
+        return ended(code);
     }
     switch (run->problem()) {
     case backup::ExportRun::Problem::NothingToBackUp:
-        TellError(os, run->failure());
-        return kExitNothingToBackUp;
+        tellError(run->failure());
+        return ended(kExitNothingToBackUp, newest.has_value());
     case backup::ExportRun::Problem::ExportFailed:
-        TellError(os, file + L": " + run->failure());
-        return kExitExportFailed;
+        tellError(file + L": " + run->failure());
+        return ended(kExitExportFailed);
     default:
-        TellError(os, file + L": " + run->failure());
-        return kExitDiffers;
+        tellError(file + L": " + run->failure());
+        return ended(kExitDiffers);
     }
 }
 
@@ -287,7 +386,10 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
     Command command;
     if (name == L"backup") {
         command.mode = Mode::Backup;
-        if (arguments.size() >= 2 && SwitchName(arguments[1]) == L"keep") {
+        if (arguments.size() >= 2 && SwitchName(arguments[1]) == L"auto") {
+            command.automatic = true;
+            expected = 2;
+        } else if (arguments.size() >= 2 && SwitchName(arguments[1]) == L"keep") {
             const std::optional<std::int64_t> keep =
                 arguments.size() >= 3 ? backup::ParseRunNumber(arguments[2]) : std::nullopt;
             if (!keep || *keep < 1 || *keep > kMostKept) {
@@ -335,6 +437,8 @@ std::wstring UsageText()
            L"                         copy failed\n"
            L"LarkSpool /backup /keep N\n"
            L"                         then deletes the oldest backups until N remain\n"
+           L"LarkSpool /backup /auto  backs up a list that changed since the newest\n"
+           L"                         backup, then thins out the automatic backups\n"
            L"LarkSpool /check FILE    compares a backup with the key now: 0 same,\n"
            L"                         4 differs, 5 unreadable or not a backup of the list\n"
            L"LarkSpool /restore FILE  makes the list what the file holds, after a checked\n"
@@ -385,7 +489,7 @@ int RunCommand(platform::Os& os, const Command& command)
         switch (command.mode) {
         case Mode::Backup:
             // The backups are all kept while one of them is the only record of the list before.
-            return Backup(os, recoveryFailed ? 0 : command.keep);
+            return Backup(os, recoveryFailed ? 0 : command.keep, command.automatic);
         case Mode::Check:
             return Check(os, command.file);
         case Mode::Restore:

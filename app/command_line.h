@@ -13,10 +13,11 @@ enum class Mode { Window, Backup, Check, Restore, Copies, List, Usage, NotUnders
 
 struct Command {
     Mode mode = Mode::Window;
-    std::wstring file;    // /check's or /restore's backup file; /copies' folder or "off"
-    bool hasFile = false; // /copies with a folder or "off"
-    int keep = 0;         // /backup /keep N: the backups that stay; 0 keeps all
-    std::wstring problem; // NotUnderstood: the line that names what was not understood
+    std::wstring file;      // /check's or /restore's backup file; /copies' folder or "off"
+    bool hasFile = false;   // /copies with a folder or "off"
+    int keep = 0;           // /backup /keep N: the backups that stay; 0 keeps all
+    bool automatic = false; // /backup /auto: only a changed list, and automatic backups thinned out
+    std::wstring problem;   // NotUnderstood: the line that names what was not understood
 };
 
 // Switches start with / or -, in any letter case.

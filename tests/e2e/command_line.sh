@@ -177,6 +177,18 @@ equals "/copies off" "0:off" "$CODE:$OUT"
 rm "$WINEPREFIX/dosdevices/d:"
 rm -rf "$STICK"
 
+# What the Task Scheduler runs: three automatic runs with a change before the second make one
+# folder; an unchanged list makes none.
+FOLDERS=$(ls -d "$DRIVE_C"/Larkspool* | wc -l)
+larkspool /backup /auto
+check "/backup /auto of an unchanged list: $OUT" eval "[[ '$CODE:$OUT' == '0:unchanged since backup '*' of '??-??-???? ]]"
+helper reg add "$ADDON_KEY\\CustomNames" /v "auto@example.org" /d "Auto" /f >/dev/null
+larkspool /backup /auto
+check "/backup /auto of a changed list backs it up: $OUT" eval "[[ '$CODE:$OUT' == '0:C:'*', checked' ]]"
+larkspool /backup /auto
+check "then it is unchanged: $OUT" eval "[[ '$CODE:$OUT' == '0:unchanged since backup '* ]]"
+equals "one folder more" "$((FOLDERS + 1))" "$(ls -d "$DRIVE_C"/Larkspool* | wc -l)"
+
 larkspool /restore
 equals "a switch without its file: exit code" "1" "$CODE"
 equals "a switch without its file is named first" "The switch /restore needs the backup file to restore." "$(echo "$OUT" | head -n 1)"

@@ -76,6 +76,17 @@ check "the list's menu compares the selected backup with the list now ($compared
 BEFORE=$(dump_key)
 xdotool key alt+r
 answer y
+# The outcome is the Backups window's message: above it and the main window, the first window
+# whose title has "LarkSpool" from the top.
+result_on_top() { # waits for it up to 15 seconds
+    for _ in $(seq 30); do
+        probe window LarkSpool | grep -q '^title=LarkSpool$' && return 0
+        sleep 0.2
+    done
+    return 1
+}
+check "the outcome comes up above both windows" result_on_top
+equals "the outcome's owner" "owner=$TITLE" "$(probe window LarkSpool | grep '^owner=')"
 answer Return
 check "Alt+R restores: the list before is backup 7" test -s "$DRIVE_C/Larkspool7/Larkspool7.reg"
 equals "Alt+R restores: the key is the backup" "$BEFORE" "$(dump_key)"

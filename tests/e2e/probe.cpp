@@ -133,6 +133,7 @@ int wmain(int argc, wchar_t** argv)
         std::printf("topmost=%d\nenabled=%d\ntoolwindow=%d\n", (exStyle & WS_EX_TOPMOST) != 0 ? 1 : 0,
                     ::IsWindowEnabled(window) ? 1 : 0, (exStyle & WS_EX_TOOLWINDOW) != 0 ? 1 : 0);
         PrintTitle("title", window);
+        PrintTitle("owner", ::GetWindow(window, GW_OWNER));
         return 0;
     }
     std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS | checkbox TEXT | menu | "

@@ -257,6 +257,53 @@ TEST(CommandLine, BackupKeepsTheNewest)
               (std::vector<std::wstring>{L"Deleted C:\\Larkspool5", L"Deleted C:\\Larkspool6"}));
 }
 
+// What the Task Scheduler runs: a backup only of a list that changed, automatic backups thinned
+// out, never one made by hand, nothing deleted once the list has lost most of its values.
+TEST(CommandLine, AutomaticBackups)
+{
+    Machine machine;
+    fake::Os& os = machine.os;
+    const std::string oldStamp = "Date Created: 01-05-2025\r\nTime Created: 8:00:00 AM\r\n";
+    // All of last year: 3 made by hand, the others automatic; 5's stamp is no longer the one it
+    // was made with, and counts as made by hand.
+    for (const std::wstring number : {L"1", L"2", L"3", L"4", L"5"}) {
+        os.folders.insert(L"c:\\larkspool" + number);
+        os.files[L"c:\\larkspool" + number + L"\\larkspool" + number + L".reg"] = kBackup;
+        os.files[L"c:\\larkspool" + number + L"\\date created.txt"] = oldStamp;
+        if (number != L"3") {
+            os.settings[L"lsBundle\\Automatic\\Made\\" + number + L"\\Stamp"] =
+                std::wstring(oldStamp.begin(), oldStamp.end());
+        }
+    }
+    os.files[L"c:\\larkspool5\\date created.txt"] += "\r\n";
+    EXPECT_EQ(machine.Run({L"/backup", L"/auto"}), app::kExitOk);
+    EXPECT_EQ(os.printed.back(), L"unchanged since backup 5 of 01-05-2025");
+    EXPECT_EQ(os.Setting(), L"7") << "no run number taken";
+
+    os.addOnTree[1].values.push_back(Sz(L"bob@example.org", L"Bob"));
+    machine.written = samples::Regedit4(os.addOnTree);
+    EXPECT_EQ(machine.Run({L"/backup", L"/auto"}), app::kExitOk);
+    EXPECT_EQ(os.folders, (std::set<std::wstring>{L"c:\\larkspool2", L"c:\\larkspool3", L"c:\\larkspool4",
+                                                  L"c:\\larkspool5", L"c:\\larkspool7"}))
+        << "past the newest three automatic backups, last year's go; those by hand stay";
+    EXPECT_EQ(os.printed.back(), L"Deleted C:\\Larkspool1");
+    EXPECT_EQ(os.settings.count(L"lsBundle\\Automatic\\Made\\1\\Stamp"), 0u);
+    EXPECT_EQ(machine.Run({L"/backup", L"/auto"}), app::kExitOk);
+    EXPECT_EQ(os.printed.back(), L"unchanged since backup 7 of 12-07-2026");
+
+    // Most of the list gone: backed up all the same, nothing deleted, and a warning recorded.
+    os.addOnTree[1].values.clear();
+    machine.written = samples::Regedit4(os.addOnTree);
+    EXPECT_EQ(machine.Run({L"/backup", L"/auto"}), app::kExitOk);
+    EXPECT_EQ(os.folders.size(), 6u) << "backup 9 is made, 2 is not thinned out";
+    const std::wstring warning = L"The list has 1 name; backup 7 of 12-07-2026 had 3. If names were lost, "
+                                 L"restore backup 7 in the Backups window.";
+    EXPECT_EQ(os.printed.back(), warning);
+    EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastWarned"], L"1");
+    EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastLine"], warning);
+    EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastCode"], L"0");
+}
+
 // The window of another run took the folder meanwhile: the next free one is used.
 TEST(CommandLine, BackupNeverUsesAFolderThatExists)
 {

@@ -1,0 +1,125 @@
+#include "backup/automatic.h"
+
+#include "backup/backup_list.h"
+#include "backup/backup_paths.h"
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+
+namespace backup {
+
+namespace {
+
+constexpr wchar_t kAppName[] = L"lsBundle";
+constexpr wchar_t kRunSection[] = L"Automatic";
+constexpr std::size_t kNewestKept = 3;
+constexpr std::int64_t kDailyDays = 7;
+constexpr std::int64_t kWeeks = 5;
+constexpr int kMonths = 12;
+
+std::wstring MadeSection(const std::wstring& runNumber)
+{
+    return std::wstring(kRunSection) + L"\\Made\\" + runNumber;
+}
+
+std::wstring StampText(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::vector<std::uint8_t> bytes = os.ReadFileBytes(DateStampFile(runNumber));
+    return {bytes.begin(), bytes.end()}; // ANSI digits, letters and separators
+}
+
+std::chrono::year_month_day DateOf(std::int64_t day)
+{
+    return std::chrono::year_month_day{std::chrono::sys_days{std::chrono::days{day}}};
+}
+
+} // namespace
+
+std::optional<std::int64_t> DayOf(std::wstring_view created)
+{
+    const std::optional<long> digits = CreatedDate(std::wstring(created));
+    if (!digits) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{static_cast<int>(*digits / 10000)},
+                                           std::chrono::month{static_cast<unsigned>(*digits / 100 % 100)},
+                                           std::chrono::day{static_cast<unsigned>(*digits % 100)}};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    return std::chrono::sys_days{date}.time_since_epoch().count();
+}
+
+std::vector<std::wstring> BackupsToThin(std::vector<AutomaticBackup> backups, std::int64_t today)
+{
+    std::sort(backups.begin(), backups.end(), [](const AutomaticBackup& a, const AutomaticBackup& b) {
+        return a.day != b.day ? a.day > b.day : NewerNumber(a.number, b.number);
+    });
+    const std::chrono::year_month_day now = DateOf(today);
+    std::set<std::int64_t> weeks;
+    std::set<int> months;
+    std::vector<std::wstring> thinned;
+    // Newest first: the first backup met in a week or a month is its newest.
+    for (std::size_t i = 0; i < backups.size(); ++i) {
+        const std::int64_t age = today - backups[i].day;
+        const std::chrono::year_month_day made = DateOf(backups[i].day);
+        const int monthsBack = (static_cast<int>(now.year()) - static_cast<int>(made.year())) * 12 +
+                               static_cast<int>(static_cast<unsigned>(now.month())) -
+                               static_cast<int>(static_cast<unsigned>(made.month()));
+        bool kept = i < kNewestKept || age < kDailyDays;
+        if (age >= 0 && age < kWeeks * 7 && weeks.insert(age / 7).second) {
+            kept = true;
+        }
+        if (monthsBack >= 0 && monthsBack < kMonths && months.insert(monthsBack).second) {
+            kept = true;
+        }
+        if (!kept) {
+            thinned.push_back(backups[i].number);
+        }
+    }
+    return thinned;
+}
+
+void MarkAutomatic(platform::Os& os, const std::wstring& runNumber)
+{
+    os.SaveSetting(kAppName, MadeSection(runNumber), L"Stamp", StampText(os, runNumber));
+}
+
+void ForgetAutomatic(platform::Os& os, const std::wstring& runNumber)
+{
+    os.DeleteSetting(kAppName, MadeSection(runNumber));
+}
+
+std::vector<AutomaticBackup> AutomaticBackups(platform::Os& os)
+{
+    std::vector<AutomaticBackup> found;
+    for (const std::wstring& number : ListBackupNumbers(os)) {
+        const std::wstring recorded = os.GetSetting(kAppName, MadeSection(number), L"Stamp");
+        if (recorded.empty()) {
+            continue;
+        }
+        std::wstring stamp;
+        try {
+            stamp = StampText(os, number);
+        } catch (const platform::Failure&) {
+            continue; // a stamp that cannot be read counts as made by hand: it is never deleted
+        }
+        if (stamp == recorded) {
+            if (const std::optional<std::int64_t> day = DayOf(CreatedText({stamp.begin(), stamp.end()}))) {
+                found.push_back({.number = number, .day = *day});
+            }
+        }
+    }
+    return found;
+}
+
+void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run)
+{
+    os.SaveSetting(kAppName, kRunSection, L"LastRun", run.when);
+    os.SaveSetting(kAppName, kRunSection, L"LastCode", std::to_wstring(run.exitCode));
+    os.SaveSetting(kAppName, kRunSection, L"LastWarned", run.warned ? L"1" : L"0");
+    os.SaveSetting(kAppName, kRunSection, L"LastLine", run.line);
+}
+
+} // namespace backup
