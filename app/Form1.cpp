@@ -1,5 +1,6 @@
 // The main window itself: its layout, start-up and the two ways of ending the program.
 #include "app/Form1.h"
+#include "backup/automatic.h"
 
 using platform::Control;
 using platform::ControlKind;
@@ -177,6 +178,11 @@ void Form1::Form_Load()
         if (recovery->failed) {
             restoresRefused_ = recovery->message;
         }
+    }
+    // An automatic run that failed or warned is told once, at the next start of the window.
+    if (const std::optional<std::wstring> automatic = backup::AutomaticRunToTell(os)) {
+        backup::AutomaticRunTold(os);
+        os.MsgBox(*automatic, platform::MessageKind::Error);
     }
     RefreshRunCount();
     SetSizeCaptionRunNumber(timesRun_);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
+#include <utility>
 
 namespace app {
 
@@ -172,14 +173,20 @@ void ThinAutomaticBackups(platform::Os& os)
 // out its own backups, unless the list has lost more than half of its values.
 int Backup(platform::Os& os, int keep, bool automatic)
 {
-    std::wstring said; // the last line, which an automatic run records
-    const auto tell = [&os, &said](const std::wstring& text) {
+    // What an automatic run records: its first error, or else its last line.
+    std::wstring said;
+    bool failed = false;
+    const auto tell = [&os, &said, &failed](const std::wstring& text) {
         Tell(os, text);
-        said = text;
+        if (!failed) {
+            said = text;
+        }
     };
-    const auto tellError = [&os, &said](const std::wstring& text) {
+    const auto tellError = [&os, &said, &failed](const std::wstring& text) {
         TellError(os, text);
-        said = text;
+        if (!std::exchange(failed, true)) {
+            said = text;
+        }
     };
     const auto ended = [&os, &said, automatic](int code, bool warned = false) {
         if (automatic) {
@@ -240,9 +247,10 @@ int Backup(platform::Os& os, int keep, bool automatic)
         const int code = copy && !copy->kept ? kExitCopyFailed : kExitOk;
         if (lost) {
             // Kept whole: the backups from before the loss may be the only ones with the names.
-            tell(L"The list has " + backup::CountOf(newest->valuesNow, L"name", L"names") + L"; " + BackupOf(*newest) +
-                 L" had " + std::to_wstring(newest->values) + L". If names were lost, restore backup " +
-                 newest->number + L" in the Backups window.");
+            said = L"The list has " + backup::CountOf(newest->valuesNow, L"name", L"names") + L"; " +
+                   BackupOf(*newest) + L" had " + std::to_wstring(newest->values) +
+                   L". If names were lost, restore backup " + newest->number + L" in the Backups window.";
+            Tell(os, said);
             return ended(code, true);
         }
         if (keep > 0) {

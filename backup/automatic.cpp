@@ -122,4 +122,25 @@ void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run)
     os.SaveSetting(kAppName, kRunSection, L"LastLine", run.line);
 }
 
+std::optional<std::wstring> AutomaticRunToTell(platform::Os& os)
+{
+    const std::wstring when = os.GetSetting(kAppName, kRunSection, L"LastRun");
+    if (when.empty() || os.GetSetting(kAppName, kRunSection, L"Told") == when) {
+        return std::nullopt;
+    }
+    const std::wstring line = os.GetSetting(kAppName, kRunSection, L"LastLine");
+    if (os.GetSetting(kAppName, kRunSection, L"LastWarned") == L"1") {
+        return L"The automatic backup of " + when + L" warns: " + line;
+    }
+    if (os.GetSetting(kAppName, kRunSection, L"LastCode") != L"0") {
+        return L"The automatic backup of " + when + L" failed: " + line;
+    }
+    return std::nullopt;
+}
+
+void AutomaticRunTold(platform::Os& os)
+{
+    os.SaveSetting(kAppName, kRunSection, L"Told", os.GetSetting(kAppName, kRunSection, L"LastRun"));
+}
+
 } // namespace backup

@@ -5,6 +5,7 @@
 #include "backup/compare_text.h"
 #include "backup/restore.h"
 #include "fake_os.h"
+#include "program.h"
 #include "registry_samples.h"
 
 #include <gtest/gtest.h>
@@ -302,6 +303,16 @@ TEST(CommandLine, AutomaticBackups)
     EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastWarned"], L"1");
     EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastLine"], warning);
     EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\LastCode"], L"0");
+    // Told once, at the next start of the window.
+    for (const std::size_t told : {1u, 0u}) {
+        os.messages.clear();
+        Program program(os);
+        program.Start();
+        EXPECT_EQ(os.messages.size(), told);
+        if (told != 0) {
+            EXPECT_EQ(os.messages[0], L"The automatic backup of 12-07-2026 " + os.time + L" warns: " + warning);
+        }
+    }
 }
 
 // The window of another run took the folder meanwhile: the next free one is used.
