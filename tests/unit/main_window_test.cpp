@@ -15,13 +15,14 @@ TEST(MainWindow, LoadRefreshesThenKeepsTheStartupRunNumber)
     Form1& form = program.Start();
     EXPECT_EQ(form.sizeCaptionPrefix(), L"Size of LarkSpool 5.reg is: ");
     EXPECT_EQ(form.startupRunNumber(), L"5");
-    // Loading looks for a restore cut off by a crash, then reads and writes the count, before
-    // anything is placed on the screen.
-    EXPECT_EQ(std::vector<std::wstring>(os.calls.begin(), os.calls.begin() + 8),
+    // Loading looks for a restore cut off by a crash and for an automatic run to tell, then reads
+    // and writes the count, before anything is placed on the screen.
+    EXPECT_EQ(std::vector<std::wstring>(os.calls.begin(), os.calls.begin() + 9),
               (std::vector<std::wstring>{L"GetSetting lsBundle\\Restore\\Backup",
                                          L"GetSetting lsBundle\\Restore\\Safety", L"GetSetting lsBundle\\Restore\\Step",
                                          L"RegistryKeyExists HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-restore",
                                          L"RegistryKeyExists HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-before",
+                                         L"GetSetting lsBundle\\Automatic\\LastRun",
                                          L"GetSetting lsBundle\\TimesRun\\1", L"SaveSetting 6", L"SetWindowPos 4097"}));
 
     program.Export();
