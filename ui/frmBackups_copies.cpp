@@ -28,7 +28,8 @@ void frmBackups::LetGoOfCatchUp()
     }
 }
 
-// Makes the copies that are missing. One catching up at a time: a copy is never written by two.
+// Makes the copies that are missing. One that still runs, for a folder chosen before, is let go
+// and stops after the copy it makes.
 void frmBackups::CatchUp()
 {
     LetGoOfCatchUp();
@@ -97,12 +98,12 @@ void frmBackups::cmdCopies_Click()
     ShowCopiesFolder();
 }
 
-// After the rows are filled, so that no state read before the catching up ended overwrites it.
 std::wstring frmBackups::CopyShown(const std::wstring& state) const
 {
     return state == backup::kCopyMissing && !caughtUp_->done ? L"copying" : state;
 }
 
+// After the rows are filled, so that no state read before the catching up ended overwrites it.
 void frmBackups::ShowCaughtUp()
 {
     Control& list = (*this)[L"lstBackups"];

@@ -79,6 +79,9 @@ RUN_BEFORE=$(dump "$RUN_KEY")
 window "$TITLE"
 xdotool key F5
 sleep 1
+click_at 100 60 3 # a right-click on the first row
+equals "a right-click on the list opens its menu" "menu=1" "$(probe menu)"
+xdotool key Escape
 select_row 1
 click_at 124 16 # Restore
 keep_screenshot backups-refused
