@@ -2,6 +2,7 @@
 
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/run_number.h"
 
 #include <algorithm>
 #include <chrono>
@@ -120,6 +121,19 @@ void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run)
     os.SaveSetting(kAppName, kRunSection, L"LastCode", std::to_wstring(run.exitCode));
     os.SaveSetting(kAppName, kRunSection, L"LastWarned", run.warned ? L"1" : L"0");
     os.SaveSetting(kAppName, kRunSection, L"LastLine", run.line);
+}
+
+std::optional<AutomaticRun> LastAutomaticRun(platform::Os& os)
+{
+    AutomaticRun run;
+    run.when = os.GetSetting(kAppName, kRunSection, L"LastRun");
+    if (run.when.empty()) {
+        return std::nullopt;
+    }
+    run.exitCode = static_cast<int>(ParseRunNumber(os.GetSetting(kAppName, kRunSection, L"LastCode")).value_or(-1));
+    run.warned = os.GetSetting(kAppName, kRunSection, L"LastWarned") == L"1";
+    run.line = os.GetSetting(kAppName, kRunSection, L"LastLine");
+    return run;
 }
 
 } // namespace backup

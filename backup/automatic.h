@@ -41,5 +41,7 @@ struct AutomaticRun {
     std::wstring line; // "unchanged since backup 12 of 12-06-2026", what failed, or the warning
 };
 void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run);
+// The run recorded last; nothing before the first.
+std::optional<AutomaticRun> LastAutomaticRun(platform::Os& os);
 
 } // namespace backup
