@@ -10,6 +10,7 @@
 #include "backup/export.h"
 #include "backup/restore.h"
 #include "backup/run_number.h"
+#include "backup/schedule.h"
 
 #include <algorithm>
 #include <atomic>
@@ -382,6 +383,63 @@ int List(platform::Os& os)
     return kExitOk;
 }
 
+// This program as the task starts it.
+std::wstring ProgramPath(platform::Os& os)
+{
+    std::wstring folder = os.AppPath();
+    if (!folder.ends_with(L'\\')) {
+        folder += L'\\';
+    }
+    return folder + L"LarkSpool.exe";
+}
+
+// When the Task Scheduler runs /backup /auto, from the registered task where it tells its
+// triggers, else from the last choice; what it starts; and how the last automatic run went.
+void TellSchedule(platform::Os& os)
+{
+    const std::optional<std::wstring> xml = os.ReadTask(backup::kTaskFolder, backup::kTaskName);
+    if (!xml) {
+        os.Print(L"Automatic backups: off");
+    } else if (const std::optional<backup::Schedule> registered = backup::ScheduleFromXml(*xml)) {
+        os.Print(L"Automatic backups: " + backup::ScheduleWords(*registered));
+    } else {
+        const std::optional<backup::Schedule> recorded = backup::RecordedSchedule(os);
+        os.Print(L"Automatic backups: " + (recorded ? backup::ScheduleWords(*recorded) : L"on") +
+                 L" (as last chosen; the Task Scheduler does not tell)");
+    }
+    if (xml) {
+        const std::wstring program = backup::ProgramFromXml(*xml);
+        os.Print(L"Program: \"" + (program.empty() ? ProgramPath(os) : program) + L"\" /backup /auto" +
+                 (program.empty() ? L" (as registered; the Task Scheduler does not tell)" : L""));
+    }
+    const std::optional<backup::AutomaticRun> last = backup::LastAutomaticRun(os);
+    os.Print(last ? L"Last run: " + last->when + L", exit code " + std::to_wstring(last->exitCode) + L": " + last->line
+                  : L"Last run: none yet");
+}
+
+// /backup /auto registered with the Task Scheduler, replaced, deleted or told.
+int Schedule(platform::Os& os, const std::optional<backup::Schedule>& schedule)
+{
+    try {
+        if (!schedule) {
+            TellSchedule(os);
+            return kExitOk;
+        }
+        if (schedule->kind == backup::Schedule::Kind::Off) {
+            os.DeleteTask(backup::kTaskFolder, backup::kTaskName);
+        } else {
+            os.RegisterTask(backup::kTaskFolder, backup::kTaskName,
+                            backup::TaskXml(*schedule, ProgramPath(os), os.UserSid()));
+        }
+        backup::RecordSchedule(os, *schedule);
+    } catch (const platform::Failure& failure) {
+        TellError(os, L"The Task Scheduler said: " + failure.text());
+        return kExitUsage;
+    }
+    os.Print(L"Automatic backups: " + backup::ScheduleWords(*schedule));
+    return kExitOk;
+}
+
 } // namespace
 
 Command ParseCommandLine(const std::vector<std::wstring>& arguments)
@@ -412,6 +470,20 @@ Command ParseCommandLine(const std::vector<std::wstring>& arguments)
             command.file = arguments[1];
             command.hasFile = true;
             expected = 2;
+        }
+    } else if (name == L"schedule") {
+        command.mode = Mode::Schedule;
+        if (arguments.size() >= 2) {
+            command.schedule = backup::ParseSchedule({arguments.begin() + 1, arguments.end()});
+            if (!command.schedule) {
+                std::wstring said;
+                for (auto word = arguments.begin() + 1; word != arguments.end(); ++word) {
+                    said += L" " + *word;
+                }
+                return NotUnderstood(L"Not understood:" + said + L" (the switch " + arguments[0] +
+                                     L" takes daily HH:MM, weekly DAY HH:MM, logon or off)");
+            }
+            expected = arguments.size();
         }
     } else if (name == L"list") {
         command.mode = Mode::List;
@@ -458,6 +530,12 @@ std::wstring UsageText()
            L"LarkSpool /copies FOLDER keeps a checked copy of each backup in FOLDER;\n"
            L"                         /copies off stops, /copies shows where copies go\n"
            L"LarkSpool /list          lists the backups, newest first\n"
+           L"LarkSpool /schedule weekly DAY HH:MM\n"
+           L"LarkSpool /schedule daily HH:MM\n"
+           L"LarkSpool /schedule logon\n"
+           L"                         has the Task Scheduler run /backup /auto then\n"
+           L"                         (DAY as sun or sunday); /schedule off stops it,\n"
+           L"                         /schedule tells when, what runs and the last run\n"
            L"LarkSpool /?             shows this text; so do -h and --help\n"
            L"\n"
            L"At a prompt LarkSpool.com runs LarkSpool.exe, waits for it and sets\n"
@@ -506,6 +584,8 @@ int RunCommand(platform::Os& os, const Command& command)
             return Copies(os, command);
         case Mode::List:
             return List(os);
+        case Mode::Schedule:
+            return Schedule(os, command.schedule);
         default:
             return kExitUsage;
         }

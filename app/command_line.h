@@ -2,14 +2,16 @@
 // window; with one of these it does its work on the console it was started from and ends.
 #pragma once
 
+#include "backup/schedule.h"
 #include "platform/os.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace app {
 
-enum class Mode { Window, Backup, Check, Restore, Copies, List, Usage, NotUnderstood };
+enum class Mode { Window, Backup, Check, Restore, Copies, List, Schedule, Usage, NotUnderstood };
 
 struct Command {
     Mode mode = Mode::Window;
@@ -17,7 +19,9 @@ struct Command {
     bool hasFile = false;   // /copies with a folder or "off"
     int keep = 0;           // /backup /keep N: the backups that stay; 0 keeps all
     bool automatic = false; // /backup /auto: only a changed list, and automatic backups thinned out
-    std::wstring problem;   // NotUnderstood: the line that names what was not understood
+    // /schedule with a schedule to register (or off); nothing: tell the schedule.
+    std::optional<backup::Schedule> schedule{};
+    std::wstring problem; // NotUnderstood: the line that names what was not understood
 };
 
 // Switches start with / or -, in any letter case.

@@ -2,6 +2,7 @@
 
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/run_number.h"
 
 #include <algorithm>
 #include <chrono>
@@ -122,18 +123,30 @@ void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run)
     os.SaveSetting(kAppName, kRunSection, L"LastLine", run.line);
 }
 
-std::optional<std::wstring> AutomaticRunToTell(platform::Os& os)
+std::optional<AutomaticRun> LastAutomaticRun(platform::Os& os)
 {
-    const std::wstring when = os.GetSetting(kAppName, kRunSection, L"LastRun");
-    if (when.empty() || os.GetSetting(kAppName, kRunSection, L"Told") == when) {
+    AutomaticRun run;
+    run.when = os.GetSetting(kAppName, kRunSection, L"LastRun");
+    if (run.when.empty()) {
         return std::nullopt;
     }
-    const std::wstring line = os.GetSetting(kAppName, kRunSection, L"LastLine");
-    if (os.GetSetting(kAppName, kRunSection, L"LastWarned") == L"1") {
-        return L"The automatic backup of " + when + L" warns: " + line;
+    run.exitCode = static_cast<int>(ParseRunNumber(os.GetSetting(kAppName, kRunSection, L"LastCode")).value_or(-1));
+    run.warned = os.GetSetting(kAppName, kRunSection, L"LastWarned") == L"1";
+    run.line = os.GetSetting(kAppName, kRunSection, L"LastLine");
+    return run;
+}
+
+std::optional<std::wstring> AutomaticRunToTell(platform::Os& os)
+{
+    const std::optional<AutomaticRun> run = LastAutomaticRun(os);
+    if (!run || os.GetSetting(kAppName, kRunSection, L"Told") == run->when) {
+        return std::nullopt;
     }
-    if (os.GetSetting(kAppName, kRunSection, L"LastCode") != L"0") {
-        return L"The automatic backup of " + when + L" failed: " + line;
+    if (run->warned) {
+        return L"The automatic backup of " + run->when + L" warns: " + run->line;
+    }
+    if (run->exitCode != 0) {
+        return L"The automatic backup of " + run->when + L" failed: " + run->line;
     }
     return std::nullopt;
 }

@@ -41,6 +41,8 @@ struct AutomaticRun {
     std::wstring line; // "unchanged since backup 12 of 12-06-2026", what failed, or the warning
 };
 void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run);
+// The run recorded last; nothing before the first.
+std::optional<AutomaticRun> LastAutomaticRun(platform::Os& os);
 // What the last automatic run has to tell the user when it failed or warned, once: the text is
 // given until AutomaticRunTold is called for that run. Nothing for a run that went well.
 std::optional<std::wstring> AutomaticRunToTell(platform::Os& os);

@@ -181,6 +181,17 @@ public:
     // This process's id, which no other process running at the same time has.
     virtual std::uint32_t ProcessId() = 0;
 
+    // The Task Scheduler of the current user. A task registered from its XML definition in the
+    // folder (the root folder where folders are refused), replacing one of that name; as the
+    // user, only while logged on, without elevation.
+    virtual void RegisterTask(const std::wstring& folder, const std::wstring& name, const std::wstring& xml) = 0;
+    // The registered definition, from the folder or the root folder; nothing when there is none.
+    virtual std::optional<std::wstring> ReadTask(const std::wstring& folder, const std::wstring& name) = 0;
+    // Deletes the task from the folder and the root folder; nothing happens when there is none.
+    virtual void DeleteTask(const std::wstring& folder, const std::wstring& name) = 0;
+    // The current user's security identifier (S-1-5-21-...), whose log-on starts a task.
+    virtual std::wstring UserSid() = 0;
+
     // Runs work on a thread of its own, so that the window keeps answering.
     virtual std::unique_ptr<Job> StartJob(std::function<void()> work) = 0;
     virtual void Sleep(int milliseconds) = 0;

@@ -72,6 +72,11 @@ public:
     std::vector<std::uint8_t> ReadFileNoWriter(const std::wstring& path) override;
     std::vector<std::uint8_t> ReadFileUnbuffered(const std::wstring& path) override;
     std::uint32_t ProcessId() override;
+    // The Task Scheduler (tasks_win32.cpp).
+    void RegisterTask(const std::wstring& folder, const std::wstring& name, const std::wstring& xml) override;
+    std::optional<std::wstring> ReadTask(const std::wstring& folder, const std::wstring& name) override;
+    void DeleteTask(const std::wstring& folder, const std::wstring& name) override;
+    std::wstring UserSid() override;
     std::unique_ptr<Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;

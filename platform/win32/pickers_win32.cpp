@@ -18,30 +18,6 @@ void Check(HRESULT result, const wchar_t* operation)
     }
 }
 
-// CoUninitialize for a CoInitializeEx that succeeded; one that found COM started in another mode
-// leaves it as it is.
-class ComStarted {
-public:
-    ComStarted(HRESULT started, decltype(&::CoUninitialize) uninitialize)
-        : uninitialize_(SUCCEEDED(started) ? uninitialize : nullptr)
-    {
-        if (FAILED(started) && started != RPC_E_CHANGED_MODE) {
-            Check(started, L"Starting COM for");
-        }
-    }
-    ~ComStarted()
-    {
-        if (uninitialize_ != nullptr) {
-            uninitialize_();
-        }
-    }
-    ComStarted(const ComStarted&) = delete;
-    ComStarted& operator=(const ComStarted&) = delete;
-
-private:
-    decltype(&::CoUninitialize) uninitialize_;
-};
-
 // The folder picker opens in the user's synced folder (OneDrive) when there is one, else in
 // Documents; where neither is known, where the system chooses.
 void StartInSyncedFolder(IFileOpenDialog& dialog)
@@ -71,7 +47,8 @@ std::optional<std::wstring> Pick(WindowHandle owner, const std::wstring& title, 
     const auto createInstance = LibraryFunction<decltype(&::CoCreateInstance)>(ole32, "CoCreateInstance");
     const auto freeMemory = LibraryFunction<decltype(&::CoTaskMemFree)>(ole32, "CoTaskMemFree");
     const ComStarted com(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE),
-                         LibraryFunction<decltype(&::CoUninitialize)>(ole32, "CoUninitialize"));
+                         LibraryFunction<decltype(&::CoUninitialize)>(ole32, "CoUninitialize"),
+                         L"the system's file picker");
 
     ComPtr<IFileOpenDialog> dialog;
     Check(createInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,

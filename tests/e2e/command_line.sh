@@ -188,6 +188,19 @@ check "/backup /auto of a changed list backs it up: $OUT" eval "[[ '$CODE:$OUT' 
 larkspool /backup /auto
 check "then it is unchanged: $OUT" eval "[[ '$CODE:$OUT' == '0:unchanged since backup '* ]]"
 equals "one folder more" "$((FOLDERS + 1))" "$(ls -d "$DRIVE_C"/Larkspool* | wc -l)"
+# Registered with Wine's Task Scheduler, which keeps the task but not its trigger nor its command:
+# the schedule is told from the last choice, with the last automatic run above.
+larkspool /schedule weekly sun 12:00
+equals "/schedule weekly" "0:Automatic backups: every Sunday at 12:00" "$CODE:$OUT"
+larkspool /schedule
+equals "/schedule: exit code" "0" "$CODE"
+check "/schedule tells the schedule: $OUT" eval "echo '$OUT' | head -n 1 | grep -q '^Automatic backups: every Sunday at 12:00'"
+check "/schedule tells the program: $OUT" eval "echo '$OUT' | grep -q -F 'Program: \"$(winepath -w "$EXE")\" /backup /auto'"
+check "/schedule tells the last run: $OUT" eval "echo '$OUT' | tail -n 1 | grep -q 'exit code 0: unchanged since backup '"
+larkspool /schedule off
+equals "/schedule off" "0:Automatic backups: off" "$CODE:$OUT"
+larkspool /schedule
+equals "/schedule when off" "Automatic backups: off" "$(echo "$OUT" | head -n 1)"
 
 larkspool /restore
 equals "a switch without its file: exit code" "1" "$CODE"

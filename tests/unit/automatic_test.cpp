@@ -1,4 +1,5 @@
 #include "backup/automatic.h"
+#include "backup/schedule.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,112 @@ TEST(Automatic, ThinningKeepsDaysWeeksMonthsAndTheNewestThree)
         std::reverse(backups.begin(), backups.end()); // in no particular order
         EXPECT_EQ(backup::BackupsToThin(backups, Day(c.today)), c.thinned);
     }
+}
+
+using Kind = backup::Schedule::Kind;
+
+// Each case: what /schedule was given, the schedule (none: not understood), its words and the
+// trigger the task's definition has for it.
+TEST(Schedule, WordsAndTriggers)
+{
+    struct Case {
+        std::vector<std::wstring> words;
+        std::optional<backup::Schedule> schedule;
+        std::wstring said;
+        std::vector<std::wstring> trigger;
+    };
+    const Case cases[] = {
+        {{L"weekly", L"sun", L"12:00"},
+         backup::Schedule{Kind::Weekly, 0, 12, 0},
+         L"every Sunday at 12:00",
+         {L"<StartBoundary>2026-01-01T12:00:00</StartBoundary>", L"<DaysOfWeek>\n          <Sunday />",
+          L"<WeeksInterval>1</WeeksInterval>"}},
+        {{L"WEEKLY", L"Saturday", L"7:05"},
+         backup::Schedule{Kind::Weekly, 6, 7, 5},
+         L"every Saturday at 07:05",
+         {L"T07:05:00</StartBoundary>", L"<Saturday />"}},
+        {{L"weekly", L"wed", L"23:59"},
+         backup::Schedule{Kind::Weekly, 3, 23, 59},
+         L"every Wednesday at 23:59",
+         {L"<Wednesday />"}},
+        {{L"daily", L"09:30"},
+         backup::Schedule{Kind::Daily, 0, 9, 30},
+         L"every day at 09:30",
+         {L"T09:30:00</StartBoundary>", L"<ScheduleByDay>\n        <DaysInterval>1</DaysInterval>"}},
+        {{L"daily", L"0:00"}, backup::Schedule{Kind::Daily, 0, 0, 0}, L"every day at 00:00", {L"T00:00:00<"}},
+        {{L"Logon"},
+         backup::Schedule{Kind::Logon, 0, 12, 0},
+         L"at every log-on",
+         {L"<LogonTrigger>\n      <Enabled>true</Enabled>\n      <UserId>S-1-5-21-7</UserId>"}},
+        {{L"off"}, backup::Schedule{Kind::Off, 0, 12, 0}, L"off", {}},
+        {{L"daily", L"24:00"}, std::nullopt, L"", {}},
+        {{L"daily", L"12:60"}, std::nullopt, L"", {}},
+        {{L"daily", L"12"}, std::nullopt, L"", {}},
+        {{L"daily", L"123:00"}, std::nullopt, L"", {}},
+        {{L"daily", L"12:0"}, std::nullopt, L"", {}},
+        {{L"daily", L"+1:00"}, std::nullopt, L"", {}},
+        {{L"daily"}, std::nullopt, L"", {}},
+        {{L"weekly", L"12:00"}, std::nullopt, L"", {}},
+        {{L"weekly", L"su", L"12:00"}, std::nullopt, L"", {}},
+        {{L"weekly", L"sundays", L"12:00"}, std::nullopt, L"", {}},
+        {{L"weekly", L"sun", L"12:00", L"x"}, std::nullopt, L"", {}},
+        {{L"logon", L"now"}, std::nullopt, L"", {}},
+        {{L"hourly"}, std::nullopt, L"", {}},
+        {{}, std::nullopt, L"", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.empty() ? std::string("(none)")
+                                     : std::string(c.words.back().begin(), c.words.back().end()));
+        const std::optional<backup::Schedule> schedule = backup::ParseSchedule(c.words);
+        EXPECT_EQ(schedule, c.schedule);
+        if (!schedule) {
+            continue;
+        }
+        EXPECT_EQ(backup::ScheduleWords(*schedule), c.said);
+        std::vector<std::wstring> text;
+        for (std::wstring rest = backup::ScheduleText(*schedule); !rest.empty();) {
+            text.push_back(rest.substr(0, rest.find(L' ')));
+            rest = rest.find(L' ') == std::wstring::npos ? L"" : rest.substr(rest.find(L' ') + 1);
+        }
+        EXPECT_EQ(backup::ParseSchedule(text), schedule) << "the record reads back";
+        if (schedule->kind == Kind::Off) {
+            continue;
+        }
+        const std::wstring xml = backup::TaskXml(*schedule, L"D:\\Tools\\LarkSpool.exe", L"S-1-5-21-7");
+        for (const std::wstring& part : c.trigger) {
+            EXPECT_NE(xml.find(part), std::wstring::npos) << part;
+        }
+        const std::optional<backup::Schedule> back = backup::ScheduleFromXml(xml);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(backup::ScheduleWords(*back), c.said) << "the registered task tells its schedule";
+    }
+}
+
+TEST(Schedule, TaskStartsTheProgramAsTheUserWithoutElevation)
+{
+    const std::wstring program = L"C:\\Program Files\\Ларк & Spool <2>\\LarkSpool.exe";
+    const std::wstring xml = backup::TaskXml({}, program, L"S-1-5-21-7");
+    for (const wchar_t* part : {
+             L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">",
+             L"<LogonType>InteractiveToken</LogonType>",
+             L"<RunLevel>LeastPrivilege</RunLevel>",
+             L"<StartWhenAvailable>true</StartWhenAvailable>",
+             L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+             L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>",
+             L"<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>",
+             L"<ExecutionTimeLimit>PT30M</ExecutionTimeLimit>",
+             L"<Command>\"C:\\Program Files\\Ларк &amp; Spool &lt;2&gt;\\LarkSpool.exe\"</Command>",
+             L"<Arguments>/backup /auto</Arguments>",
+         }) {
+        EXPECT_NE(xml.find(part), std::wstring::npos) << part;
+    }
+    EXPECT_EQ(backup::ProgramFromXml(xml), program);
+    EXPECT_EQ(backup::ScheduleWords(backup::ScheduleFromXml(xml).value()), L"every Sunday at 12:00")
+        << "the default schedule";
+    // What the Task Scheduler of Wine 8 keeps of it.
+    const std::wstring kept = L"<Task><Triggers/><Settings/><Actions><Exec/></Actions></Task>";
+    EXPECT_EQ(backup::ScheduleFromXml(kept), std::nullopt);
+    EXPECT_EQ(backup::ProgramFromXml(kept), L"");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "backup/compare.h"
 #include "backup/compare_text.h"
 #include "backup/restore.h"
+#include "backup/schedule.h"
 #include "fake_os.h"
 #include "program.h"
 #include "registry_samples.h"
@@ -63,6 +64,13 @@ TEST(CommandLine, Parsing)
         {{L"backup"}, Mode::NotUnderstood, L"", L"Not understood: backup"},
         {{L"/"}, Mode::NotUnderstood, L"", L"Not understood: /"},
         {{L""}, Mode::NotUnderstood, L"", L"Not understood: "},
+        {{L"/schedule"}, Mode::Schedule, L"", L""},
+        {{L"-Schedule", L"weekly", L"SUN", L"12:00"}, Mode::Schedule, L"", L""},
+        {{L"/schedule", L"off"}, Mode::Schedule, L"", L""},
+        {{L"/schedule", L"weekly", L"sun", L"25:00"},
+         Mode::NotUnderstood,
+         L"",
+         L"Not understood: weekly sun 25:00 (the switch /schedule takes daily HH:MM, weekly DAY HH:MM, logon or off)"},
     };
     for (const Case& c : cases) {
         const app::Command command = app::ParseCommandLine(c.arguments);
@@ -313,6 +321,61 @@ TEST(CommandLine, AutomaticBackups)
             EXPECT_EQ(os.messages[0], L"The automatic backup of 12-07-2026 " + os.time + L" warns: " + warning);
         }
     }
+}
+
+// /backup /auto registered, replaced, told and deleted; where the Task Scheduler keeps no
+// triggers (Wine), the schedule is told from the last choice.
+TEST(CommandLine, ScheduledBackups)
+{
+    Machine machine;
+    fake::Os& os = machine.os;
+    os.appPath = L"C:\\Program Files\\Ларк Spool";
+    const std::wstring task = L"\\LarkSpool\\LarkSpool automatic backup";
+    EXPECT_EQ(machine.Run({L"/schedule"}), app::kExitOk);
+    EXPECT_EQ(os.printed, (std::vector<std::wstring>{L"Automatic backups: off", L"Last run: none yet"}));
+
+    EXPECT_EQ(machine.Run({L"/schedule", L"daily", L"9:30"}), app::kExitOk);
+    EXPECT_EQ(machine.Run({L"/schedule", L"weekly", L"sun", L"12:00"}), app::kExitOk);
+    EXPECT_EQ(os.printed.back(), L"Automatic backups: every Sunday at 12:00");
+    ASSERT_EQ(os.tasks.size(), 1u) << "registering again replaces the task";
+    EXPECT_EQ(os.tasks[task], backup::TaskXml({}, L"C:\\Program Files\\Ларк Spool\\LarkSpool.exe", os.UserSid()));
+    os.settings[L"lsBundle\\Automatic\\LastRun"] = L"12-06-2026 12:00:00 PM";
+    os.settings[L"lsBundle\\Automatic\\LastCode"] = L"0";
+    os.settings[L"lsBundle\\Automatic\\LastLine"] = L"unchanged since backup 12 of 12-06-2026";
+    os.printed.clear();
+    EXPECT_EQ(machine.Run({L"/schedule"}), app::kExitOk);
+    const std::wstring lastRun =
+        L"Last run: 12-06-2026 12:00:00 PM, exit code 0: unchanged since backup 12 of 12-06-2026";
+    EXPECT_EQ(os.printed, (std::vector<std::wstring>{
+                              L"Automatic backups: every Sunday at 12:00",
+                              L"Program: \"C:\\Program Files\\Ларк Spool\\LarkSpool.exe\" /backup /auto", lastRun}));
+
+    os.tasks[task] = L"<Task><Triggers/><Actions><Exec/></Actions></Task>";
+    os.printed.clear();
+    EXPECT_EQ(machine.Run({L"/schedule"}), app::kExitOk);
+    EXPECT_EQ(os.printed,
+              (std::vector<std::wstring>{
+                  L"Automatic backups: every Sunday at 12:00 (as last chosen; the Task Scheduler does not tell)",
+                  L"Program: \"C:\\Program Files\\Ларк Spool\\LarkSpool.exe\" /backup /auto (as registered; the Task "
+                  L"Scheduler does not tell)",
+                  lastRun}));
+
+    os.schedulerUnreachable = L"The RPC server is unavailable.";
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"/schedule", L"logon"}, {L"/schedule", L"off"}, {L"/schedule"}}) {
+        os.printed.clear();
+        os.errors.clear();
+        EXPECT_EQ(machine.Run(arguments), app::kExitUsage);
+        EXPECT_EQ(os.errors, (std::vector<std::wstring>{L"The Task Scheduler said: Connecting to \"the Task "
+                                                        L"Scheduler\" failed: The RPC server is unavailable."}));
+        EXPECT_EQ(os.printed, os.errors);
+    }
+    EXPECT_EQ(os.settings[L"lsBundle\\Automatic\\Schedule"], L"weekly sun 12:00") << "a choice not taken is not kept";
+    os.schedulerUnreachable.clear();
+    EXPECT_EQ(machine.Run({L"/schedule", L"off"}), app::kExitOk);
+    EXPECT_TRUE(os.tasks.empty());
+    EXPECT_EQ(os.printed.back(), L"Automatic backups: off");
+    EXPECT_EQ(machine.Run({L"/schedule", L"off"}), app::kExitOk) << "off twice";
 }
 
 // The window of another run took the folder meanwhile: the next free one is used.

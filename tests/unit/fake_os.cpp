@@ -574,6 +574,38 @@ std::wstring Os::ProcessName()
     return L"process 42 started " + date + L" " + time;
 }
 
+void Os::Scheduler(const std::wstring& name, const std::wstring& task)
+{
+    Call(name, task);
+    if (!schedulerUnreachable.empty()) {
+        throw platform::Failure(L"Connecting to", L"the Task Scheduler", schedulerUnreachable);
+    }
+}
+
+void Os::RegisterTask(const std::wstring& folder, const std::wstring& name, const std::wstring& xml)
+{
+    Scheduler(L"RegisterTask", folder + L"\\" + name);
+    tasks[folder + L"\\" + name] = xml;
+}
+
+std::optional<std::wstring> Os::ReadTask(const std::wstring& folder, const std::wstring& name)
+{
+    Scheduler(L"ReadTask", folder + L"\\" + name);
+    const auto found = tasks.find(folder + L"\\" + name);
+    return found == tasks.end() ? std::nullopt : std::optional(found->second);
+}
+
+void Os::DeleteTask(const std::wstring& folder, const std::wstring& name)
+{
+    Scheduler(L"DeleteTask", folder + L"\\" + name);
+    tasks.erase(folder + L"\\" + name);
+}
+
+std::wstring Os::UserSid()
+{
+    return L"S-1-5-21-1-2-3-1001";
+}
+
 std::unique_ptr<platform::Job> Os::StartJob(std::function<void()> work)
 {
     Call(L"StartJob", L"");

@@ -95,6 +95,10 @@ public:
     std::set<std::wstring> locked;
     std::function<void(const std::wstring& path, std::string& bytes)> onDevice;
     std::uint32_t processId = 4242;
+    // The Task Scheduler's tasks ("\\LarkSpool\\name" -> XML); while unreachable, each of its
+    // operations fails with the reason given.
+    std::map<std::wstring, std::wstring> tasks;
+    std::wstring schedulerUnreachable;
 
     Os();
     std::wstring Setting() const; // the run count entry, or "<none>"
@@ -134,6 +138,10 @@ public:
     std::vector<std::uint8_t> ReadFileNoWriter(const std::wstring& path) override;
     std::vector<std::uint8_t> ReadFileUnbuffered(const std::wstring& path) override;
     std::uint32_t ProcessId() override;
+    void RegisterTask(const std::wstring& folder, const std::wstring& name, const std::wstring& xml) override;
+    std::optional<std::wstring> ReadTask(const std::wstring& folder, const std::wstring& name) override;
+    void DeleteTask(const std::wstring& folder, const std::wstring& name) override;
+    std::wstring UserSid() override;
     std::unique_ptr<platform::Job> StartJob(std::function<void()> work) override;
     void Sleep(int milliseconds) override;
     void Print(const std::wstring& line) override;
@@ -152,6 +160,8 @@ public:
 
 private:
     void Call(const std::wstring& name, const std::wstring& argument);
+    // A call of the Task Scheduler, which fails while it is unreachable.
+    void Scheduler(const std::wstring& name, const std::wstring& task);
     // A file's bytes, as any read finds them.
     std::vector<std::uint8_t> Bytes(const std::wstring& path) const;
     // A change of the settings or the registry, where the program may be killed.

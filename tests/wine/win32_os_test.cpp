@@ -1,5 +1,6 @@
 // The Win32 side of the operating system, under Wine: real registry, files and processes.
 #include "backup/backup_paths.h"
+#include "backup/schedule.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/os_win32.h"
 
@@ -8,7 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cwctype>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <stdexcept>
@@ -238,6 +241,56 @@ TEST(Win32Os, DateAndTimeTexts)
     EXPECT_TRUE(std::regex_match(std::string(date.begin(), date.end()), std::regex("[01][0-9]-[0-3][0-9]-[0-9]{4}")));
     EXPECT_FALSE(os.TimeText().empty());
     EXPECT_FALSE(os.DecimalSeparator().empty());
+}
+
+// The Task Scheduler of the user registers, replaces, finds by name and deletes a task. Wine 8's
+// keeps no triggers and no command; where they are kept, they are the ones registered.
+TEST(Win32Os, TasksRegisteredReplacedFoundAndDeleted)
+{
+    if (std::getenv("LARKSPOOL_NO_SCHEDULER") != nullptr) {
+        GTEST_SKIP() << "the Task Scheduler is out of reach";
+    }
+    Win32Os os;
+    const std::wstring name = L"LarkSpool test task";
+    const std::wstring program = L"C:\\Program Files\\Ларк Spool\\LarkSpool.exe";
+    os.DeleteTask(backup::kTaskFolder, name);
+    EXPECT_EQ(os.ReadTask(backup::kTaskFolder, name), std::nullopt);
+    for (const backup::Schedule& schedule :
+         {backup::Schedule{}, backup::Schedule{backup::Schedule::Kind::Daily, 0, 9, 30}}) {
+        os.RegisterTask(backup::kTaskFolder, name, backup::TaskXml(schedule, program, os.UserSid()));
+        const std::optional<std::wstring> xml = os.ReadTask(backup::kTaskFolder, name);
+        ASSERT_TRUE(xml.has_value());
+        if (const std::optional<backup::Schedule> kept = backup::ScheduleFromXml(*xml)) {
+            EXPECT_EQ(*kept, schedule);
+        }
+        if (const std::wstring command = backup::ProgramFromXml(*xml); !command.empty()) {
+            EXPECT_EQ(command, program);
+        }
+    }
+    os.DeleteTask(backup::kTaskFolder, name);
+    EXPECT_EQ(os.ReadTask(backup::kTaskFolder, name), std::nullopt);
+    os.DeleteTask(backup::kTaskFolder, name); // gone already: no failure
+}
+
+// Run with the Task Scheduler's DLL switched off (LARKSPOOL_NO_SCHEDULER): each operation says so.
+TEST(Win32Os, TaskSchedulerOutOfReach)
+{
+    if (std::getenv("LARKSPOOL_NO_SCHEDULER") == nullptr) {
+        GTEST_SKIP() << "the Task Scheduler is there";
+    }
+    Win32Os os;
+    for (const auto& operation : std::vector<std::function<void()>>{
+             [&os] { os.RegisterTask(backup::kTaskFolder, L"LarkSpool test task", L"<Task/>"); },
+             [&os] { os.ReadTask(backup::kTaskFolder, L"LarkSpool test task"); },
+             [&os] { os.DeleteTask(backup::kTaskFolder, L"LarkSpool test task"); }}) {
+        try {
+            operation();
+            FAIL() << "the Task Scheduler answered";
+        } catch (const platform::Failure& failure) {
+            EXPECT_NE(failure.text().find(L"the Task Scheduler"), std::wstring::npos);
+            EXPECT_FALSE(failure.reason().empty());
+        }
+    }
 }
 
 // The program's quoting and the platform's parser agree on every argument.
