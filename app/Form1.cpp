@@ -1,6 +1,7 @@
 // The main window itself: its layout, start-up and the two ways of ending the program.
 #include "app/Form1.h"
 #include "backup/automatic.h"
+#include "ui/command_label.h"
 
 using platform::Control;
 using platform::ControlKind;
@@ -13,12 +14,9 @@ constexpr int kPictureResource = 101;
 
 Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, int tabIndex, wchar_t accessKey)
 {
-    Control label{.name = name, .caption = caption, .left = left, .top = 1680, .width = width, .height = 255};
+    Control label = ui::CommandLabel(name, caption, left, width, accessKey, 1680);
+    label.backColor = platform::vbWindowBackground; // the window's, until the pointer comes
     label.tabIndex = tabIndex;
-    label.border = true;
-    label.centered = true;
-    label.command = true;
-    label.accessKey = accessKey;
     return label;
 }
 

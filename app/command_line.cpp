@@ -383,33 +383,22 @@ int List(platform::Os& os)
     return kExitOk;
 }
 
-// This program as the task starts it.
-std::wstring ProgramPath(platform::Os& os)
-{
-    std::wstring folder = os.AppPath();
-    if (!folder.ends_with(L'\\')) {
-        folder += L'\\';
-    }
-    return folder + L"LarkSpool.exe";
-}
-
 // When the Task Scheduler runs /backup /auto, from the registered task where it tells its
 // triggers, else from the last choice; what it starts; and how the last automatic run went.
 void TellSchedule(platform::Os& os)
 {
-    const std::optional<std::wstring> xml = os.ReadTask(backup::kTaskFolder, backup::kTaskName);
-    if (!xml) {
+    const backup::ScheduleInForce current = backup::CurrentSchedule(os);
+    if (!current.registered) {
         os.Print(L"Automatic backups: off");
-    } else if (const std::optional<backup::Schedule> registered = backup::ScheduleFromXml(*xml)) {
-        os.Print(L"Automatic backups: " + backup::ScheduleWords(*registered));
+    } else if (!current.asLastChosen) {
+        os.Print(L"Automatic backups: " + backup::ScheduleWords(*current.schedule));
     } else {
-        const std::optional<backup::Schedule> recorded = backup::RecordedSchedule(os);
-        os.Print(L"Automatic backups: " + (recorded ? backup::ScheduleWords(*recorded) : L"on") +
+        os.Print(L"Automatic backups: " + (current.schedule ? backup::ScheduleWords(*current.schedule) : L"on") +
                  L" (as last chosen; the Task Scheduler does not tell)");
     }
-    if (xml) {
-        const std::wstring program = backup::ProgramFromXml(*xml);
-        os.Print(L"Program: \"" + (program.empty() ? ProgramPath(os) : program) + L"\" /backup /auto" +
+    if (current.registered) {
+        const std::wstring& program = current.program;
+        os.Print(L"Program: \"" + (program.empty() ? backup::ProgramPath(os) : program) + L"\" /backup /auto" +
                  (program.empty() ? L" (as registered; the Task Scheduler does not tell)" : L""));
     }
     const std::optional<backup::AutomaticRun> last = backup::LastAutomaticRun(os);
@@ -425,13 +414,7 @@ int Schedule(platform::Os& os, const std::optional<backup::Schedule>& schedule)
             TellSchedule(os);
             return kExitOk;
         }
-        if (schedule->kind == backup::Schedule::Kind::Off) {
-            os.DeleteTask(backup::kTaskFolder, backup::kTaskName);
-        } else {
-            os.RegisterTask(backup::kTaskFolder, backup::kTaskName,
-                            backup::TaskXml(*schedule, ProgramPath(os), os.UserSid()));
-        }
-        backup::RecordSchedule(os, *schedule);
+        backup::ApplySchedule(os, *schedule);
     } catch (const platform::Failure& failure) {
         TellError(os, L"The Task Scheduler said: " + failure.text());
         return kExitUsage;

@@ -31,23 +31,6 @@ std::optional<int> Number(const std::wstring& digits, int below)
     return value < below ? std::optional<int>(value) : std::nullopt;
 }
 
-// "9:30" or "09:30" into the schedule's hour and minute.
-bool ReadTime(const std::wstring& text, Schedule& schedule)
-{
-    const std::size_t colon = text.find(L':');
-    if (colon == std::wstring::npos || text.size() - colon != 3) {
-        return false;
-    }
-    const std::optional<int> hour = Number(text.substr(0, colon), kHours);
-    const std::optional<int> minute = Number(text.substr(colon + 1), kMinutes);
-    if (!hour || !minute) {
-        return false;
-    }
-    schedule.hour = *hour;
-    schedule.minute = *minute;
-    return true;
-}
-
 std::optional<int> ReadDay(const std::wstring& text)
 {
     const std::wstring day = Lower(text);
@@ -152,6 +135,22 @@ std::wstring Trigger(const Schedule& schedule, const std::wstring& user)
 }
 
 } // namespace
+
+bool ReadTime(const std::wstring& text, Schedule& schedule)
+{
+    const std::size_t colon = text.find(L':');
+    if (colon == std::wstring::npos || text.size() - colon != 3) {
+        return false;
+    }
+    const std::optional<int> hour = Number(text.substr(0, colon), kHours);
+    const std::optional<int> minute = Number(text.substr(colon + 1), kMinutes);
+    if (!hour || !minute) {
+        return false;
+    }
+    schedule.hour = *hour;
+    schedule.minute = *minute;
+    return true;
+}
 
 std::optional<Schedule> ParseSchedule(const std::vector<std::wstring>& words)
 {
@@ -289,6 +288,43 @@ std::optional<Schedule> RecordedSchedule(platform::Os& os)
         start = end + 1;
     }
     return ParseSchedule(words);
+}
+
+std::wstring ProgramPath(platform::Os& os)
+{
+    std::wstring folder = os.AppPath();
+    if (!folder.ends_with(L'\\')) {
+        folder += L'\\';
+    }
+    return folder + L"LarkSpool.exe";
+}
+
+void ApplySchedule(platform::Os& os, const Schedule& schedule)
+{
+    if (schedule.kind == Schedule::Kind::Off) {
+        os.DeleteTask(kTaskFolder, kTaskName);
+    } else {
+        os.RegisterTask(kTaskFolder, kTaskName, TaskXml(schedule, ProgramPath(os), os.UserSid()));
+    }
+    RecordSchedule(os, schedule);
+}
+
+ScheduleInForce CurrentSchedule(platform::Os& os)
+{
+    ScheduleInForce current;
+    const std::optional<std::wstring> xml = os.ReadTask(kTaskFolder, kTaskName);
+    if (!xml) {
+        current.schedule = Schedule{.kind = Schedule::Kind::Off};
+        return current;
+    }
+    current.registered = true;
+    current.program = ProgramFromXml(*xml);
+    current.schedule = ScheduleFromXml(*xml);
+    if (!current.schedule) {
+        current.schedule = RecordedSchedule(os);
+        current.asLastChosen = true;
+    }
+    return current;
 }
 
 } // namespace backup

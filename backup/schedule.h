@@ -23,6 +23,9 @@ struct Schedule {
 constexpr wchar_t kTaskFolder[] = L"\\LarkSpool";
 constexpr wchar_t kTaskName[] = L"LarkSpool automatic backup";
 
+// "9:30" or "09:30" into the schedule's hour and minute; false, and nothing changed, for
+// anything else.
+bool ReadTime(const std::wstring& text, Schedule& schedule);
 // "daily 09:30", "weekly sun 12:00" (the day in English, three letters or whole, any letter
 // case), "logon", "off"; nothing for anything else.
 std::optional<Schedule> ParseSchedule(const std::vector<std::wstring>& words);
@@ -45,5 +48,21 @@ std::wstring ProgramFromXml(const std::wstring& xml);
 // triggers it keeps (Wine), the schedule is told from it.
 void RecordSchedule(platform::Os& os, const Schedule& schedule);
 std::optional<Schedule> RecordedSchedule(platform::Os& os);
+
+// This program as the task starts it.
+std::wstring ProgramPath(platform::Os& os);
+// Registers the task for the schedule (deletes it for Off) and records the choice. Throws the
+// Task Scheduler's platform::Failure.
+void ApplySchedule(platform::Os& os, const Schedule& schedule);
+
+// The schedule in force, as far as it can be told.
+struct ScheduleInForce {
+    bool registered = false;          // a task is registered
+    std::optional<Schedule> schedule; // Off without a task; nothing where neither it nor the record tells
+    bool asLastChosen = false;        // from the record: the Task Scheduler does not tell the triggers (Wine)
+    std::wstring program;             // what the task starts, without quotes; empty where it does not tell
+};
+// From the registered task where it tells its triggers, else from the last choice.
+ScheduleInForce CurrentSchedule(platform::Os& os);
 
 } // namespace backup

@@ -55,7 +55,8 @@ std::wstring StopMessage(const std::exception& error)
 bool TabStop(const Layout& layout, const Control& control, int clientWidth, int clientHeight)
 {
     const bool takesKeys = control.kind == ControlKind::CheckBox || control.kind == ControlKind::TextBox ||
-                           control.kind == ControlKind::ListView ||
+                           control.kind == ControlKind::ListView || control.kind == ControlKind::Option ||
+                           control.kind == ControlKind::ComboBox ||
                            (control.kind == ControlKind::Label && control.command);
     if (!takesKeys || !control.visible) {
         return false;

@@ -20,7 +20,7 @@ using Color = std::uint32_t;
 constexpr Color vbWindowBackground = 0x80000005;
 constexpr Color vbWindowText = 0x80000008;
 
-enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture, ListView };
+enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture, ListView, Option, ComboBox };
 
 // How a control follows the window's size (bits; none: it keeps its place and size).
 constexpr int kAnchorWidth = 1;  // its right edge keeps its distance to the window's right edge
@@ -49,12 +49,15 @@ struct Control {
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
     bool crossCursor = false;
-    int value = 0;         // check box: 0 unticked, 1 ticked, 2 greyed
-    bool enabled = true;   // timer
-    int interval = 0;      // timer, milliseconds
-    int picture = 0;       // picture: resource number of the JPEG
-    bool readOnly = false; // text box
-    int anchor = 0;        // kAnchor... bits
+    // Check box: 0 unticked, 1 ticked, 2 greyed; option: 1 chosen; combo box: the item chosen.
+    int value = 0;
+    bool group = false;                // option: the first of its group
+    std::vector<std::wstring> items{}; // combo box: its drop-down list
+    bool enabled = true;               // timer
+    int interval = 0;                  // timer, milliseconds
+    int picture = 0;                   // picture: resource number of the JPEG
+    bool readOnly = false;             // text box
+    int anchor = 0;                    // kAnchor... bits
     // List view: report style, one text per column in each row; the selected rows ascending.
     std::vector<ListColumn> columns{};
     std::vector<std::vector<std::wstring>> rows{};

@@ -4,6 +4,8 @@
 
 #include "platform/forms.h"
 
+#include <span>
+
 namespace ui {
 
 constexpr platform::Color kHighlightBack = 0xCA9162;
@@ -21,6 +23,27 @@ inline void Reset(platform::Control& label)
 {
     label.backColor = kNormalBack;
     label.foreColor = kNormalText;
+}
+
+// The form's command labels back to normal: the pointer has left them.
+inline void Reset(platform::Form& form, std::span<const wchar_t* const> commands)
+{
+    for (const wchar_t* command : commands) {
+        Reset(form[command]);
+    }
+}
+
+// A command label of the Backups window and the windows it opens.
+inline platform::Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width,
+                                      wchar_t accessKey, int top = 120)
+{
+    platform::Control label{.name = name, .caption = caption, .left = left, .top = top, .width = width, .height = 255};
+    label.backColor = kNormalBack;
+    label.border = true;
+    label.centered = true;
+    label.command = true;
+    label.accessKey = accessKey;
+    return label;
 }
 
 } // namespace ui

@@ -9,6 +9,7 @@
 #include "backup/reg_file.h"
 #include "ui/clsOnTop.h"
 #include "ui/command_label.h"
+#include "ui/frmAutomatic.h"
 
 #include <algorithm>
 #include <utility>
@@ -22,19 +23,7 @@ using platform::ControlKind;
 
 constexpr platform::Color kTextBlue = 0x00B6703D;
 constexpr const wchar_t* kCommands[] = {L"cmdCompare", L"cmdRestore",         L"cmdDelete", L"cmdOpenFolder",
-                                        L"cmdCopies",  L"cmdRestoreFromFile", L"cmdClose"};
-
-// Alt+D stays free for a "Delete" command.
-Control CommandLabel(const wchar_t* name, const wchar_t* caption, int left, int width, wchar_t accessKey)
-{
-    Control label{.name = name, .caption = caption, .left = left, .top = 120, .width = width, .height = 255};
-    label.backColor = 0xFFFFFF;
-    label.border = true;
-    label.centered = true;
-    label.command = true;
-    label.accessKey = accessKey;
-    return label;
-}
+                                        L"cmdCopies",  L"cmdRestoreFromFile", L"cmdClose",  L"cmdAutomatic"};
 
 // A backup's list, read for a comparison; nothing, with why in `problem`, for a file that is no
 // backup of the list.
@@ -72,12 +61,23 @@ platform::Layout frmBackups::Layout()
                     {L"Keys", 600},    {L"State", 2400},   {L"Copy", 800}};
 
     Control text{
-        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 2025};
+        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 1650};
     text.foreColor = kTextBlue;
     text.backColor = 0xFFFFFF;
     text.tabIndex = 1;
     text.readOnly = true;
     text.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+
+    // When backups happen by themselves, under the comparison.
+    Control automatic = CommandLabel(L"cmdAutomatic", L"Automatic...", 120, 1215, L'u', 5265);
+    automatic.anchor = platform::kAnchorBottom;
+    Control state{.name = L"lblAutomatic", .caption = L"Automatic backups: off", .left = 1440, .top = 5265};
+    state.width = 8040;
+    state.height = 255;
+    state.foreColor = kTextBlue;
+    state.transparent = true;
+    state.liveRegion = true; // a window of its own, which screen readers read
+    state.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
 
     Control timer{.name = L"tmrWork", .kind = ControlKind::Timer};
     timer.visible = false;
@@ -93,6 +93,8 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdClose", L"Close", 8280, 1095, L'l'),
                        list,
                        text,
+                       automatic,
+                       state,
                        timer};
     // The commands of the selected rows, where the pointer or the keyboard is.
     layout.menus = {{.name = L"mnuRows", .caption = L"", .parent = L"", .visible = false},
@@ -119,6 +121,7 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"cmdRestoreFromFile_Click", [this](platform::EventArgs&) { cmdRestoreFromFile_Click(); });
     On(L"cmdCopies_Click", [this](platform::EventArgs&) { cmdCopies_Click(); });
     On(L"cmdClose_Click", [this](platform::EventArgs&) { cmdClose_Click(); });
+    On(L"cmdAutomatic_Click", [this](platform::EventArgs&) { cmdAutomatic_Click(); });
     On(L"lstBackups_DblClick", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"mnuCompare_Click", [this](platform::EventArgs&) { cmdCompare_Click(); });
     On(L"mnuRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
@@ -150,9 +153,19 @@ frmBackups::~frmBackups()
 
 void frmBackups::Form_Load()
 {
+    (*this)[L"lblAutomatic"].caption = AutomaticState(os);
     ListBackups();
     ShowCopiesFolder();
     CatchUp();
+}
+
+void frmBackups::cmdAutomatic_Click()
+{
+    if (!automatic_) {
+        automatic_ = std::make_unique<frmAutomatic>(os, runtime);
+    }
+    automatic_->Show(1);
+    (*this)[L"lblAutomatic"].caption = AutomaticState(os);
 }
 
 void frmBackups::Form_Unload(platform::EventArgs& args)
@@ -189,9 +202,7 @@ void frmBackups::Form_KeyDown(const platform::EventArgs& args)
 
 void frmBackups::Form_MouseMove()
 {
-    for (const wchar_t* command : kCommands) {
-        Reset((*this)[command]);
-    }
+    Reset(*this, kCommands);
 }
 
 // The rows of C: at once from the folder listing; the copies' rows, and what each file holds,

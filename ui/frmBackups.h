@@ -62,6 +62,7 @@ private:
     void cmdCopies_Click();
     void ShowCopiesFolder();
     void cmdClose_Click();
+    void cmdAutomatic_Click();
     void tmrWork_Timer();
 
     void ListBackups();
@@ -127,6 +128,7 @@ private:
     bool sessionBlocked_ = false; // Windows is asked not to end the session
     std::function<void()> whenWhole_;
     std::wstring restoresRefused_;
+    std::unique_ptr<platform::Form> automatic_;
 };
 
 } // namespace ui

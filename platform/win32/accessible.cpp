@@ -327,7 +327,7 @@ private:
         if (::GetFocus() == window_) {
             state |= STATE_SYSTEM_FOCUSED;
         }
-        if (role_ == ROLE_SYSTEM_CHECKBUTTON && Checked()) {
+        if ((role_ == ROLE_SYSTEM_CHECKBUTTON || role_ == ROLE_SYSTEM_RADIOBUTTON) && Checked()) {
             state |= STATE_SYSTEM_CHECKED;
         }
         if (role_ == ROLE_SYSTEM_LINK) {
@@ -372,6 +372,8 @@ LONG RoleOf(const Control& control)
         return control.accessibleName.empty() ? 0 : ROLE_SYSTEM_LINK;
     case ControlKind::CheckBox:
         return ROLE_SYSTEM_CHECKBUTTON;
+    case ControlKind::Option:
+        return ROLE_SYSTEM_RADIOBUTTON;
     case ControlKind::TextBox:
         return ROLE_SYSTEM_TEXT;
     case ControlKind::ListView:

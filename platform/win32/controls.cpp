@@ -131,6 +131,12 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         if (control.kind == ControlKind::CheckBox) {
             windowClass = L"BUTTON";
             style |= BS_AUTOCHECKBOX;
+        } else if (control.kind == ControlKind::Option) {
+            windowClass = L"BUTTON";
+            style |= BS_AUTORADIOBUTTON | (control.group ? WS_GROUP : 0);
+        } else if (control.kind == ControlKind::ComboBox) {
+            windowClass = L"COMBOBOX";
+            style |= CBS_DROPDOWNLIST | WS_VSCROLL;
         } else if (control.kind == ControlKind::Label && control.command) {
             // Owner-drawn buttons that look exactly like the painted labels.
             windowClass = kCommandClass;
@@ -171,8 +177,13 @@ void FormWindow::CreateChildren(HINSTANCE instance)
         ::SetWindowLongPtrW(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         childProcs_[i] = reinterpret_cast<WNDPROC>(
             ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormWindow::ChildProc)));
-        if (control.kind == ControlKind::CheckBox) {
+        if (control.kind == ControlKind::CheckBox || control.kind == ControlKind::Option) {
             ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(control.value), 0);
+        } else if (control.kind == ControlKind::ComboBox) {
+            for (const std::wstring& item : control.items) {
+                ::SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+            }
+            ::SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(control.value), 0);
         } else if (control.kind == ControlKind::TextBox && !control.readOnly) {
             ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
         } else if (control.kind == ControlKind::ListView) {
@@ -262,7 +273,9 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
     if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly && !IsTextView(child)) {
         ::SendMessageW(child, EM_SETREADONLY, now.readOnly ? TRUE : FALSE, 0);
     }
-    if (now.value != before.value) {
+    if (now.value != before.value && now.kind == ControlKind::ComboBox) {
+        ::SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(now.value), 0);
+    } else if (now.value != before.value && (now.kind == ControlKind::CheckBox || now.kind == ControlKind::Option)) {
         ::SendMessageW(child, BM_SETCHECK, static_cast<WPARAM>(now.value), 0);
     }
     if (now.visible != before.visible) {
@@ -370,6 +383,19 @@ bool FormWindow::OnChildCommand(HWND child, WORD code)
     Control& control = form.controls()[at];
     if (control.kind == ControlKind::CheckBox && code == BN_CLICKED) {
         control.value = static_cast<int>(::SendMessageW(child, BM_GETCHECK, 0, 0));
+        shown_[at].value = control.value;
+        Dispatch(control.name, L"Click");
+    } else if (control.kind == ControlKind::Option && code == BN_CLICKED) {
+        // Choosing one unchecks the others of its group.
+        for (std::size_t i = 0; i < children_.size(); ++i) {
+            if (children_[i] != nullptr && form.controls()[i].kind == ControlKind::Option) {
+                form.controls()[i].value = ::SendMessageW(children_[i], BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+                shown_[i].value = form.controls()[i].value;
+            }
+        }
+        Dispatch(control.name, L"Click");
+    } else if (control.kind == ControlKind::ComboBox && code == CBN_SELCHANGE) {
+        control.value = static_cast<int>(::SendMessageW(child, CB_GETCURSEL, 0, 0));
         shown_[at].value = control.value;
         Dispatch(control.name, L"Click");
     } else if ((control.command || control.kind == ControlKind::Picture) && code == BN_CLICKED) {

@@ -901,4 +901,71 @@ TEST_F(Controls, AModalWindowTakesKeysAndIsFreed)
     EXPECT_EQ(runtime.WindowCount(), 0u);
 }
 
+// A choice of two options and a drop-down list; a click on the second option picks the list's
+// first item.
+class ChoiceForm : public platform::Form {
+public:
+    ChoiceForm(platform::Os& system, platform::Runtime& forms) : Form(system, forms, Layout())
+    {
+        On(L"opt1_Click", [this](platform::EventArgs&) { events.emplace_back(L"opt1_Click"); });
+        On(L"opt2_Click", [this](platform::EventArgs&) {
+            events.emplace_back(L"opt2_Click");
+            (*this)[L"cbo1"].value = 0;
+        });
+        On(L"cbo1_Click", [this](platform::EventArgs&) { events.emplace_back(L"cbo1_Click"); });
+    }
+    static platform::Layout Layout()
+    {
+        platform::Layout layout;
+        layout.name = L"TestChoice";
+        layout.clientWidth = 4500;
+        layout.clientHeight = 3000;
+        Control one{.name = L"opt1", .kind = ControlKind::Option, .caption = L"One", .left = 120, .top = 120};
+        one.width = 1500;
+        one.height = 255;
+        one.group = true;
+        one.value = 1;
+        Control two = one;
+        two.name = L"opt2";
+        two.caption = L"Two";
+        two.top = 480;
+        two.group = false;
+        two.value = 0;
+        Control list{.name = L"cbo1", .kind = ControlKind::ComboBox, .left = 1800, .top = 120, .width = 1500};
+        list.height = 1500;
+        list.items = {L"Sunday", L"Monday", L"Tuesday"};
+        list.value = 1;
+        layout.controls = {one, two, list};
+        return layout;
+    }
+    std::vector<std::wstring> events;
+};
+
+TEST_F(Controls, OptionsAndADropDownListTellTheirValues)
+{
+    ChoiceForm form(os, runtime);
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    HWND one = ::FindWindowExW(window, nullptr, L"BUTTON", L"One");
+    HWND two = ::FindWindowExW(window, nullptr, L"BUTTON", L"Two");
+    HWND list = ::FindWindowExW(window, nullptr, L"COMBOBOX", nullptr);
+    ASSERT_TRUE(one != nullptr && two != nullptr && list != nullptr);
+    EXPECT_EQ(::SendMessageW(one, BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(::SendMessageW(list, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 1);
+
+    ::SendMessageW(two, BM_CLICK, 0, 0);
+    Win32Runtime::PumpMessages();
+    EXPECT_EQ(form[L"opt1"].value, 0) << "the other option of the group is cleared";
+    EXPECT_EQ(form[L"opt2"].value, 1);
+    EXPECT_EQ(::SendMessageW(list, CB_GETCURSEL, 0, 0), 0) << "a value set by the form reaches the list";
+
+    // The user picks an item: the list tells its parent.
+    ::SendMessageW(list, CB_SETCURSEL, 2, 0);
+    ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(list), CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    EXPECT_EQ(form[L"cbo1"].value, 2);
+    EXPECT_EQ(form.events, (std::vector<std::wstring>{L"opt2_Click", L"cbo1_Click"}));
+    runtime.Unload(form);
+}
+
 } // namespace

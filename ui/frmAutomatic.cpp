@@ -1,0 +1,202 @@
+#include "ui/frmAutomatic.h"
+
+#include "backup/automatic.h"
+#include "backup/schedule.h"
+#include "ui/clsOnTop.h"
+#include "ui/command_label.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace ui {
+
+namespace {
+
+using platform::Control;
+using platform::ControlKind;
+using Kind = backup::Schedule::Kind;
+
+constexpr platform::Color kTextBlue = 0x00B6703D;
+constexpr const wchar_t* kCommands[] = {L"cmdOK", L"cmdCancel"};
+// The options in the order of Kind.
+constexpr std::array<const wchar_t*, 4> kOptions = {L"optOff", L"optDaily", L"optWeekly", L"optLogon"};
+
+Control Option(const wchar_t* name, const wchar_t* caption, int top, int width, wchar_t accessKey, int tabIndex)
+{
+    Control option{.name = name, .kind = ControlKind::Option, .caption = caption, .left = 120, .top = top};
+    option.width = width;
+    option.height = 255;
+    option.backColor = 0xFFFFFF;
+    option.foreColor = kTextBlue;
+    option.accessKey = accessKey;
+    option.tabIndex = tabIndex;
+    return option;
+}
+
+// "12-06-2026 12:00:00 PM" as "6 Dec at 12:00"; anything else as it is.
+std::wstring ShortWhen(const std::wstring& when)
+{
+    static constexpr std::array<const wchar_t*, 12> kMonths = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
+                                                               L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
+    unsigned month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    wchar_t half[3] = {};
+    if (swscanf(when.c_str(), L"%2u-%2u-%4u %2u:%2u:%2u %2ls", &month, &day, &year, &hour, &minute, &second, half) !=
+            7 ||
+        month < 1 || month > 12 || hour < 1 || hour > 12 || minute > 59) {
+        return when;
+    }
+    const std::wstring noon = half;
+    hour = hour % 12 + (noon == L"PM" ? 12 : 0);
+    wchar_t time[6] = {};
+    swprintf(time, 6, L"%02u:%02u", hour, minute);
+    return std::to_wstring(day) + L" " + kMonths[month - 1] + L" at " + time;
+}
+
+} // namespace
+
+std::wstring AutomaticState(platform::Os& os)
+{
+    std::wstring state = L"Automatic backups: ";
+    try {
+        const backup::ScheduleInForce current = backup::CurrentSchedule(os);
+        state += current.schedule ? backup::ScheduleWords(*current.schedule) : L"on";
+    } catch (const platform::Failure& failure) {
+        std::wstring said = failure.text();
+        std::replace(said.begin(), said.end(), L'\n', L' '); // one line
+        state += L"unknown; the Task Scheduler said: " + said;
+    }
+    if (const std::optional<backup::AutomaticRun> last = backup::LastAutomaticRun(os)) {
+        state += L" - last on " + ShortWhen(last->when) + L": " + last->line;
+    }
+    return state;
+}
+
+platform::Layout frmAutomatic::Layout()
+{
+    platform::Layout layout;
+    layout.name = L"frmAutomatic";
+    layout.caption = L"Automatic Backups";
+    layout.backColor = 0xFFFFFF;
+    layout.frame = platform::Frame::Sizable;
+    layout.clientWidth = 3840;
+    layout.clientHeight = 2220;
+
+    Control off = Option(L"optOff", L"Off", 120, 3600, L'O', 0);
+    off.group = true;
+    // Its list drops below it: the height holds the list.
+    Control day{.name = L"cboDay", .kind = ControlKind::ComboBox, .left = 1800, .top = 690, .width = 1440};
+    day.height = 2400;
+    day.items = {L"Sunday", L"Monday", L"Tuesday", L"Wednesday", L"Thursday", L"Friday", L"Saturday"};
+    day.tabIndex = 3;
+    Control timeLabel{.name = L"lblTime", .caption = L"At (every day, every week):", .left = 120, .top = 1380};
+    timeLabel.width = 2160;
+    timeLabel.height = 255;
+    timeLabel.transparent = true;
+    timeLabel.foreColor = kTextBlue;
+    Control time{.name = L"txtTime", .kind = ControlKind::TextBox, .caption = L"12:00", .left = 2340, .top = 1350};
+    time.width = 900;
+    time.height = 315;
+    time.foreColor = kTextBlue;
+    time.backColor = 0xFFFFFF;
+    time.tabIndex = 5;
+
+    Control ok = CommandLabel(L"cmdOK", L"OK", 1200, 1095, 0, 1845);
+    ok.tabIndex = 6;
+    Control cancel = CommandLabel(L"cmdCancel", L"Cancel", 2400, 1095, 0, 1845);
+    cancel.tabIndex = 7;
+    layout.controls = {off,
+                       Option(L"optDaily", L"Every day", 420, 3600, L'd', 1),
+                       Option(L"optWeekly", L"Every week on", 720, 1620, L'w', 2),
+                       day,
+                       Option(L"optLogon", L"At every log-on", 1020, 3600, L'l', 4),
+                       timeLabel,
+                       time,
+                       ok,
+                       cancel};
+    return layout;
+}
+
+frmAutomatic::frmAutomatic(platform::Os& system, platform::Runtime& forms) : Form(system, forms, Layout())
+{
+    On(L"Form_Load", [this](platform::EventArgs&) { Form_Load(); });
+    On(L"Form_Resize", [this](platform::EventArgs&) { Form_Resize(); });
+    // Enter is OK and Esc is Cancel, wherever the focus is.
+    On(L"Form_KeyDown", [this](const platform::EventArgs& args) {
+        if (args.keyCode == platform::vbKeyReturn) {
+            cmdOK_Click();
+        } else if (args.keyCode == platform::vbKeyEscape) {
+            cmdCancel_Click();
+        }
+    });
+    On(L"Form_MouseMove", [this](platform::EventArgs&) { Reset(*this, kCommands); });
+    On(L"cmdOK_Click", [this](platform::EventArgs&) { cmdOK_Click(); });
+    On(L"cmdCancel_Click", [this](platform::EventArgs&) { cmdCancel_Click(); });
+    for (const wchar_t* command : kCommands) {
+        On(std::wstring(command) + L"_MouseMove",
+           [this, command](platform::EventArgs&) { Highlight((*this)[command]); });
+    }
+}
+
+// The schedule in force, else the last choice where the Task Scheduler does not answer; every
+// week on Sunday at 12:00 where there is none.
+void frmAutomatic::Form_Load()
+{
+    std::optional<backup::Schedule> current;
+    try {
+        current = backup::CurrentSchedule(os).schedule;
+    } catch (const platform::Failure&) {
+        current = backup::RecordedSchedule(os);
+    }
+    backup::Schedule shown = current.value_or(backup::Schedule{});
+    const Kind kind = shown.kind;
+    if (kind == Kind::Off) {
+        shown = backup::Schedule{};
+    }
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        (*this)[kOptions[i]].value = static_cast<int>(i) == static_cast<int>(kind) ? 1 : 0;
+    }
+    (*this)[L"cboDay"].value = shown.day;
+    wchar_t time[6] = {};
+    swprintf(time, 6, L"%02d:%02d", shown.hour, shown.minute);
+    (*this)[L"txtTime"].caption = time;
+}
+
+// Above the Backups window, which is topmost.
+void frmAutomatic::Form_Resize()
+{
+    clsOnTop(os).MakeTopMost(hWnd());
+}
+
+void frmAutomatic::cmdOK_Click()
+{
+    backup::Schedule chosen;
+    for (std::size_t i = 0; i < kOptions.size(); ++i) {
+        if ((*this)[kOptions[i]].value == 1) {
+            chosen.kind = static_cast<Kind>(i);
+        }
+    }
+    chosen.day = std::clamp((*this)[L"cboDay"].value, 0, 6); // the list has a choice; Sunday should it not
+    std::wstring time = (*this)[L"txtTime"].caption;
+    std::erase_if(time, [](wchar_t c) { return c == L' ' || c == L'\r' || c == L'\n'; });
+    if (!backup::ReadTime(time, chosen)) {
+        os.MsgBox(L"\"" + time + L"\" is no time of day. Type it as hours and minutes, such as 12:00 or 9:30.",
+                  platform::MessageKind::Error);
+        return;
+    }
+    // Registering may take a moment; the window waits for the Task Scheduler's answer.
+    try {
+        backup::ApplySchedule(os, chosen);
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(L"The Task Scheduler said: " + failure.text(), platform::MessageKind::Error);
+        return;
+    }
+    runtime.Unload(*this);
+}
+
+void frmAutomatic::cmdCancel_Click()
+{
+    runtime.Unload(*this);
+}
+
+} // namespace ui

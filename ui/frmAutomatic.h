@@ -1,0 +1,28 @@
+// The Automatic window: when the Task Scheduler makes a backup by itself, switched on, changed or
+// off. OK registers the choice with the Task Scheduler; Cancel changes nothing.
+#pragma once
+
+#include "platform/forms.h"
+
+#include <string>
+
+namespace ui {
+
+class frmAutomatic : public platform::Form {
+public:
+    frmAutomatic(platform::Os& system, platform::Runtime& forms);
+
+    static platform::Layout Layout();
+
+private:
+    void Form_Load();
+    void Form_Resize();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+};
+
+// "Automatic backups: every Sunday at 12:00 - last on 6 Dec at 12:00: <how it went>", for the
+// line under the list of backups.
+std::wstring AutomaticState(platform::Os& os);
+
+} // namespace ui
