@@ -2,6 +2,7 @@
 // and finds LarkSpool.com before LarkSpool.exe, so "LarkSpool /check FILE" typed there runs this:
 // it starts LarkSpool.exe from its own folder with its own standard handles and the arguments as
 // typed, waits for it and ends with its exit code, which the prompt keeps in %ERRORLEVEL%.
+#include "platform/win32/error_text.h"
 #include "platform/win32/handles.h"
 
 #include <string>
@@ -15,20 +16,6 @@ constexpr int kExitNotStarted = 11; // LarkSpool.exe's own codes end at 10
 BOOL WINAPI WaitForTheEnd(DWORD /*event*/)
 {
     return TRUE;
-}
-
-std::wstring ErrorText(DWORD code)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length != 0 ? std::wstring(buffer, length) : L"Error " + std::to_wstring(code) + L".";
-    ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text;
 }
 
 void PrintError(const std::wstring& line)
@@ -103,7 +90,7 @@ int main()
     PROCESS_INFORMATION started{};
     if (own.empty() || !::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                          nullptr, &startup, &started)) {
-        PrintError(program + L" could not be started: " + ErrorText(::GetLastError()));
+        PrintError(program + L" could not be started: " + platform::win32::ErrorText(::GetLastError()));
         return kExitNotStarted;
     }
     const platform::win32::Handle process(started.hProcess);

@@ -56,20 +56,6 @@ std::wstring FolderPath(UINT(WINAPI* query)(LPWSTR, UINT), const wchar_t* what)
 
 } // namespace
 
-std::wstring ErrorText(DWORD code)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = length != 0 ? std::wstring(buffer, length) : L"Error " + std::to_wstring(code) + L".";
-    ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
 void ThrowLastError(const std::wstring& operation, const std::wstring& subject)
 {
     throw Failure(operation, subject, ErrorText(::GetLastError()));

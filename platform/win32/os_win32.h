@@ -2,14 +2,13 @@
 #pragma once
 
 #include "platform/os.h"
+#include "platform/win32/error_text.h"
 #include "platform/win32/handles.h"
 
 #include <windows.h>
 
 namespace platform::win32 {
 
-// The system's own words for an error code, without the line end.
-std::wstring ErrorText(DWORD code);
 // A Failure for the last Win32 error.
 [[noreturn]] void ThrowLastError(const std::wstring& operation, const std::wstring& subject);
 
