@@ -396,10 +396,14 @@ void TellSchedule(platform::Os& os)
         os.Print(L"Automatic backups: " + (current.schedule ? backup::ScheduleWords(*current.schedule) : L"on") +
                  L" (as last chosen; the Task Scheduler does not tell)");
     }
-    if (current.registered) {
-        const std::wstring& program = current.program;
-        os.Print(L"Program: \"" + (program.empty() ? backup::ProgramPath(os) : program) + L"\" /backup /auto" +
-                 (program.empty() ? L" (as registered; the Task Scheduler does not tell)" : L""));
+    if (current.registered && current.program.empty()) {
+        os.Print(L"Program: unknown (the Task Scheduler does not tell)");
+    } else if (current.registered) {
+        os.Print(L"Program: \"" + current.program + L"\" /backup /auto" +
+                 (current.programAsRecorded ? L" (as registered; the Task Scheduler does not tell)" : L""));
+    }
+    if (current.programGone) {
+        os.Print(L"That program is no longer there; /schedule with the same choice registers this one.");
     }
     const std::optional<backup::AutomaticRun> last = backup::LastAutomaticRun(os);
     os.Print(last ? L"Last run: " + last->when + L", exit code " + std::to_wstring(last->exitCode) + L": " + last->line

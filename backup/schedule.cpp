@@ -276,6 +276,7 @@ std::wstring ProgramFromXml(const std::wstring& xml)
 void RecordSchedule(platform::Os& os, const Schedule& schedule)
 {
     os.SaveSetting(kAppName, kSection, L"Schedule", ScheduleText(schedule));
+    os.SaveSetting(kAppName, kSection, L"Program", schedule.kind == Schedule::Kind::Off ? L"" : ProgramPath(os));
 }
 
 std::optional<Schedule> RecordedSchedule(platform::Os& os)
@@ -319,6 +320,11 @@ ScheduleInForce CurrentSchedule(platform::Os& os)
     }
     current.registered = true;
     current.program = ProgramFromXml(*xml);
+    if (current.program.empty()) {
+        current.program = os.GetSetting(kAppName, kSection, L"Program");
+        current.programAsRecorded = !current.program.empty();
+    }
+    current.programGone = !current.program.empty() && !os.FileExists(current.program);
     current.schedule = ScheduleFromXml(*xml);
     if (!current.schedule) {
         current.schedule = RecordedSchedule(os);

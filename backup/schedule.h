@@ -44,8 +44,8 @@ std::optional<Schedule> ScheduleFromXml(const std::wstring& xml);
 // The program a registered definition starts, without quotes; empty where it kept no command.
 std::wstring ProgramFromXml(const std::wstring& xml);
 
-// The last choice, kept in the settings store: where the Task Scheduler does not tell the
-// triggers it keeps (Wine), the schedule is told from it.
+// The last choice and the program registered with it, kept in the settings store: where the Task
+// Scheduler does not tell the triggers and command it keeps (Wine), they are told from it.
 void RecordSchedule(platform::Os& os, const Schedule& schedule);
 std::optional<Schedule> RecordedSchedule(platform::Os& os);
 
@@ -60,7 +60,9 @@ struct ScheduleInForce {
     bool registered = false;          // a task is registered
     std::optional<Schedule> schedule; // Off without a task; nothing where neither it nor the record tells
     bool asLastChosen = false;        // from the record: the Task Scheduler does not tell the triggers (Wine)
-    std::wstring program;             // what the task starts, without quotes; empty where it does not tell
+    std::wstring program;             // what the task starts, without quotes; empty where nothing tells
+    bool programAsRecorded = false;   // from the record: the Task Scheduler does not tell the command
+    bool programGone = false;         // the program it starts is no longer there (it was moved)
 };
 // From the registered task where it tells its triggers, else from the last choice.
 ScheduleInForce CurrentSchedule(platform::Os& os);

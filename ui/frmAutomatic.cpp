@@ -61,6 +61,10 @@ std::wstring AutomaticState(platform::Os& os)
     try {
         const backup::ScheduleInForce current = backup::CurrentSchedule(os);
         state += current.schedule ? backup::ScheduleWords(*current.schedule) : L"on";
+        if (current.programGone) { // what to do comes before how the last run went
+            return state + L" - but it starts " + current.program +
+                   L", which is no longer there: choose Automatic... and OK to register this program";
+        }
     } catch (const platform::Failure& failure) {
         std::wstring said = failure.text();
         std::replace(said.begin(), said.end(), L'\n', L' '); // one line
@@ -105,6 +109,10 @@ platform::Layout frmAutomatic::Layout()
     ok.tabIndex = 6;
     Control cancel = CommandLabel(L"cmdCancel", L"Cancel", 2400, 1095, 0, 1845);
     cancel.tabIndex = 7;
+    Control timer{.name = L"tmrRegister", .kind = ControlKind::Timer};
+    timer.visible = false;
+    timer.enabled = false;
+    timer.interval = 50;
     layout.controls = {off,
                        Option(L"optDaily", L"Every day", 420, 3600, L'd', 1),
                        Option(L"optWeekly", L"Every week on", 720, 1620, L'w', 2),
@@ -113,7 +121,8 @@ platform::Layout frmAutomatic::Layout()
                        timeLabel,
                        time,
                        ok,
-                       cancel};
+                       cancel,
+                       timer};
     return layout;
 }
 
@@ -121,6 +130,8 @@ frmAutomatic::frmAutomatic(platform::Os& system, platform::Runtime& forms) : For
 {
     On(L"Form_Load", [this](platform::EventArgs&) { Form_Load(); });
     On(L"Form_Resize", [this](platform::EventArgs&) { Form_Resize(); });
+    On(L"Form_Unload", [this](platform::EventArgs& args) { Form_Unload(args); });
+    On(L"tmrRegister_Timer", [this](platform::EventArgs&) { tmrRegister_Timer(); });
     // Enter is OK and Esc is Cancel, wherever the focus is.
     On(L"Form_KeyDown", [this](const platform::EventArgs& args) {
         if (args.keyCode == platform::vbKeyReturn) {
@@ -142,6 +153,7 @@ frmAutomatic::frmAutomatic(platform::Os& system, platform::Runtime& forms) : For
 // week on Sunday at 12:00 where there is none.
 void frmAutomatic::Form_Load()
 {
+    closeWhenRegistered_ = false;
     std::optional<backup::Schedule> current;
     try {
         current = backup::CurrentSchedule(os).schedule;
@@ -168,8 +180,20 @@ void frmAutomatic::Form_Resize()
     clsOnTop(os).MakeTopMost(hWnd());
 }
 
+// Closing while the Task Scheduler registers waits for its answer, which is then told.
+void frmAutomatic::Form_Unload(platform::EventArgs& args)
+{
+    if (registering_) {
+        closeWhenRegistered_ = true;
+        args.cancel = 1;
+    }
+}
+
 void frmAutomatic::cmdOK_Click()
 {
+    if (registering_) {
+        return;
+    }
     backup::Schedule chosen;
     for (std::size_t i = 0; i < kOptions.size(); ++i) {
         if ((*this)[kOptions[i]].value == 1) {
@@ -184,19 +208,42 @@ void frmAutomatic::cmdOK_Click()
                   platform::MessageKind::Error);
         return;
     }
-    // Registering may take a moment; the window waits for the Task Scheduler's answer.
-    try {
-        backup::ApplySchedule(os, chosen);
-    } catch (const platform::Failure& failure) {
-        os.MsgBox(L"The Task Scheduler said: " + failure.text(), platform::MessageKind::Error);
+    Caption = L"Automatic Backups - registering...";
+    registering_ = os.StartJob([&system = os, chosen] { backup::ApplySchedule(system, chosen); });
+    (*this)[L"tmrRegister"].enabled = true;
+    tmrRegister_Timer();
+}
+
+void frmAutomatic::tmrRegister_Timer()
+{
+    if (!registering_) {
         return;
+    }
+    std::wstring refused;
+    try {
+        if (!registering_->Done()) {
+            return;
+        }
+    } catch (const platform::Failure& failure) {
+        refused = failure.text();
+    }
+    registering_.reset();
+    (*this)[L"tmrRegister"].enabled = false;
+    Caption = layout().caption;
+    if (!refused.empty()) {
+        os.MsgBox(L"The Task Scheduler said: " + refused, platform::MessageKind::Error);
+        if (!closeWhenRegistered_) {
+            return; // the user may choose again
+        }
     }
     runtime.Unload(*this);
 }
 
 void frmAutomatic::cmdCancel_Click()
 {
-    runtime.Unload(*this);
+    if (!registering_) {
+        runtime.Unload(*this);
+    }
 }
 
 } // namespace ui

@@ -4,6 +4,7 @@
 
 #include "platform/forms.h"
 
+#include <memory>
 #include <string>
 
 namespace ui {
@@ -17,8 +18,14 @@ public:
 private:
     void Form_Load();
     void Form_Resize();
+    void Form_Unload(platform::EventArgs& args);
     void cmdOK_Click();
     void cmdCancel_Click();
+    void tmrRegister_Timer();
+
+    // The Task Scheduler may take its time: the window answers meanwhile and closes once it has.
+    std::unique_ptr<platform::Job> registering_;
+    bool closeWhenRegistered_ = false;
 };
 
 // "Automatic backups: every Sunday at 12:00 - last on 6 Dec at 12:00: <how it went>", for the

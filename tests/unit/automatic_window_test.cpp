@@ -37,9 +37,18 @@ TEST_F(AutomaticWindow, OffShowsEveryWeekOnSundayAndOkRegistersIt)
 
     window[L"optOff"].value = 0;
     window[L"optWeekly"].value = 1;
+    // The Task Scheduler answers off the window's thread; closing meanwhile waits for its answer.
+    os.holdJobs = true;
     Click(L"cmdOK");
+    EXPECT_EQ(window.Caption, L"Automatic Backups - registering...");
+    platform::EventArgs closing;
+    window.Fire(L"Form", L"Unload", closing);
+    EXPECT_EQ(closing.cancel, 1);
+    os.RunJobs();
+    window.Fire(L"tmrRegister", L"Timer");
     EXPECT_EQ(os.tasks[kTask], backup::TaskXml({}, L"D:\\Tools\\LarkSpool.exe", os.UserSid()));
     EXPECT_EQ(runtime.calls.back(), L"Unload frmAutomatic");
+    os.holdJobs = false;
 
     window.Show(1);
     EXPECT_EQ(Chosen(), std::vector<std::wstring>{L"optWeekly"}) << "the schedule in force";
@@ -100,8 +109,14 @@ TEST(AutomaticState, TellsTheScheduleAndTheLastRun)
     EXPECT_EQ(ui::AutomaticState(os), L"Automatic backups: unknown; the Task Scheduler said: Connecting to \"the "
                                       L"Task Scheduler\" failed: Access is denied. - last on 6 Dec at 12:00: checked");
 
-    // The Backups window tells it under the list, and again once its Automatic window closes.
     os.schedulerUnreachable.clear();
+    os.appPath = L"E:\\Moved";
+    EXPECT_EQ(ui::AutomaticState(os), L"Automatic backups: every Sunday at 12:00 - but it starts "
+                                      L"D:\\Tools\\LarkSpool.exe, which is no longer there: choose Automatic... and "
+                                      L"OK to register this program");
+    os.appPath = L"D:\\Tools";
+
+    // The Backups window tells it under the list, and again once its Automatic window closes.
     fake::Runtime runtime;
     ui::frmBackups backups(os, runtime, []() -> std::shared_ptr<backup::ExportRun> { return nullptr; });
     backups.Show(1);

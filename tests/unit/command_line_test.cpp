@@ -359,6 +359,11 @@ TEST(CommandLine, ScheduledBackups)
                   L"Program: \"C:\\Program Files\\Ларк Spool\\LarkSpool.exe\" /backup /auto (as registered; the Task "
                   L"Scheduler does not tell)",
                   lastRun}));
+    // The program was moved: the task starts one that is no longer there.
+    os.appPath = L"E:\\Tools";
+    os.printed.clear();
+    EXPECT_EQ(machine.Run({L"/schedule"}), app::kExitOk);
+    EXPECT_EQ(os.printed.at(2), L"That program is no longer there; /schedule with the same choice registers this one.");
 
     os.schedulerUnreachable = L"The RPC server is unavailable.";
     for (const std::vector<std::wstring>& arguments :

@@ -253,7 +253,8 @@ std::wstring Os::WindowsPath()
 
 bool Os::FileExists(const std::wstring& path)
 {
-    return files.count(Lower(path)) != 0;
+    // The program that runs is there, wherever appPath says.
+    return files.count(Lower(path)) != 0 || Lower(path) == Lower(appPath + L"\\LarkSpool.exe");
 }
 
 bool Os::FolderExists(const std::wstring& path)
