@@ -5,7 +5,9 @@
 #include "backup/run_number.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <set>
 
 namespace backup {
@@ -82,6 +84,37 @@ std::vector<std::wstring> BackupsToThin(std::vector<AutomaticBackup> backups, st
     return thinned;
 }
 
+std::wstring WhenInWords(const std::wstring& when, bool shorter)
+{
+    static constexpr std::array<const wchar_t*, 12> kMonths = {L"January",   L"February", L"March",    L"April",
+                                                               L"May",       L"June",     L"July",     L"August",
+                                                               L"September", L"October",  L"November", L"December"};
+    static constexpr std::array<const wchar_t*, 7> kWeekdays = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",
+                                                                L"Thursday", L"Friday", L"Saturday"};
+    unsigned month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    wchar_t half[3] = {};
+    if (swscanf(when.c_str(), L"%2u-%2u-%4u %2u:%2u:%2u %2ls", &month, &day, &year, &hour, &minute, &second, half) !=
+            7 ||
+        hour < 1 || hour > 12 || minute > 59) {
+        return when;
+    }
+    const std::chrono::year_month_day date{std::chrono::year{static_cast<int>(year)}, std::chrono::month{month},
+                                           std::chrono::day{day}};
+    if (!date.ok()) {
+        return when;
+    }
+    hour = hour % 12 + (std::wstring_view(half) == L"PM" ? 12 : 0);
+    wchar_t time[6] = {};
+    swprintf(time, 6, L"%02u:%02u", hour, minute);
+    const std::wstring monthName = kMonths[month - 1];
+    if (shorter) {
+        return std::to_wstring(day) + L" " + monthName.substr(0, 3) + L" at " + time;
+    }
+    const std::chrono::weekday weekday{std::chrono::sys_days{date}};
+    return std::wstring(kWeekdays[weekday.c_encoding()]) + L" " + std::to_wstring(day) + L" " + monthName + L" at " +
+           time;
+}
+
 void MarkAutomatic(platform::Os& os, const std::wstring& runNumber)
 {
     os.SaveSetting(kAppName, MadeSection(runNumber), L"Stamp", StampText(os, runNumber));
@@ -143,10 +176,10 @@ std::optional<std::wstring> AutomaticRunToTell(platform::Os& os)
         return std::nullopt;
     }
     if (run->warned) {
-        return L"The automatic backup of " + run->when + L" warns: " + run->line;
+        return L"The automatic backup on " + WhenInWords(run->when) + L" warns: " + run->line;
     }
     if (run->exitCode != 0) {
-        return L"The automatic backup of " + run->when + L" failed: " + run->line;
+        return L"The automatic backup on " + WhenInWords(run->when) + L" failed: " + run->line;
     }
     return std::nullopt;
 }

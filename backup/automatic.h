@@ -33,6 +33,10 @@ void ForgetAutomatic(platform::Os& os, const std::wstring& runNumber);
 // The backups on C: whose record matches their date stamp, newest first.
 std::vector<AutomaticBackup> AutomaticBackups(platform::Os& os);
 
+// "12-06-2026 12:00:00 PM" as "Sunday 6 December at 12:00", or shorter as "6 Dec at 12:00";
+// anything else as it is.
+std::wstring WhenInWords(const std::wstring& when, bool shorter = false);
+
 // What the last automatic run did, for the window to tell.
 struct AutomaticRun {
     std::wstring when; // "12-06-2026 12:00:00 PM"

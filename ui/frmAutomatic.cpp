@@ -34,25 +34,6 @@ Control Option(const wchar_t* name, const wchar_t* caption, int top, int width, 
     return option;
 }
 
-// "12-06-2026 12:00:00 PM" as "6 Dec at 12:00"; anything else as it is.
-std::wstring ShortWhen(const std::wstring& when)
-{
-    static constexpr std::array<const wchar_t*, 12> kMonths = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
-                                                               L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
-    unsigned month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    wchar_t half[3] = {};
-    if (swscanf(when.c_str(), L"%2u-%2u-%4u %2u:%2u:%2u %2ls", &month, &day, &year, &hour, &minute, &second, half) !=
-            7 ||
-        month < 1 || month > 12 || hour < 1 || hour > 12 || minute > 59) {
-        return when;
-    }
-    const std::wstring noon = half;
-    hour = hour % 12 + (noon == L"PM" ? 12 : 0);
-    wchar_t time[6] = {};
-    swprintf(time, 6, L"%02u:%02u", hour, minute);
-    return std::to_wstring(day) + L" " + kMonths[month - 1] + L" at " + time;
-}
-
 } // namespace
 
 std::wstring AutomaticState(platform::Os& os)
@@ -71,7 +52,7 @@ std::wstring AutomaticState(platform::Os& os)
         state += L"unknown; the Task Scheduler said: " + said;
     }
     if (const std::optional<backup::AutomaticRun> last = backup::LastAutomaticRun(os)) {
-        state += L" - last on " + ShortWhen(last->when) + L": " + last->line;
+        state += L" - last on " + backup::WhenInWords(last->when, true) + L": " + last->line;
     }
     return state;
 }

@@ -90,6 +90,35 @@ equals "the add-on's key is unchanged" "$ADDON_BEFORE" "$(dump "$ADDON_KEY")"
 equals "the Run key is unchanged" "$RUN_BEFORE" "$(dump "$RUN_KEY")"
 check "nothing was written to the Run key" eval "! dump '$RUN_KEY' | grep -q LarkSpoolPlanted"
 
+# Automatic backups switched on: by mouse, every week on Sunday at 12:00 (the window's default);
+# by keyboard, Monday. Wine's Task Scheduler keeps the task by name, and the line under the
+# comparison tells the schedule.
+AUTOMATIC="Automatic Backups"
+SCHEDULE_KEY='HKCU\Software\VB and VBA Program Settings\lsBundle\Automatic'
+schedule_chosen() { helper reg query "$SCHEDULE_KEY" /v Schedule | grep REG_SZ | sed 's/.*REG_SZ *//'; }
+backups_line() { probe says "$TITLE" | grep -F 'Automatic backups:'; }
+window "$TITLE"
+click_at 300 250 # the message closed above leaves the keyboard with the window manager
+click_at 40 $((client_height - 17)) # Automatic...
+check "Automatic... opens its window" probe wait "$AUTOMATIC" 10
+window "$AUTOMATIC"
+click_at 20 56  # Every week on
+click_at 110 131 # OK
+check "OK registers and closes the window" eventually eval "! probe window '$AUTOMATIC' >/dev/null"
+equals "the choice by mouse" "weekly sun 12:00" "$(schedule_chosen)"
+check "the task is registered" test -f "$DRIVE_C/windows/system32/tasks/LarkSpool/LarkSpool automatic backup"
+check "the line tells it: $(backups_line)" eval "backups_line | grep -q 'Automatic backups: every Sunday at 12:00'"
+window "$TITLE"
+click_at 300 250 # as after a message: Openbox keeps the keyboard when the owned window closes
+xdotool key alt+u
+check "Alt+U opens the window" probe wait "$AUTOMATIC" 10
+sleep 0.5
+xdotool key alt+w Tab m Return # every week, on to the day, Monday, OK
+check "Enter registers and closes the window" eventually eval "! probe window '$AUTOMATIC' >/dev/null"
+equals "the choice by keyboard" "weekly mon 12:00" "$(schedule_chosen)"
+check "the line tells it: $(backups_line)" eval "backups_line | grep -q 'Automatic backups: every Monday at 12:00'"
+larkspool /schedule off
+
 window "$TITLE"
 # Openbox passes over an owned tool window when the message it owns closes: the click gives the
 # keyboard back, as in keyboard.sh.

@@ -95,6 +95,24 @@ click_at 468 180 # Exit
 wait_ended 5
 wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1
 
+# An automatic run without the drive backs up but cannot copy: the next start of the window tells
+# it once, before the window shows; the start after that does not.
+helper reg add "$ADDON_KEY\\CustomNames" /v "auto@example.org" /d "Auto" /f >/dev/null
+larkspool /backup /auto
+equals "/backup /auto without the drive: exit code" "6" "$CODE"
+wine "$EXE" >/dev/null 2>&1 &
+APP_PID=$!
+check "the next start tells the failed run" probe wait "LarkSpool" 30
+TOLD=$(probe says LarkSpool)
+check "it says the automatic backup failed, and why: $TOLD" \
+    eval "echo '$TOLD' | grep -q -F 'The automatic backup on ' && echo '$TOLD' | grep -q -F 'D:\\ is not ready'"
+answer Return
+probe wait "LarkSpool." 30
+stop_app
+start_app
+check "the start after that tells nothing" eval "! xdotool search --onlyvisible --name '^LarkSpool\$' >/dev/null 2>&1"
+stop_app
+
 # Plugged back, the next backup catches up the copies that were missed.
 plug
 larkspool /backup

@@ -136,7 +136,18 @@ int wmain(int argc, wchar_t** argv)
         PrintTitle("owner", ::GetWindow(window, GW_OWNER));
         return 0;
     }
+    if (argc >= 3 && std::wcscmp(argv[1], L"says") == 0) { // a message box's words
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
+        if (window == nullptr) {
+            return 1;
+        }
+        for (HWND child = ::FindWindowExW(window, nullptr, L"Static", nullptr); child != nullptr;
+             child = ::FindWindowExW(window, child, L"Static", nullptr)) {
+            PrintTitle("static", child);
+        }
+        return 0;
+    }
     std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS | checkbox TEXT | menu | "
-                         "run LINE | quit TEXT CODE | endsession TEXT\n");
+                         "run LINE | quit TEXT CODE | endsession TEXT | says TEXT\n");
     return 2;
 }

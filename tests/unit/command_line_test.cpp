@@ -318,7 +318,7 @@ TEST(CommandLine, AutomaticBackups)
         program.Start();
         EXPECT_EQ(os.messages.size(), told);
         if (told != 0) {
-            EXPECT_EQ(os.messages[0], L"The automatic backup of 12-07-2026 " + os.time + L" warns: " + warning);
+            EXPECT_EQ(os.messages[0], L"The automatic backup on Monday 7 December at 15:04 warns: " + warning);
         }
     }
 }
