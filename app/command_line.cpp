@@ -119,22 +119,46 @@ struct Newest {
     bool same = false;
 };
 
+std::wstring DateOfBackup(platform::Os& os, const std::wstring& number)
+{
+    try {
+        return backup::CreatedText(os.ReadFileBytes(backup::DateStampFile(number))).substr(0, 10);
+    } catch (const platform::Failure&) {
+        return {}; // told without a date
+    }
+}
+
+// The newest backup on C: that checks out, and how the list now compares with it. When nothing
+// was written to the list since it was last found equal, that is told without reading every value.
 std::optional<Newest> NewestCheckedBackup(platform::Os& os)
 {
-    for (const std::wstring& number : backup::ListBackupNumbers(os)) {
+    const std::vector<std::wstring> numbers = backup::ListBackupNumbers(os);
+    if (numbers.empty()) {
+        return std::nullopt;
+    }
+    if (const std::optional<std::size_t> values = backup::UnchangedSinceRecorded(os, numbers.front())) {
+        return Newest{.number = numbers.front(),
+                      .date = DateOfBackup(os, numbers.front()),
+                      .values = *values,
+                      .valuesNow = *values,
+                      .same = true};
+    }
+    for (const std::wstring& number : numbers) {
+        const std::uint64_t since = os.SystemTime();
         const backup::CheckResult check = backup::CheckBackup(os, backup::BackupFile(number), backup::kAddOnKey);
         if (check.outcome != backup::CheckResult::Outcome::Same &&
             check.outcome != backup::CheckResult::Outcome::Differs) {
             continue;
         }
-        Newest newest{
-            .number = number, .date = {}, .values = check.values, .valuesNow = 0, .same = check.differences.empty()};
+        Newest newest{.number = number,
+                      .date = DateOfBackup(os, number),
+                      .values = check.values,
+                      .valuesNow = 0,
+                      .same = check.differences.empty()};
         const backup::DifferenceCounts counts = backup::Count(check.differences);
         newest.valuesNow = check.values + counts.added - std::min(counts.removed, check.values + counts.added);
-        try {
-            newest.date = backup::CreatedText(os.ReadFileBytes(backup::DateStampFile(number))).substr(0, 10);
-        } catch (const platform::Failure&) {
-            // Told without a date.
+        if (newest.same) {
+            backup::RecordUnchanged(os, number, since);
         }
         return newest;
     }
@@ -211,6 +235,7 @@ int Backup(platform::Os& os, int keep, bool automatic)
         }
         lost = newest && newest->valuesNow * 2 < newest->values;
     }
+    const std::uint64_t since = os.SystemTime(); // the export and its check read the list after this
     const std::shared_ptr<backup::ExportRun> run = StartBackup(os);
     if (!run) {
         return ended(kExitExportFailed);
@@ -226,6 +251,7 @@ int Backup(platform::Os& os, int keep, bool automatic)
              backup::CountOf(run->keysChecked(), L"key", L"keys") + L", checked");
         if (automatic) {
             backup::MarkAutomatic(os, runNumber);
+            backup::RecordUnchanged(os, runNumber, since);
         }
         const std::optional<backup::CopyOutcome> copy = backup::CopyBackup(os, runNumber);
         if (copy) {

@@ -2,12 +2,15 @@
 
 #include "backup/backup_list.h"
 #include "backup/backup_paths.h"
+#include "backup/compare.h"
+#include "backup/reg_file.h"
 #include "backup/run_number.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace backup {
@@ -146,6 +149,67 @@ std::vector<AutomaticBackup> AutomaticBackups(platform::Os& os)
         }
     }
     return found;
+}
+
+void RecordUnchanged(platform::Os& os, const std::wstring& runNumber, std::uint64_t since)
+{
+    os.SaveSetting(kAppName, kRunSection, L"Unchanged",
+                   runNumber + L"|" + std::to_wstring(os.FileLen(BackupFile(runNumber))) + L"|" +
+                       std::to_wstring(since));
+}
+
+std::optional<std::size_t> UnchangedSinceRecorded(platform::Os& os, const std::wstring& runNumber)
+{
+    const std::wstring record = os.GetSetting(kAppName, kRunSection, L"Unchanged");
+    const std::size_t first = record.find(L'|');
+    const std::size_t second = record.find(L'|', first == std::wstring::npos ? first : first + 1);
+    if (second == std::wstring::npos || record.substr(0, first) != runNumber) {
+        return std::nullopt;
+    }
+    const std::optional<long> length = ParseRunNumber(record.substr(first + 1, second - first - 1));
+    std::uint64_t since = 0;
+    try {
+        since = std::stoull(record.substr(second + 1));
+    } catch (const std::exception&) {
+        return std::nullopt; // a record garbled from outside: compare in full
+    }
+    const std::wstring file = BackupFile(runNumber);
+    if (!length || static_cast<std::uint64_t>(*length) != os.FileLen(file) || os.SystemTime() < since) {
+        return std::nullopt;
+    }
+    const std::optional<std::vector<platform::KeyStamp>> stamps = os.ReadRegistryStamps(kAddOnKey);
+    if (!stamps) {
+        return std::nullopt;
+    }
+    // Each key's values as the file gives them (sections of one key merged), against the key now.
+    std::map<std::wstring, std::set<std::wstring>> inFile;
+    try {
+        for (const platform::RegistryKey& key : ReadRegFile(os.ReadFileBytes(file)).keys) {
+            if (key.deleted) {
+                return std::nullopt;
+            }
+            std::set<std::wstring>& names = inFile[FoldedName(key.path)];
+            for (const platform::RegistryValue& value : key.values) {
+                if (!value.deleted) {
+                    names.insert(FoldedName(value.name));
+                }
+            }
+        }
+    } catch (const RegFileError&) {
+        return std::nullopt;
+    }
+    std::size_t values = 0;
+    for (const platform::KeyStamp& stamp : *stamps) {
+        const auto key = inFile.find(FoldedName(stamp.path));
+        if (stamp.written > since || key == inFile.end() || key->second.size() != stamp.values) {
+            return std::nullopt;
+        }
+        values += stamp.values;
+    }
+    if (inFile.size() != stamps->size()) {
+        return std::nullopt;
+    }
+    return values;
 }
 
 void RecordAutomaticRun(platform::Os& os, const AutomaticRun& run)

@@ -37,6 +37,15 @@ std::vector<AutomaticBackup> AutomaticBackups(platform::Os& os);
 // anything else as it is.
 std::wstring WhenInWords(const std::wstring& when, bool shorter = false);
 
+// The record that the list equalled backup `runNumber` as read at `since` (SystemTime, taken
+// before the list was read), so that the next run can tell it unchanged without reading every value.
+void RecordUnchanged(platform::Os& os, const std::wstring& runNumber, std::uint64_t since);
+// The number of values in backup `runNumber` when the list is sure to equal it still: the record
+// names that backup and its file's length, the file still reads, no key was written since (nor
+// has the clock gone back), and the keys and their numbers of values are the backup's. Nothing
+// where it cannot be told so quickly; then the list is compared value by value.
+std::optional<std::size_t> UnchangedSinceRecorded(platform::Os& os, const std::wstring& runNumber);
+
 // What the last automatic run did, for the window to tell.
 struct AutomaticRun {
     std::wstring when; // "12-06-2026 12:00:00 PM"

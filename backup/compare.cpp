@@ -114,6 +114,11 @@ void AddWholeKey(std::vector<Difference>& out, Change change, const MergedKey& k
 
 } // namespace
 
+std::wstring FoldedName(std::wstring_view name)
+{
+    return Folded(name);
+}
+
 bool SameName(std::wstring_view a, std::wstring_view b)
 {
     return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });

@@ -32,6 +32,8 @@ std::vector<Difference> CompareTrees(const platform::RegistryTree& before, const
 
 // Whether two key or value names are the same to the registry.
 bool SameName(std::wstring_view a, std::wstring_view b);
+// A key or value name as the registry compares it: names that are the same fold alike.
+std::wstring FoldedName(std::wstring_view name);
 
 // Values in the tree, of every key, deletion entries left out.
 std::size_t CountValues(const platform::RegistryTree& tree);

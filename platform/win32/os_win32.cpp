@@ -417,6 +417,13 @@ bool EndOfSessionBlocked(HWND window)
     return SessionBlockers().count(window) != 0;
 }
 
+std::uint64_t Win32Os::SystemTime()
+{
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
+
 std::wstring Win32Os::DateText()
 {
     SYSTEMTIME now{};

@@ -43,6 +43,8 @@ public:
     void DeleteSetting(const std::wstring& appName, const std::wstring& section) override;
     bool RegistryKeyExists(const std::wstring& key) override;
     std::optional<RegistryTree> ReadRegistryTree(const std::wstring& key) override;
+    std::optional<std::vector<KeyStamp>> ReadRegistryStamps(const std::wstring& key) override;
+    std::uint64_t SystemTime() override;
     void DeleteRegistryTree(const std::wstring& key) override;
     void WriteRegistryTree(const RegistryTree& tree) override;
     void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) override;

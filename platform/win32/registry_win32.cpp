@@ -5,6 +5,7 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -219,6 +220,24 @@ void ReadAllValues(RegistryTree& tree, std::size_t prefixLength)
     std::erase_if(tree, [](const RegistryKey& key) { return key.path.empty(); });
 }
 
+// How one key stands; nothing when it was deleted meanwhile.
+std::optional<KeyStamp> StampOf(HKEY key, const std::wstring& path)
+{
+    DWORD values = 0;
+    FILETIME written{};
+    const LSTATUS status = ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                                              nullptr, nullptr, nullptr, &written);
+    if (status == ERROR_KEY_DELETED) {
+        return std::nullopt;
+    }
+    if (status != ERROR_SUCCESS) {
+        throw Failure(L"Reading the registry key", path, ErrorText(status));
+    }
+    return KeyStamp{.path = path,
+                    .values = values,
+                    .written = (std::uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime};
+}
+
 } // namespace
 
 bool Win32Os::RegistryKeyExists(const std::wstring& key)
@@ -240,6 +259,31 @@ std::optional<RegistryTree> Win32Os::ReadRegistryTree(const std::wstring& key)
         return std::nullopt; // deleted while it was read
     }
     return tree;
+}
+
+std::optional<std::vector<KeyStamp>> Win32Os::ReadRegistryStamps(const std::wstring& key)
+{
+    const std::wstring below = BelowCurrentUser(key);
+    const Key opened = OpenForReading(HKEY_CURRENT_USER, below, key);
+    if (!opened) {
+        return std::nullopt;
+    }
+    RegistryTree tree;
+    ListSubtree(opened.get(), kCurrentUser + below, tree); // the paths only: no value is read
+    std::vector<KeyStamp> stamps;
+    for (const RegistryKey& listed : tree) {
+        if (listed.path.empty()) {
+            continue; // deleted while it was listed
+        }
+        const Key child =
+            OpenForReading(HKEY_CURRENT_USER, listed.path.substr(std::wstring_view(kCurrentUser).size()), listed.path);
+        if (child) {
+            if (std::optional<KeyStamp> stamp = StampOf(child.get(), listed.path)) {
+                stamps.push_back(std::move(*stamp));
+            }
+        }
+    }
+    return stamps;
 }
 
 void Win32Os::DeleteRegistryTree(const std::wstring& key)

@@ -137,6 +137,20 @@ std::optional<platform::RegistryTree> Os::ReadRegistryTree(const std::wstring& k
     return addOnTree;
 }
 
+std::optional<std::vector<platform::KeyStamp>> Os::ReadRegistryStamps(const std::wstring& key)
+{
+    Call(L"ReadRegistryStamps", key);
+    const auto other = otherKeys.find(Lower(key));
+    if (other == otherKeys.end() && registryKeys.count(Lower(key)) == 0) {
+        return std::nullopt;
+    }
+    std::vector<platform::KeyStamp> stamps;
+    for (const platform::RegistryKey& each : other != otherKeys.end() ? other->second : addOnTree) {
+        stamps.push_back({.path = each.path, .values = each.values.size(), .written = keysWritten.value_or(clock)});
+    }
+    return stamps;
+}
+
 void Os::DeleteRegistryTree(const std::wstring& key)
 {
     Change(L"DeleteRegistryTree", key);

@@ -42,6 +42,10 @@ public:
     std::set<std::wstring> registryKeys{L"hkcu\\software\\zephrix\\wrenlet2"};
     // What ReadRegistryTree gives for the add-on's key while it exists.
     platform::RegistryTree addOnTree;
+    // The system's clock, as the registry counts, moved on at each look; and when the add-on's
+    // keys were last written: unless a test says so, just now.
+    std::uint64_t clock = 1000;
+    std::optional<std::uint64_t> keysWritten;
     // Keys beside it (HKCU\Software\Zephrix\<name>, lower case), with their trees.
     std::map<std::wstring, platform::RegistryTree> otherKeys;
     // The program is killed at the change of the settings or the registry with this index (from 0).
@@ -109,6 +113,8 @@ public:
                      const std::wstring& value) override;
     bool RegistryKeyExists(const std::wstring& key) override;
     std::optional<platform::RegistryTree> ReadRegistryTree(const std::wstring& key) override;
+    std::optional<std::vector<platform::KeyStamp>> ReadRegistryStamps(const std::wstring& key) override;
+    std::uint64_t SystemTime() override { return ++clock; }
     void DeleteRegistryTree(const std::wstring& key) override;
     void WriteRegistryTree(const platform::RegistryTree& tree) override;
     void RenameRegistryKey(const std::wstring& key, const std::wstring& newName) override;

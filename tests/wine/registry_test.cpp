@@ -116,8 +116,23 @@ TEST(Registry, ExportOfTheRealToolReadsBackEqualToTheLiveKey)
     EXPECT_EQ(backup::CountValues(exported.keys), 15u);
     EXPECT_EQ(Describe(backup::CompareTrees(*live, exported.keys)), L"");
 
+    // The stamps: each key with its number of values, none written after now; a change writes
+    // its key later than that.
+    const std::uint64_t since = os.SystemTime();
+    const auto stamps = os.ReadRegistryStamps(kFullKey);
+    ASSERT_TRUE(stamps);
+    ASSERT_EQ(stamps->size(), 5u);
+    std::size_t values = 0;
+    for (const platform::KeyStamp& stamp : *stamps) {
+        values += stamp.values;
+        EXPECT_LE(stamp.written, since) << stamp.path;
+    }
+    EXPECT_EQ(values, 15u);
+    ::Sleep(20); // past the clock's resolution
+
     // One value changed, one removed, one added: exactly those three are named.
     SetText(L"", L"Version", REG_SZ, L"2.1");
+    EXPECT_GT(os.ReadRegistryStamps(kFullKey)->front().written, since);
     ::RegDeleteKeyValueW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\CustomNames\\Deep\\Deeper").c_str(),
                          L"friend@example.org");
     SetText(L"\\CustomNames", L"new@example.org", REG_SZ, L"New");
