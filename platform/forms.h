@@ -57,6 +57,7 @@ struct Control {
     int interval = 0;                  // timer, milliseconds
     int picture = 0;                   // picture: resource number of the JPEG
     bool readOnly = false;             // text box
+    bool multiLine = true;             // text box: lines and scroll bars; else one line, as a time
     int anchor = 0;                    // kAnchor... bits
     // List view: report style, one text per column in each row; the selected rows ascending.
     std::vector<ListColumn> columns{};

@@ -85,6 +85,7 @@ platform::Layout frmAutomatic::Layout()
     time.foreColor = kTextBlue;
     time.backColor = 0xFFFFFF;
     time.tabIndex = 5;
+    time.multiLine = false;
 
     Control ok = CommandLabel(L"cmdOK", L"OK", 1200, 1095, 0, 1845);
     ok.tabIndex = 6;

@@ -155,7 +155,9 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::TextBox) {
             windowClass = L"EDIT";
-            style |= ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL;
+            style |= control.multiLine
+                         ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL
+                         : ES_AUTOHSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::ListView) {
             runtime_.LoadCommonControls();

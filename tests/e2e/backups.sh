@@ -103,12 +103,14 @@ click_at 40 $((client_height - 17)) # Automatic...
 check "Automatic... opens its window" probe wait "$AUTOMATIC" 10
 window "$AUTOMATIC"
 click_at 20 56  # Every week on
+keep_screenshot automatic-window
 click_at 110 131 # OK
 check "OK registers and closes the window" eventually eval "! probe window '$AUTOMATIC' >/dev/null"
 equals "the choice by mouse" "weekly sun 12:00" "$(schedule_chosen)"
 check "the task is registered" test -f "$DRIVE_C/windows/system32/tasks/LarkSpool/LarkSpool automatic backup"
 check "the line tells it: $(backups_line)" eval "backups_line | grep -q 'Automatic backups: every Sunday at 12:00'"
 window "$TITLE"
+keep_screenshot backups-automatic
 click_at 300 250 # as after a message: Openbox keeps the keyboard when the owned window closes
 xdotool key alt+u
 check "Alt+U opens the window" probe wait "$AUTOMATIC" 10
