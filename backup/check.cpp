@@ -53,6 +53,15 @@ std::wstring CountOf(std::size_t count, const wchar_t* singular, const wchar_t* 
     return std::to_wstring(count) + L" " + (count == 1 ? singular : plural);
 }
 
+std::wstring Grouped(std::size_t count)
+{
+    std::wstring digits = std::to_wstring(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) {
+        digits.insert(at - 3, 1, L' ');
+    }
+    return digits;
+}
+
 std::wstring CheckFailureText(const CheckResult& result)
 {
     if (result.outcome == CheckResult::Outcome::Unreadable) {

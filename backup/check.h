@@ -37,5 +37,7 @@ std::wstring CheckFailureText(const CheckResult& result);
 
 // "1 value", "3 values"
 std::wstring CountOf(std::size_t count, const wchar_t* singular, const wchar_t* plural);
+// "10 000", as the restore's steps and the Backups window count
+std::wstring Grouped(std::size_t count);
 
 } // namespace backup

@@ -377,31 +377,41 @@ std::wstring CopyState(platform::Os& os, const std::wstring& runNumber)
 
 std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
 {
+    CatchUpCount count;
+    return CatchUpCopies(os, stop, count);
+}
+
+// The copies missing are found first, so that their number is known while they are made.
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop, CatchUpCount& count)
+{
     const std::wstring copies = CopiesFolder(os);
-    std::size_t copied = 0;
-    std::vector<std::wstring> numbers;
+    std::vector<std::wstring> missing;
     try {
         if (copies.empty() || Refusal(os, copies, false)) {
-            return copied; // a refused folder is told at each backup's copy
+            return 0; // a refused folder is told at each backup's copy
         }
-        numbers = ListBackupNumbers(os);
+        for (const std::wstring& number : ListBackupNumbers(os)) {
+            if (stop) {
+                return 0;
+            }
+            if (!Copied(os, copies, number)) {
+                missing.push_back(number);
+            }
+        }
     } catch (const platform::Failure&) {
-        return copied; // drive C: cannot be listed now: the next backup tries again
+        return 0; // drive C: or the copies folder cannot be listed now: the next backup tries again
     }
-    for (const std::wstring& number : numbers) {
+    count.missing = missing.size();
+    for (const std::wstring& number : missing) {
         if (stop) {
             break;
         }
         try {
-            if (Copied(os, copies, number)) {
-                continue;
-            }
             const std::vector<std::uint8_t> file = os.ReadFileNoWriter(BackupFile(number));
-            if (RefusalReason(ReadRegFile(file))) {
-                continue;
+            if (!RefusalReason(ReadRegFile(file))) {
+                CopyTo(os, copies, number, file);
+                ++count.made;
             }
-            CopyTo(os, copies, number, file);
-            ++copied;
         } catch (const RegFileError&) {
             // Not a whole registration file: never a copy.
         } catch (const NotCopied&) {
@@ -412,8 +422,9 @@ std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop)
             }
             // This backup cannot be read or copied now: the next catching up tries again.
         }
+        ++count.tried;
     }
-    return copied;
+    return count.made;
 }
 
 } // namespace backup

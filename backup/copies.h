@@ -89,5 +89,12 @@ std::wstring CopyState(platform::Os& os, const std::wstring& runNumber);
 // the copies folder is left alone. Stops between backups when `stop` is set. Gives how many
 // were copied.
 std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop);
+// The same, counting as it goes, for a window that shows how far it got.
+struct CatchUpCount {
+    std::atomic<std::size_t> missing{0}; // the copies missing when it began
+    std::atomic<std::size_t> tried{0};   // of those, how many were tried so far
+    std::atomic<std::size_t> made{0};
+};
+std::size_t CatchUpCopies(platform::Os& os, const std::atomic<bool>& stop, CatchUpCount& count);
 
 } // namespace backup

@@ -76,16 +76,6 @@ std::optional<std::wstring> Differs(const platform::RegistryTree& expected, cons
     return L"the key read back differs from it (" + SummaryLine(differences) + L")";
 }
 
-// "10 000"
-std::wstring Grouped(std::size_t count)
-{
-    std::wstring digits = std::to_wstring(count);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) {
-        digits.insert(at - 3, 1, L' ');
-    }
-    return digits;
-}
-
 // "backup 9" for a backup folder's file; any other file by its path.
 std::wstring BackupName(const std::wstring& file)
 {
@@ -120,6 +110,7 @@ bool WriteBeside(platform::Os& os, const platform::RegistryTree& tree, RestorePr
     os.DeleteRegistryTree(kRestoreKey); // left by a restore that was cut off
     const std::size_t total = CountValues(tree);
     std::size_t done = 0;
+    progress.Done(done, total);
     for (const platform::RegistryKey& key : Moved(tree, kRoot, FullName(kRestoreKey))) {
         std::size_t next = 0;
         do {

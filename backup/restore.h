@@ -68,6 +68,13 @@ public:
     void Done(std::size_t done, std::size_t total);
     // The steps so far, one a line.
     std::wstring Text();
+    // The step under way and how much of it is done, at once; `total` 0 while it gives no count.
+    struct Share {
+        std::wstring step;
+        std::size_t done = 0;
+        std::size_t total = 0;
+    };
+    Share Current();
 
     // Asks the restore to end as soon as the key is whole: undone while the new list is being
     // written, finished once it is being swapped in.
@@ -78,6 +85,8 @@ private:
     std::mutex lock_;
     std::vector<std::wstring> lines_;
     std::wstring percent_;
+    std::size_t done_ = 0;
+    std::size_t total_ = 0;
     std::chrono::steady_clock::time_point stepStarted_{};
     std::atomic<bool> stop_{false};
     std::function<void(const std::wstring&)> onStep_;
@@ -159,6 +168,7 @@ public:
     bool Wait(int milliseconds);
     // The steps so far, one a line.
     std::wstring Steps() { return progress_->Text(); }
+    RestoreProgress::Share CurrentStep() { return progress_->Current(); }
     // Once Ended.
     const RestoreOutcome& outcome() const noexcept { return outcome_; }
     // Once Ended, the outcome in one line, as the last of the steps: "Done: backup 16 is the list

@@ -26,6 +26,8 @@ void RestoreProgress::Step(const std::wstring& text)
         const std::lock_guard<std::mutex> guard(lock_);
         lines_.push_back(text);
         percent_.clear();
+        done_ = 0;
+        total_ = 0;
         stepStarted_ = std::chrono::steady_clock::now();
     }
     if (onStep_) {
@@ -37,6 +39,8 @@ void RestoreProgress::Done(std::size_t done, std::size_t total)
 {
     const auto now = std::chrono::steady_clock::now();
     const std::lock_guard<std::mutex> guard(lock_);
+    done_ = done;
+    total_ = total;
     if (total != 0 && now - stepStarted_ >= kPercentAfter) {
         percent_ = L": " + std::to_wstring(done * 100 / total) + L"%";
     }
@@ -50,6 +54,12 @@ std::wstring RestoreProgress::Text()
         text += (text.empty() ? L"" : L"\r\n") + line;
     }
     return text + percent_;
+}
+
+RestoreProgress::Share RestoreProgress::Current()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    return {lines_.empty() ? std::wstring() : lines_.back(), done_, total_};
 }
 
 RestoreRun::RestoreRun(platform::Os& os, const std::wstring& firstStep, MakePlan makePlan,

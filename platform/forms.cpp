@@ -64,10 +64,11 @@ bool TabStop(const Layout& layout, const Control& control, int clientWidth, int 
     // Anchored controls grow and move with the client area.
     const int grownX = clientWidth - layout.clientWidth;
     const int grownY = clientHeight - layout.clientHeight;
+    const int left = control.left + ((control.anchor & kAnchorRight) != 0 ? grownX : 0);
     const int top = control.top + ((control.anchor & kAnchorBottom) != 0 ? grownY : 0);
     const int width = control.width + ((control.anchor & kAnchorWidth) != 0 ? grownX : 0);
     const int height = control.height + ((control.anchor & kAnchorHeight) != 0 ? grownY : 0);
-    return control.left < clientWidth && top < clientHeight && control.left + width > 0 && top + height > 0;
+    return left < clientWidth && top < clientHeight && left + width > 0 && top + height > 0;
 }
 
 std::wstring FirstFocus(const Layout& layout, const std::vector<Control>& controls)

@@ -20,12 +20,13 @@ using Color = std::uint32_t;
 constexpr Color vbWindowBackground = 0x80000005;
 constexpr Color vbWindowText = 0x80000008;
 
-enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture, ListView, Option, ComboBox };
+enum class ControlKind { Label, CheckBox, TextBox, Timer, Picture, ListView, Option, ComboBox, ProgressBar };
 
 // How a control follows the window's size (bits; none: it keeps its place and size).
 constexpr int kAnchorWidth = 1;  // its right edge keeps its distance to the window's right edge
 constexpr int kAnchorHeight = 2; // its bottom edge keeps its distance to the window's bottom edge
 constexpr int kAnchorBottom = 4; // it moves down and up with the window's bottom edge
+constexpr int kAnchorRight = 8;  // it moves right and left with the window's right edge
 
 // A column of a list view: its heading and width in twips.
 struct ListColumn {
@@ -49,8 +50,13 @@ struct Control {
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
     bool crossCursor = false;
-    // Check box: 0 unticked, 1 ticked, 2 greyed; option: 1 chosen; combo box: the item chosen.
+    // Check box: 0 unticked, 1 ticked, 2 greyed; option: 1 chosen; combo box: the item chosen;
+    // progress bar: how much of `maximum` is done.
     int value = 0;
+    // Progress bar: the whole amount of work; 0 while the work gives no count, which the bar shows
+    // as going on without a measure (a marquee).
+    int maximum = 0;
+    bool taskbar = false;              // progress bar: shown on the window's taskbar button too while visible
     bool group = false;                // option: the first of its group
     std::vector<std::wstring> items{}; // combo box: its drop-down list
     bool enabled = true;               // timer

@@ -12,6 +12,7 @@
 #include "ui/frmAutomatic.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace ui {
@@ -60,8 +61,19 @@ platform::Layout frmBackups::Layout()
     list.columns = {{L"Backup", 1200}, {L"Created", 2100}, {L"Size", 1000}, {L"Values", 700},
                     {L"Keys", 600},    {L"State", 2400},   {L"Copy", 800}};
 
+    Control compare{.name = L"lblCompare", .left = 120, .top = 3495, .width = 6360, .height = 255};
+    compare.foreColor = kTextBlue;
+    compare.transparent = true;
+    compare.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+    // Long work: how far it got, here and on the taskbar button.
+    Control progress{
+        .name = L"prgWork", .kind = ControlKind::ProgressBar, .left = 6600, .top = 3495, .width = 2880, .height = 255};
+    progress.visible = false;
+    progress.taskbar = true;
+    progress.anchor = platform::kAnchorRight | platform::kAnchorBottom;
+
     Control text{
-        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3495, .width = 9360, .height = 1650};
+        .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3795, .width = 9360, .height = 1350};
     text.foreColor = kTextBlue;
     text.backColor = 0xFFFFFF;
     text.tabIndex = 1;
@@ -92,6 +104,8 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 6240, 1935, L'F'),
                        CommandLabel(L"cmdClose", L"Close", 8280, 1095, L'l'),
                        list,
+                       compare,
+                       progress,
                        text,
                        automatic,
                        state,
@@ -153,6 +167,7 @@ frmBackups::~frmBackups()
 
 void frmBackups::Form_Load()
 {
+    workShown_ = false;
     (*this)[L"lblAutomatic"].caption = AutomaticState(os);
     ListBackups();
     ShowCopiesFolder();
@@ -402,9 +417,58 @@ void frmBackups::tmrWork_Timer()
     if (detailsDone) {
         ShowCaughtUp();
     }
+    ShowWork();
     if (detailsDone && caughtUp_->done && !comparison_ && !Restoring()) {
         (*this)[L"tmrWork"].enabled = false;
     }
+}
+
+// The work under way beside the bar, which the taskbar button repeats: the restore first, then
+// the rows being read, when they are many, then the copies being made. The label shows again what
+// it showed before once the work has ended.
+void frmBackups::ShowWork()
+{
+    std::wstring what;  // the bar's name, for screen readers
+    std::wstring words; // the label's
+    std::size_t done = 0;
+    std::size_t total = 0;
+    const std::size_t rows = (*this)[L"lstBackups"].rows.size();
+    if (restore_) {
+        const backup::RestoreProgress::Share step = restore_->CurrentStep();
+        what = step.step;
+        done = step.done;
+        total = step.total;
+        words = what + (total != 0 ? L": " + std::to_wstring(done * 100 / total) + L"%" : L"");
+    } else if (details_ && rows > kManyRows && detailsShown_ < rows) {
+        what = L"Reading the backups";
+        done = detailsShown_;
+        total = rows;
+        words = what + L": " + backup::Grouped(done) + L" of " + backup::Grouped(total);
+    } else if (!caughtUp_->done && caughtUp_->count.missing > 0) {
+        what = L"Making the missing copies";
+        done = caughtUp_->count.tried;
+        total = caughtUp_->count.missing;
+        words = backup::Grouped(caughtUp_->count.made) + L" of " + backup::Grouped(total) + L" copies made";
+    }
+    Control& label = (*this)[L"lblCompare"];
+    Control& bar = (*this)[L"prgWork"];
+    if (!workShown_ || label.caption != wordsShown_) {
+        wordsBefore_ = label.caption; // also what was written there meanwhile
+    }
+    if (what.empty()) {
+        if (std::exchange(workShown_, false)) {
+            label.caption = wordsBefore_;
+            bar.visible = false;
+        }
+        return;
+    }
+    workShown_ = true;
+    label.caption = wordsShown_ = words;
+    bar.caption = what;
+    bar.visible = true;
+    constexpr std::size_t kMost = std::numeric_limits<int>::max();
+    bar.maximum = static_cast<int>(std::min(total, kMost));
+    bar.value = static_cast<int>(std::min(done, kMost));
 }
 
 // The selected backups' folders deleted after the user's word, twice when the newest backup of

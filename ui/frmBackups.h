@@ -43,6 +43,8 @@ public:
     // Lines of a comparison that reach the text box at each tick, so that a long one never
     // holds the window up.
     static constexpr std::size_t kLinesPerTick = 2000;
+    // Rows whose reading shows its progress: more than the list shows at once.
+    static constexpr std::size_t kManyRows = 50;
 
 private:
     // The list's columns, in the window's three files.
@@ -70,6 +72,7 @@ private:
     void ShowDetails();
     void ShowComparison();
     void ShowCaughtUp();
+    void ShowWork();
     std::vector<backup::ListedBackup> SelectedRows() const;
 
     // The restore, moved on at each tick; the window asks and tells.
@@ -117,6 +120,7 @@ private:
         std::mutex lock;
         std::optional<std::vector<std::pair<std::wstring, std::wstring>>> states; // run number, copy state
         std::atomic<bool> done{false};
+        backup::CatchUpCount count;
     };
     std::shared_ptr<CaughtUp> caughtUp_ = std::make_shared<CaughtUp>();
     std::shared_ptr<std::atomic<bool>> catchUpStop_ = std::make_shared<std::atomic<bool>>(false);
@@ -124,6 +128,9 @@ private:
     std::unique_ptr<platform::Job> comparisonJob_;
 
     std::unique_ptr<backup::RestoreRun> restore_;
+    bool workShown_ = false;      // the label and the bar tell the work under way
+    std::wstring wordsShown_;     // of the work
+    std::wstring wordsBefore_;    // what the label showed before
     bool asking_ = false;         // a question of the restore is open
     bool sessionBlocked_ = false; // Windows is asked not to end the session
     std::function<void()> whenWhole_;

@@ -43,7 +43,7 @@ void frmBackups::CatchUp()
         }
     }
     catchUpJob_ = os.StartJob([&system = os, stop = catchUpStop_, caughtUp = caughtUp_, numbers] {
-        if (backup::CatchUpCopies(system, *stop) > 0) {
+        if (backup::CatchUpCopies(system, *stop, caughtUp->count) > 0) {
             std::vector<std::pair<std::wstring, std::wstring>> states(numbers.size());
             std::transform(numbers.begin(), numbers.end(), states.begin(), [&system](const std::wstring& number) {
                 return std::pair{number, backup::CopyState(system, number)};

@@ -84,6 +84,7 @@ void frmBackups::StartRestore(const std::wstring& firstStep, backup::RestoreRun:
     restore_ = std::make_unique<backup::RestoreRun>(os, firstStep, std::move(makePlan), safetyBackup_, false);
     (*this)[L"tmrWork"].enabled = true;
     StepRestore();
+    ShowWork();
 }
 
 void frmBackups::StepRestore()
@@ -124,6 +125,7 @@ void frmBackups::EndRestore()
     if (!whenWhole) {
         ListBackups();
     }
+    ShowWork(); // the restore's bar gone before the message
     if (!outcome.message.empty()) {
         os.Report(hWnd(), outcome.message, outcome.kind);
     }

@@ -139,6 +139,9 @@ public:
         if (Row(child) < 0) {
             return E_INVALIDARG;
         }
+        if (Row(child) == 0 && role_ == ROLE_SYSTEM_PROGRESSBAR) {
+            return Text(Percent(), value);
+        }
         return Row(child) == 0 && role_ == ROLE_SYSTEM_TEXT ? Text(TextOf(window_), value) : S_FALSE;
     }
     // A row's other columns, as "Heading: text" each.
@@ -313,6 +316,18 @@ private:
         return role_ == ROLE_SYSTEM_LIST && child.lVal > 0 && child.lVal <= Rows() ? child.lVal : -1;
     }
     bool Checked() const { return ::SendMessageW(window_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    // A bar's share done, as Windows reads it: "40%"; nothing for a marquee, which has none.
+    std::wstring Percent() const
+    {
+        if ((::GetWindowLongPtrW(window_, GWL_STYLE) & PBS_MARQUEE) != 0) {
+            return L"";
+        }
+        PBRANGE range{};
+        ::SendMessageW(window_, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+        const auto done = static_cast<long long>(::SendMessageW(window_, PBM_GETPOS, 0, 0)) - range.iLow;
+        const long long whole = static_cast<long long>(range.iHigh) - range.iLow;
+        return whole > 0 ? std::to_wstring(done * 100 / whole) + L"%" : L"";
+    }
     LONG State() const
     {
         LONG state = 0;
@@ -321,7 +336,7 @@ private:
         }
         if (!::IsWindowEnabled(window_)) {
             state |= STATE_SYSTEM_UNAVAILABLE;
-        } else if (role_ != ROLE_SYSTEM_STATICTEXT) {
+        } else if (role_ != ROLE_SYSTEM_STATICTEXT && role_ != ROLE_SYSTEM_PROGRESSBAR) {
             state |= STATE_SYSTEM_FOCUSABLE;
         }
         if (::GetFocus() == window_) {
@@ -333,7 +348,8 @@ private:
         if (role_ == ROLE_SYSTEM_LINK) {
             state |= STATE_SYSTEM_LINKED;
         }
-        if (role_ == ROLE_SYSTEM_TEXT && (::GetWindowLongPtrW(window_, GWL_STYLE) & ES_READONLY) != 0) {
+        if ((role_ == ROLE_SYSTEM_TEXT && (::GetWindowLongPtrW(window_, GWL_STYLE) & ES_READONLY) != 0) ||
+            role_ == ROLE_SYSTEM_PROGRESSBAR) {
             state |= STATE_SYSTEM_READONLY;
         }
         return state;
@@ -378,6 +394,8 @@ LONG RoleOf(const Control& control)
         return ROLE_SYSTEM_TEXT;
     case ControlKind::ListView:
         return ROLE_SYSTEM_LIST;
+    case ControlKind::ProgressBar:
+        return ROLE_SYSTEM_PROGRESSBAR;
     default:
         return 0;
     }

@@ -1,7 +1,7 @@
 // What the forms' controls tell assistive technology (MSAA): their role, name and state. Where
 // the system's own object for a control already gives its role (Windows does for buttons, check
-// boxes, lists and text boxes), that object answers; where it does not (Wine gives every control
-// the role of a plain client area), the runtime's own does.
+// boxes, lists, text boxes and progress bars), that object answers; where it does not (Wine gives
+// every control the role of a plain client area), the runtime's own does.
 #pragma once
 
 #include "platform/forms.h"

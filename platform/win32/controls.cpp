@@ -159,6 +159,10 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                          ? ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN | WS_HSCROLL | WS_VSCROLL
                          : ES_AUTOHSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
+        } else if (control.kind == ControlKind::ProgressBar) {
+            runtime_.LoadCommonControls();
+            windowClass = PROGRESS_CLASSW;
+            style &= ~WS_TABSTOP;
         } else if (control.kind == ControlKind::ListView) {
             runtime_.LoadCommonControls();
             windowClass = WC_LISTVIEWW;
@@ -203,6 +207,8 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             SetListColors(child, control);
             // The window starts empty; shown_ says it shows the layout's rows.
             SyncList(child, shown_[i], Control{});
+        } else if (control.kind == ControlKind::ProgressBar) {
+            SyncProgress(child, control, control, true);
         }
     }
     PlaceChildren();
@@ -253,6 +259,9 @@ void FormWindow::FollowClientSize(SIZE client)
 
 void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool captionChanged)
 {
+    if (now.kind == ControlKind::ProgressBar) {
+        SyncProgress(child, now, before, false);
+    }
     if (now.kind == ControlKind::ListView) {
         SyncList(child, now, before);
         if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
@@ -373,6 +382,33 @@ void FormWindow::SetListColors(HWND list, const Control& control)
     ::SendMessageW(list, LVM_SETBKCOLOR, 0, static_cast<LPARAM>(Resolve(control.backColor)));
     ::SendMessageW(list, LVM_SETTEXTBKCOLOR, 0, static_cast<LPARAM>(Resolve(control.backColor)));
     ::SendMessageW(list, LVM_SETTEXTCOLOR, 0, static_cast<LPARAM>(Resolve(control.foreColor)));
+}
+
+// Work without a count runs as a marquee, which Windows animates from common controls 6 on; an
+// older version shows the bar empty, which says nothing false either. The marquee's timer runs
+// only while the bar shows.
+void FormWindow::SyncProgress(HWND bar, const Control& now, const Control& before, bool fresh)
+{
+    const bool marquee = now.maximum <= 0;
+    const bool wasMarquee = before.maximum <= 0;
+    if (fresh || marquee != wasMarquee) {
+        const LONG_PTR style = ::GetWindowLongPtrW(bar, GWL_STYLE);
+        ::SetWindowLongPtrW(bar, GWL_STYLE, marquee ? style | PBS_MARQUEE : style & ~LONG_PTR{PBS_MARQUEE});
+    }
+    const bool running = marquee && now.visible;
+    if (fresh || running != (wasMarquee && before.visible)) {
+        ::SendMessageW(bar, PBM_SETMARQUEE, running ? TRUE : FALSE, 0);
+    }
+    if (!marquee && (fresh || wasMarquee || now.maximum != before.maximum || now.value != before.value)) {
+        ::SendMessageW(bar, PBM_SETRANGE32, 0, now.maximum);
+        ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(std::clamp(now.value, 0, now.maximum)), 0);
+    }
+    // The button of the window tells the same, also while the window is behind others.
+    const bool changed =
+        now.visible != before.visible || (now.visible && (now.value != before.value || now.maximum != before.maximum));
+    if (now.taskbar && (changed || (fresh && now.visible))) {
+        runtime_.taskbar.Show(hwnd(), now.visible, now.value, now.maximum);
+    }
 }
 
 bool FormWindow::OnChildCommand(HWND child, WORD code)

@@ -117,6 +117,7 @@ RECT FormWindow::PixelRect(const Control& control) const
         width += (control.anchor & kAnchorWidth) != 0 ? grownX : 0;
         height += (control.anchor & kAnchorHeight) != 0 ? grownY : 0;
         rect.top += (control.anchor & kAnchorBottom) != 0 ? grownY : 0;
+        rect.left += (control.anchor & kAnchorRight) != 0 ? grownX : 0;
         rect.right = rect.left + std::max(width, LONG{0});
         rect.bottom = rect.top + std::max(height, LONG{0});
     }
@@ -436,6 +437,10 @@ LRESULT FormWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         for (std::size_t i = 0; i < shown_.size(); ++i) {
             ::KillTimer(hwnd(), i + 1);
+            // The owner's button would go on showing the work of a window that has gone.
+            if (shown_[i].kind == ControlKind::ProgressBar && shown_[i].taskbar && shown_[i].visible) {
+                runtime_.taskbar.Show(hwnd(), false, 0, 0);
+            }
         }
         toolTip_.reset();
         break;

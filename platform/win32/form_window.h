@@ -131,6 +131,8 @@ private:
     void SyncList(HWND list, Control& now, const Control& before);
     void SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before);
     void SetListColors(HWND list, const Control& control);
+    // `fresh`: the bar was just made and shows nothing of `now` yet.
+    void SyncProgress(HWND bar, const Control& now, const Control& before, bool fresh);
     void Paint(HDC dc);
     // A label in the given rectangle; a command label with its access key and focus rectangle.
     void PaintLabel(HDC dc, const Control& label, RECT rect, bool focused = false);

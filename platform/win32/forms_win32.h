@@ -5,6 +5,7 @@
 #include "platform/forms.h"
 #include "platform/win32/accessible.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/taskbar.h"
 
 #include <windows.h>
 
@@ -75,6 +76,7 @@ private:
     std::wstring namesFace_;
     Library commonControls_; // freed after the windows, which are destroyed first
     Accessibility accessibility;
+    Taskbar taskbar; // cleared by the windows as they go, so it outlives them
     std::vector<std::unique_ptr<FormWindow>> windows_;
 };
 

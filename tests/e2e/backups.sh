@@ -124,7 +124,7 @@ larkspool /schedule off
 window "$TITLE"
 # Openbox passes over an owned tool window when the message it owns closes: the click gives the
 # keyboard back, as in keyboard.sh.
-click_at 300 250
+click_at 300 280 # the text box
 xdotool key Escape
 sleep 0.5
 check "Esc closes the window" eval "! probe window '$TITLE' | grep -q found=1"

@@ -91,7 +91,7 @@ answer Return
 check "Alt+R restores: the list before is backup 7" test -s "$DRIVE_C/Larkspool7/Larkspool7.reg"
 equals "Alt+R restores: the key is the backup" "$BEFORE" "$(dump_key)"
 window "$TITLE"
-click_at 300 250 # the text box: the window has the keyboard again after the message
+click_at 300 280 # the text box: the window has the keyboard again after the message
 xdotool key Escape
 sleep 0.5
 check "Esc closes the Backups window" eval "! probe window '$TITLE' | grep -q found=1"

@@ -11,10 +11,15 @@
 //   probe quit TEXT CODE  posts WM_QUIT with the exit code to the thread of that window
 //   probe endsession TEXT tells that window that the session ends, as a log-off does, and prints
 //                         its answer to the question whether it may end
+//   probe progress TEXT S watches the progress bar of that window for up to S seconds, until it has
+//                         shown and gone again: a line "bar=VISIBLE MARQUEE POSITION MAXIMUM" at
+//                         each change
 // Output is one "key=value" per line, for the shell.
 #include "find_window.h"
 
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -113,6 +118,34 @@ int wmain(int argc, wchar_t** argv)
         ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, nullptr);
         return 0;
     }
+    if (argc >= 4 && std::wcscmp(argv[1], L"progress") == 0) {
+        HWND window = e2e::FindWindowWithTitle(argv[2]);
+        HWND bar = window != nullptr ? ::FindWindowExW(window, nullptr, L"msctls_progress32", nullptr) : nullptr;
+        if (bar == nullptr) {
+            return 1;
+        }
+        std::string last;
+        bool shown = false;
+        for (int i = 0; i < _wtoi(argv[3]) * 20; ++i) {
+            const bool visible = ::IsWindowVisible(bar) != FALSE;
+            const bool marquee = (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+            char line[96];
+            std::snprintf(line, sizeof line, "bar=%d %d %ld %ld\n", visible ? 1 : 0, marquee ? 1 : 0,
+                          static_cast<long>(::SendMessageW(bar, PBM_GETPOS, 0, 0)),
+                          static_cast<long>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0)));
+            if (line != last) {
+                std::fputs(line, stdout);
+                std::fflush(stdout);
+                last = line;
+            }
+            shown = shown || visible;
+            if (shown && !visible) {
+                break;
+            }
+            ::Sleep(50);
+        }
+        return 0;
+    }
     if (argc >= 3 && std::wcscmp(argv[1], L"window") == 0) {
         HWND window = e2e::FindWindowWithTitle(argv[2]);
         if (window == nullptr) {
@@ -148,6 +181,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS | checkbox TEXT | menu | "
-                         "run LINE | quit TEXT CODE | endsession TEXT | says TEXT\n");
+                         "run LINE | quit TEXT CODE | endsession TEXT | says TEXT | progress TEXT SECONDS
+");
     return 2;
 }

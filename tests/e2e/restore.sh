@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A restore that nothing can break, with the real program and registry: killed at ten moments of
 # a restore of 10 000 values, the next start leaves the key exactly the backup or exactly the list
-# from before and says which; the window keeps answering while 100 000 values are restored;
-# Delete with the real mouse; /backup /keep.
+# from before and says which; the window keeps answering while 100 000 values are restored, and
+# its progress bar counts them; Delete with the real mouse; /backup /keep.
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
@@ -99,12 +99,21 @@ wine "$MEASURE" pauses "$TITLE" 25 >"$ARTIFACTS/restore-pauses.txt" 2>/dev/null 
 pauses=$!
 wine "$MEASURE" pauses "LarkSpool." 25 >"$ARTIFACTS/restore-main-pauses.txt" 2>/dev/null &
 main_pauses=$!
+probe progress "$TITLE" 120 >"$ARTIFACTS/restore-progress.txt" &
+bar=$!
 for _ in $(seq 1200); do # the result's message
     xdotool search --onlyvisible --name '^LarkSpool$' >/dev/null 2>&1 && break
     sleep 0.05
 done
 echo "restore of 100 000 values, Yes until the result: $(echo "$(date +%s.%N) - $started" | bc) s"
-wait "$pauses" "$main_pauses"
+wait "$pauses" "$main_pauses" "$bar"
+# The bar counts the values written, only forward, and has gone when the result is told.
+counted=$(awk '$1 == "bar=1" && $2 == 0 && $4 == 100000 && $3 > 0 && $3 < 100000' "$ARTIFACTS/restore-progress.txt" | wc -l)
+check "the progress bar counts the values written ($counted positions between none and all of 100 000)" \
+    test "$counted" -ge 2
+check "the progress bar only moves forward while the values are written" \
+    awk '$2 == 0 && $4 == 100000 { if ($3 < last) exit 1; last = $3 }' "$ARTIFACTS/restore-progress.txt"
+equals "the progress bar has gone once the restore ended" "bar=0" "$(tail -n 1 "$ARTIFACTS/restore-progress.txt" | cut -d' ' -f1)"
 for file in restore-pauses restore-main-pauses; do
     longest=$(tr -d '\r' <"$ARTIFACTS/$file.txt" | sed -n 's/^longest_pause_ms=//p')
     echo "$file: longest pause ${longest:-?} ms during a restore of 100 000 values"

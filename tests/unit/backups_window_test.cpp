@@ -386,6 +386,91 @@ TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)
     EXPECT_EQ(List().rows.front()[5], L"differs from now");
 }
 
+// Long work tells how far it got beside a bar, which the taskbar button repeats, and both go when
+// it ends: the rows being read when they are many, the copies being made, each step of a restore,
+// with the share of the values written where the step counts them.
+TEST_F(BackupsWindow, LongWorkTellsHowFarItGot)
+{
+    platform::RegistryTree big = samples::AddOnKey();
+    for (int i = 0; i < 1200; ++i) {
+        big[1].values.push_back(Sz(L"friend" + std::to_wstring(i), L"F"));
+    }
+    const std::string stamp = "Date Created: 12-07-2026\r\nTime Created: 3:04:05 PM\r\n";
+    Backup(L"11", big, stamp);
+    for (int number = 100; number < 150; ++number) { // folders whose files are gone
+        os.folders.insert(fake::Lower(backup::BackupFolder(std::to_wstring(number))));
+    }
+    os.settings[L"lsBundle\\Copies\\Folder"] = L"E:\\Copies";
+    os.folders.insert(L"e:\\copies");
+    std::vector<std::wstring> shown;
+    const auto look = [this, &shown] {
+        const platform::Control& bar = (*window)[L"prgWork"];
+        shown.push_back((*window)[L"lblCompare"].caption + L" | " +
+                        (bar.visible ? std::to_wstring(bar.value) + L"/" + std::to_wstring(bar.maximum) : L"hidden"));
+    };
+    os.holdJobs = true;
+    Open();
+    EXPECT_TRUE((*window)[L"prgWork"].taskbar);
+    Tick();
+    look();
+    os.RunJobs(1); // the rows
+    Tick();
+    look();
+    os.onDevice = [&](const std::wstring& path, std::string&) {
+        if (path.find(L".reg.") != std::wstring::npos) { // a copy read back
+            Tick();
+            look();
+        }
+    };
+    os.RunJobs(); // the copies
+    os.onDevice = nullptr;
+    Tick();
+    look();
+
+    (*window)[L"lblCompare"].caption = L"Since backup 7: 0 added, 0 removed, 0 changed";
+    const auto row = std::find_if(List().rows.begin(), List().rows.end(), [](const auto& r) { return r[0] == L"11"; });
+    Select({static_cast<std::size_t>(row - List().rows.begin())});
+    window->Fire(L"cmdRestore", L"Click");
+    look();
+    os.RunJobs(); // read and asked
+    Tick();
+    look();
+    os.files[L"c:\\larkspool20\\larkspool20.reg"] = samples::Regedit4(os.addOnTree);
+    *os.lastExit = 0;
+    Tick();
+    os.RunJobs(); // the safety backup checked
+    Tick();
+    look();
+    os.onWrite = [&](platform::RegistryTree&) {
+        Tick();
+        look();
+    };
+    os.RunJobs(); // the key replaced
+    os.onWrite = nullptr;
+    Tick();
+    look();
+    os.RunJobs(); // the rows read again
+    Tick();
+    look();
+    EXPECT_EQ(shown,
+              (std::vector<std::wstring>{
+                  // Opened: 55 rows to fill (the files of 50 have gone), then the copies missing.
+                  L"Reading the backups: 0 of 55 | 0/55", L" | hidden", L"0 of 55 copies made | 50/55",
+                  L"1 of 55 copies made | 51/55",
+                  L"1 of 55 copies made | 52/55", // backup 010 has no date stamp: no copy
+                  L" | hidden",
+                  // Steps without a count run as a marquee.
+                  L"Reading backup 11 | 0/0", L"Backing up the list as it is now: backup 20 | 0/0",
+                  L"Backing up the list as it is now: backup 20 | 0/0", L"Writing 1 203 values in 2 keys: 0% | 0/1203",
+                  L"Writing 1 203 values in 2 keys: 0% | 1/1203", L"Writing 1 203 values in 2 keys: 41% | 501/1203",
+                  L"Writing 1 203 values in 2 keys: 83% | 1001/1203", L"Reading the backups: 0 of 56 | 0/56",
+                  L"Since backup 7: 0 added, 0 removed, 0 changed | hidden", // as before the work
+              }));
+    ASSERT_EQ(os.messages.size(), 1u);
+    EXPECT_EQ(os.messages[0].rfind(L"Backup 11 restored", 0), 0u);
+    EXPECT_TRUE(backup::CompareTrees(big, os.addOnTree).empty());
+}
+
 // Any file, picked with the system's picker or dropped on the window, goes through the same
 // steps; Cancel changes nothing.
 TEST_F(BackupsWindow, RestoreFromAFileNamesItAndItsDate)

@@ -74,7 +74,13 @@ public:
         list.multiSelect = true;
         list.columns = {{L"Backup", 900}, {L"State", 1500}};
         list.rows = {{L"9", L"same as now"}, {L"7", L"differs from now"}};
-        layout.controls = {one, two, list};
+        Control bar{.name = L"prgWork", .kind = ControlKind::ProgressBar, .caption = L"Writing values", .left = 120};
+        bar.top = 2280;
+        bar.width = 2700;
+        bar.height = 255;
+        bar.maximum = 1203;
+        bar.value = 501;
+        layout.controls = {one, two, list, bar};
         return layout;
     }
     std::vector<std::wstring> clicks;
@@ -142,6 +148,8 @@ Told AskWindow(HWND window)
 TEST_F(Access, EveryControlTellsItsRoleNameAndState)
 {
     Form1 form(os, runtime);
+    KeysForm keys(os, runtime);
+    runtime.Show(keys, 0);
     runtime.Show(form, 0);
     Win32Runtime::PumpMessages();
     HWND window = AsHwnd(form.hWnd());
@@ -169,6 +177,8 @@ TEST_F(Access, EveryControlTellsItsRoleNameAndState)
         {::FindWindowExW(window, nullptr, L"STATIC", nullptr), ROLE_SYSTEM_STATICTEXT,
          L"Export failed: reg.exe ended with code 1", 0},
         {::FindWindowExW(window, nullptr, L"EDIT", nullptr), ROLE_SYSTEM_TEXT, L"", STATE_SYSTEM_FOCUSABLE},
+        {::FindWindowExW(AsHwnd(keys.hWnd()), nullptr, PROGRESS_CLASSW, nullptr), ROLE_SYSTEM_PROGRESSBAR,
+         L"Writing values", STATE_SYSTEM_READONLY},
     };
     for (const Expected& e : expected) {
         const Told told = AskWindow(e.window);
@@ -178,7 +188,20 @@ TEST_F(Access, EveryControlTellsItsRoleNameAndState)
         EXPECT_EQ(told.state & STATE_SYSTEM_INVISIBLE, 0) << std::hex << told.state;
     }
     EXPECT_EQ(AskWindow(commands[1]).state & STATE_SYSTEM_FOCUSED, 0);
+    // A progress bar tells its share done.
+    IAccessible* bar = nullptr;
+    ASSERT_TRUE(SUCCEEDED(::AccessibleObjectFromWindow(expected[std::size(expected) - 1].window,
+                                                       static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                                       reinterpret_cast<void**>(&bar))));
+    VARIANT self{};
+    self.vt = VT_I4;
+    BSTR value = nullptr;
+    EXPECT_EQ(bar->get_accValue(self, &value), S_OK);
+    EXPECT_STREQ(value, L"41%");
+    ::SysFreeString(value);
+    bar->Release();
     runtime.Unload(form);
+    runtime.Unload(keys);
 }
 
 // A list tells its rows: each row by its first column, the others in its description, and

@@ -4,6 +4,7 @@
 #include "platform/win32/forms_win32.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/os_win32.h"
+#include "platform/win32/taskbar.h"
 #include "platform/win32/text_view.h"
 
 #include <commctrl.h>
@@ -82,7 +83,13 @@ platform::Layout BackupsLayout(bool multiSelect = true)
     Control tall{.name = L"lblTall", .caption = L"Tall", .left = 4800, .top = 600, .width = 900, .height = 1500};
     tall.anchor = platform::kAnchorHeight;
     Control timer{.name = L"Timer1", .kind = ControlKind::Timer};
-    layout.controls = {list, text, check, refresh, tall, timer};
+    Control progress{.name = L"Progress1", .kind = ControlKind::ProgressBar, .left = 4800, .top = 4080};
+    progress.width = 1050;
+    progress.height = 255;
+    progress.visible = false;
+    progress.taskbar = true;
+    progress.anchor = platform::kAnchorRight | platform::kAnchorBottom;
+    layout.controls = {list, text, check, refresh, tall, timer, progress};
     return layout;
 }
 
@@ -759,16 +766,18 @@ TEST_F(Controls, AnchoredControlsFollowTheWindowsSize)
         RECT grown; // after 100 x 50 pixels more
     };
     const Expected expected[] = {
-        {L"List1", {8, 8, 308, 168}, {8, 8, 408, 218}},         // width and height
-        {L"Text1", {8, 176, 308, 256}, {8, 226, 408, 306}},     // width, moves down
-        {L"lblRefresh", {8, 272, 78, 289}, {8, 322, 78, 339}},  // moves down
-        {L"lblTall", {320, 40, 380, 140}, {320, 40, 380, 190}}, // height
-        {L"Check1", {320, 8, 390, 25}, {320, 8, 390, 25}},      // stays
+        {L"List1", {8, 8, 308, 168}, {8, 8, 408, 218}},             // width and height
+        {L"Text1", {8, 176, 308, 256}, {8, 226, 408, 306}},         // width, moves down
+        {L"lblRefresh", {8, 272, 78, 289}, {8, 322, 78, 339}},      // moves down
+        {L"lblTall", {320, 40, 380, 140}, {320, 40, 380, 190}},     // height
+        {L"Check1", {320, 8, 390, 25}, {320, 8, 390, 25}},          // stays
+        {L"Progress1", {320, 272, 390, 289}, {420, 322, 490, 339}}, // moves right and down
     };
     const std::map<std::wstring, HWND> children = {
         {L"List1", ListOf(window)},
         {L"Text1", ::FindWindowExW(window, nullptr, kTextViewClass, nullptr)},
-        {L"Check1", ::FindWindowExW(window, nullptr, L"BUTTON", nullptr)}};
+        {L"Check1", ::FindWindowExW(window, nullptr, L"BUTTON", nullptr)},
+        {L"Progress1", ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr)}};
     RECT outer{};
     ::GetWindowRect(window, &outer);
     for (const int grow : {0, 1, 0}) {
@@ -806,6 +815,47 @@ TEST_F(Controls, AnchoredControlsFollowTheWindowsSize)
         ASSERT_TRUE(::SendMessageW(tips, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)));
         EXPECT_TRUE(::EqualRect(&tool.rect, &refresh)) << Show(tool.rect);
     }
+    runtime.Unload(form);
+}
+
+// The system's progress bar, no Tab stop, shows the range and position of the form's data, and
+// runs as a marquee while the work gives no count. Its window has a taskbar button of its own; an
+// owned window shows its progress on its owner's, and a tool window has none.
+TEST_F(Controls, AProgressBarShowsItsRangeAndPosition)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    HWND bar = ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(::GetWindowLongPtrW(bar, GWL_STYLE) & WS_TABSTOP, 0);
+    EXPECT_FALSE(::IsWindowVisible(bar));
+    struct Case {
+        int maximum;
+        int value;
+        bool visible;
+    };
+    const Case cases[] = {{0, 0, true},  {1203, 501, true}, {1203, 1001, true},
+                          {56, 0, true}, {0, 0, true},      {0, 0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.value) + "/" + std::to_string(c.maximum));
+        form[L"Progress1"].maximum = c.maximum;
+        form[L"Progress1"].value = c.value;
+        form[L"Progress1"].visible = c.visible;
+        runtime.SyncAll();
+        EXPECT_EQ(::IsWindowVisible(bar) != FALSE, c.visible);
+        EXPECT_EQ((::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0, c.maximum == 0);
+        if (c.maximum != 0) {
+            EXPECT_EQ(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0), c.maximum);
+            EXPECT_EQ(::SendMessageW(bar, PBM_GETPOS, 0, 0), c.value);
+        }
+    }
+    EXPECT_EQ(platform::win32::TaskbarButtonOf(window), window);
+    platform::win32::Window owned(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, window, nullptr,
+                                                    ::GetModuleHandleW(nullptr), nullptr));
+    EXPECT_EQ(platform::win32::TaskbarButtonOf(owned.get()), window);
+    ::SetWindowLongPtrW(window, GWL_EXSTYLE, ::GetWindowLongPtrW(window, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+    EXPECT_EQ(platform::win32::TaskbarButtonOf(owned.get()), nullptr);
     runtime.Unload(form);
 }
 
