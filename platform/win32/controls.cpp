@@ -3,7 +3,6 @@
 
 #include "platform/win32/accessible.h"
 #include "platform/win32/os_win32.h"
-#include "platform/win32/text_view.h"
 
 #include <algorithm>
 
@@ -148,10 +147,9 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             windowClass = L"STATIC";
             style = (style & ~WS_TABSTOP) | SS_OWNERDRAW | SS_NOTIFY;
         } else if (control.kind == ControlKind::TextBox && control.readOnly) {
-            // Takes long texts appended piece by piece without re-laying out what it holds.
-            RegisterTextView(instance);
-            windowClass = kTextViewClass;
-            style |= WS_HSCROLL | WS_VSCROLL;
+            // Steps and messages, wrapped at the box's width.
+            windowClass = L"EDIT";
+            style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::TextBox) {
             windowClass = L"EDIT";
@@ -184,7 +182,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                 ::SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
             }
             ::SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(control.value), 0);
-        } else if (control.kind == ControlKind::TextBox && !control.readOnly) {
+        } else if (control.kind == ControlKind::TextBox) {
             ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
         } else if (control.kind == ControlKind::ListView) {
             const LPARAM exStyles = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
@@ -199,6 +197,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                 ::SendMessageW(child, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&heading));
             }
             SetListColors(child, control);
+            SetSortArrow(child, control);
             // The window starts empty; shown_ says it shows the layout's rows.
             SyncList(child, shown_[i], Control{});
         }
@@ -256,6 +255,9 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
         if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
             SetListColors(child, now);
         }
+        if (now.sortColumn != before.sortColumn || now.sortDescending != before.sortDescending) {
+            SetSortArrow(child, now);
+        }
     } else if (captionChanged) {
         const Quiet quiet(syncing_);
         if (now.kind == ControlKind::TextBox) {
@@ -270,7 +272,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
             ::InvalidateRect(child, nullptr, FALSE);
         }
     }
-    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly && !IsTextView(child)) {
+    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly) {
         ::SendMessageW(child, EM_SETREADONLY, now.readOnly ? TRUE : FALSE, 0);
     }
     if (now.value != before.value && now.kind == ControlKind::ComboBox) {
@@ -290,10 +292,6 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
 // piece. The reader's place and selection stay.
 void FormWindow::SyncText(HWND edit, const std::wstring& now, const std::wstring& before)
 {
-    if (IsTextView(edit)) {
-        SyncTextView(edit, now, before);
-        return;
-    }
     const bool appended = now.size() > before.size() && now.compare(0, before.size(), before) == 0 &&
                           static_cast<std::size_t>(::GetWindowTextLengthW(edit)) == before.size();
     if (!appended) {
@@ -328,7 +326,12 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
     }
 
     const Quiet quiet(syncing_);
-    if (now.rows.size() != before.rows.size()) {
+    if (now.rowsVersion != 0) {
+        // The form counts its changes: a new count draws the rows in view anew.
+        if (now.rowsVersion != before.rowsVersion) {
+            ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOSCROLL);
+        }
+    } else if (now.rows.size() != before.rows.size()) {
         // Also draws every row anew; rows that went take their selection with them.
         ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOSCROLL);
     } else if (now.rows != before.rows) {
@@ -350,6 +353,12 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
 // Only the rows whose state differs change; the first selected row takes the focus and is shown.
 void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before)
 {
+    // Every row, or none: one message for all, and the focus stays where it is.
+    const auto count = static_cast<std::size_t>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (now.empty() || (now.size() == count && now.back() == count - 1)) {
+        SetSelected(list, static_cast<std::size_t>(-1), now.empty() ? 0 : LVIS_SELECTED, LVIS_SELECTED);
+        return;
+    }
     std::vector<std::size_t> off;
     std::set_difference(before.begin(), before.end(), now.begin(), now.end(), std::back_inserter(off));
     for (std::size_t row : off) {
@@ -360,9 +369,29 @@ void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, c
     for (std::size_t row : on) {
         SetSelected(list, row, LVIS_SELECTED, LVIS_SELECTED);
     }
-    if (!now.empty()) {
-        SetSelected(list, now.front(), LVIS_FOCUSED, LVIS_FOCUSED);
-        ::SendMessageW(list, LVM_ENSUREVISIBLE, now.front(), FALSE);
+    SetSelected(list, now.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+    ::SendMessageW(list, LVM_ENSUREVISIBLE, now.front(), FALSE);
+}
+
+// The heading of the column the rows are sorted by shows which way.
+void FormWindow::SetSortArrow(HWND list, const Control& control)
+{
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = header != nullptr ? Header_GetItemCount(header) : 0;
+    for (int column = 0; column < columns; ++column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, column, &item)) {
+            continue;
+        }
+        const int old = item.fmt;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == control.sortColumn) {
+            item.fmt |= control.sortDescending ? HDF_SORTDOWN : HDF_SORTUP;
+        }
+        if (item.fmt != old) {
+            Header_SetItem(header, column, &item);
+        }
     }
 }
 
@@ -420,7 +449,8 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
         return std::nullopt;
     }
     const auto at = static_cast<std::size_t>(index);
-    const auto& rows = shown_[at].rows;
+    // A list whose form counts its changes is read from the form itself, without a copy.
+    const auto& rows = shown_[at].rowsVersion != 0 ? form.controls()[at].rows : shown_[at].rows;
     if (header.code == LVN_GETDISPINFOW) {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
         if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
@@ -430,9 +460,15 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
             const std::wstring& text =
                 exists ? Cell(rows[static_cast<std::size_t>(item.iItem)], static_cast<std::size_t>(item.iSubItem))
                        : none;
-            const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+            // A text longer than the list's buffer is cut, and says so with an ellipsis.
+            const auto room = static_cast<std::size_t>(item.cchTextMax) - 1;
+            const bool cut = text.size() > room && room > 0;
+            const std::size_t length = cut ? room - 1 : text.size();
             std::copy_n(text.data(), length, item.pszText);
-            item.pszText[length] = L'\0';
+            if (cut) {
+                item.pszText[length] = L'\u2026';
+            }
+            item.pszText[length + (cut ? 1 : 0)] = L'\0';
         }
     } else if (header.code == LVN_ODFINDITEMW) {
         const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
@@ -444,6 +480,10 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
         }
     } else if (header.code == LVN_ODSTATECHANGED && !syncing_) {
         OnSelectionChanged(at, -1, false); // a range at once
+    } else if (header.code == LVN_COLUMNCLICK) {
+        EventArgs args;
+        args.column = reinterpret_cast<const NMLISTVIEW&>(header).iSubItem;
+        Dispatch(form.controls()[at].name, L"ColumnClick", args);
     } else if (header.code == NM_DBLCLK) {
         if (reinterpret_cast<const NMITEMACTIVATE&>(header).iItem >= 0) {
             Dispatch(form.controls()[at].name, L"DblClick");
@@ -505,18 +545,25 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
         } else if (message == WM_KEYDOWN && (wParam == VK_F5 || wParam == VK_DELETE) &&
                    FireKey(static_cast<int>(wParam))) {
             return 0;
+        } else if (message == WM_KEYDOWN && control.kind == ControlKind::ListView && (wParam == 'A' || wParam == 'C') &&
+                   ::GetKeyState(VK_CONTROL) < 0 && ::GetKeyState(VK_MENU) >= 0 && ::GetKeyState(VK_SHIFT) >= 0 &&
+                   form.HasHandler(control.name, L"KeyDown")) {
+            EventArgs args;
+            args.keyCode = static_cast<int>(wParam);
+            args.shift = vbCtrlMask;
+            Dispatch(control.name, L"KeyDown", args);
+            return 0;
         } else if (message == WM_GETOBJECT) {
             if (const std::optional<LRESULT> answer =
                     runtime_.accessibility.Answer(child, RoleOf(control), wParam, lParam)) {
                 return *answer;
             }
-        } else if (message == WM_CONTEXTMENU && lParam == -1 && !form.layout().contextMenu.empty()) {
-            ContextMenuAtFocus(); // the form's menu, also where a control has its own
+        } else if (message == WM_CONTEXTMENU && lParam == -1 && !MenuOf(control).empty()) {
+            ContextMenuAtFocus(); // the focused control's menu, else the form's
             return 0;
-        } else if (message == WM_CONTEXTMENU && control.kind == ControlKind::ListView &&
-                   !form.layout().contextMenu.empty()) {
+        } else if (message == WM_CONTEXTMENU && control.kind == ControlKind::ListView && !MenuOf(control).empty()) {
             // A list selects the row under the pointer before it asks for its menu.
-            runtime_.PopupMenuAt(*this, form.layout().contextMenu,
+            runtime_.PopupMenuAt(*this, MenuOf(control),
                                  POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
             return 0;
         } else if (message == WM_SETCURSOR && control.crossCursor) {

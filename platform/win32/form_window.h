@@ -131,6 +131,12 @@ private:
     void SyncList(HWND list, Control& now, const Control& before);
     void SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before);
     void SetListColors(HWND list, const Control& control);
+    void SetSortArrow(HWND list, const Control& control);
+    // The hidden menu of a control: its own, else the form's.
+    const std::wstring& MenuOf(const Control& control) const
+    {
+        return control.contextMenu.empty() ? form.layout().contextMenu : control.contextMenu;
+    }
     void Paint(HDC dc);
     // A label in the given rectangle; a command label with its access key and focus rectangle.
     void PaintLabel(HDC dc, const Control& label, RECT rect, bool focused = false);
