@@ -91,6 +91,7 @@ platform::Layout frmBackups::Layout()
     // When backups happen by themselves, under the comparison.
     Control automatic = CommandLabel(L"cmdAutomatic", L"Automatic...", 120, 1215, L'u', 5265);
     automatic.anchor = platform::kAnchorBottom;
+    automatic.tabIndex = 3; // Tab reaches it after the comparison above it
     Control state{.name = L"lblAutomatic", .caption = L"Automatic backups: off", .left = 1440, .top = 5265};
     state.width = 8040;
     state.height = 255;

@@ -282,6 +282,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
     }
     if (now.visible != before.visible) {
         ::ShowWindow(child, now.visible ? SW_SHOWNA : SW_HIDE);
+        UpdateTabStops();
     }
     if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
         ::InvalidateRect(child, nullptr, TRUE);

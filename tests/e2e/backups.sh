@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Backups window with the real mouse and keyboard: opened from the main window's background,
-# its rows, a comparison, a restore that replaces the key exactly and keeps the list from
-# before, and a planted backup that would write elsewhere, refused.
+# its rows, a comparison in its table, sorted by a click on a heading, a restore that replaces
+# the key exactly and keeps the list from before, and a planted backup that would write
+# elsewhere, refused.
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
@@ -42,11 +43,16 @@ wine reg delete "$ADDON_KEY\\CustomNames" /v alice@example.org /f >/dev/null
 select_row 3
 click_at 44 16 # Compare
 sleep 1
-equals "compare names what changed since backup 5" "Since backup 5: 2 added, 1 removed, 1 changed
-removed  \\CustomNames  alice@example.org  \"Alice\" -> (none)
-changed  \\CustomNames  bob@example.org  \"Bob\" -> \"Bobby\"
-added    \\CustomNames  carol@example.org  (none) -> \"Carol\"
-added    \\CustomNames  dave@example.org  (none) -> \"Dave\"" "$(measure text "$TITLE")"
+TAB=$'\t'
+equals "the table names what changed since backup 5" "removed${TAB}\\CustomNames${TAB}alice@example.org${TAB}\"Alice\"${TAB}(none)
+changed${TAB}\\CustomNames${TAB}bob@example.org${TAB}\"Bob\"${TAB}\"Bobby\"
+added${TAB}\\CustomNames${TAB}carol@example.org${TAB}(none)${TAB}\"Carol\"
+added${TAB}\\CustomNames${TAB}dave@example.org${TAB}(none)${TAB}\"Dave\"" "$(measure rows "$TITLE" 2)"
+reads "the summary above it" "Since backup 5: 2 added, 1 removed, 1 changed" "$(text_at 8 233 424 17)"
+click_at 30 262 # the heading "Change"
+equals "a click on a heading sorts by it" "added added changed removed" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+click_at 30 262
+equals "a second click the other way" "removed changed added added" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
 keep_screenshot backups-compare
 
 # Restore backup 5: afterwards the key is backup 5 exactly; the list before is a new backup.
@@ -93,7 +99,7 @@ check "nothing was written to the Run key" eval "! dump '$RUN_KEY' | grep -q Lar
 window "$TITLE"
 # Openbox passes over an owned tool window when the message it owns closes: the click gives the
 # keyboard back, as in keyboard.sh.
-click_at 300 250
+click_at 300 290
 xdotool key Escape
 sleep 0.5
 check "Esc closes the window" eval "! probe window '$TITLE' | grep -q found=1"

@@ -32,6 +32,8 @@
 #include "platform/win32/os_win32.h"
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -371,6 +373,7 @@ int Clipboard()
         }
     }
     ::CloseClipboard();
+    _setmode(_fileno(stdout), _O_BINARY); // its line ends as they are
     std::printf("%ls", text.c_str());
     return 0;
 }
