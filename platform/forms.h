@@ -48,6 +48,9 @@ struct Control {
     bool wordWrap = false;
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
+    // The hidden menu that a right-click, Shift+F10 and the context-menu key open on this control;
+    // empty for the form's.
+    std::wstring contextMenu{};
     bool crossCursor = false;
     // Check box: 0 unticked, 1 ticked, 2 greyed; option: 1 chosen; combo box: the item chosen.
     int value = 0;
@@ -58,21 +61,17 @@ struct Control {
     int picture = 0;                   // picture: resource number of the JPEG
     bool readOnly = false;             // text box
     int anchor = 0;                    // kAnchor... bits
+    int sortColumn = -1;               // list: the column whose heading shows the sort arrow; -1 none
+    // A list of many rows: the form counts each change of its rows here, and the window compares
+    // the count instead of every row, and reads the rows from the form instead of copying them.
+    // 0: the window compares the rows themselves.
+    std::uint64_t rowsVersion = 0;
     // List view: report style, one text per column in each row; the selected rows ascending.
     std::vector<ListColumn> columns{};
     std::vector<std::vector<std::wstring>> rows{};
     std::vector<std::size_t> selected{};
     bool multiSelect = false;
-    // The column whose heading shows the sort arrow, -1 for none; downwards when descending.
-    int sortColumn = -1;
-    bool sortDescending = false;
-    // A list of many rows: the form counts each change of its rows here, and the window compares
-    // the count instead of every row, and reads the rows from the form instead of copying them.
-    // 0: the window compares the rows themselves.
-    std::uint64_t rowsVersion = 0;
-    // The hidden menu that a right-click, Shift+F10 and the context-menu key open on this control;
-    // empty for the form's.
-    std::wstring contextMenu{};
+    bool sortDescending = false; // the arrow of sortColumn points down
     // Keyboard and assistive technology. A command label acts as a button: it takes the focus in
     // tab order, and Enter, Space or Alt with its access key click it.
     bool command = false;

@@ -75,7 +75,7 @@ platform::Layout frmBackups::Layout()
     table.visible = false;
     table.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
     table.multiSelect = true;
-    table.columns = {{L"Change", 900}, {L"Key", 1800}, {L"Name", 2200}, {L"Before", 2200}, {L"After", 2200}};
+    table.columns = {{L"Change", 1100}, {L"Key", 1700}, {L"Name", 2300}, {L"Before", 2000}, {L"After", 1900}};
     table.rowsVersion = 1; // up to one row per value of the list
     table.contextMenu = L"mnuTable";
 

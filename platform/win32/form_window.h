@@ -100,7 +100,8 @@ private:
     // A child control's WM_COMMAND and WM_NOTIFY; false when they are about no control of the form.
     bool OnChildCommand(HWND child, WORD code);
     std::optional<LRESULT> OnNotify(NMHDR& header);
-    void OnSelectionChanged(std::size_t index, int item, bool selected);
+    void OnSelectionChanged(std::size_t index, int first, int last, bool selected);
+    bool MoveInList(HWND list, WPARAM key);
     // Fires Form_KeyDown when the form handles it; false when it does not.
     bool FireKey(int keyCode);
 

@@ -83,7 +83,7 @@ platform::Layout BackupsLayout(bool multiSelect = true)
     return layout;
 }
 
-// Records the events it gets; a tick of its timer appends the next slice of lines to the text.
+// Records the events it gets; its timer runs what a test gives it.
 class BackupsForm : public platform::Form {
 public:
     BackupsForm(platform::Os& system, platform::Runtime& forms, platform::Layout layout)
@@ -626,6 +626,59 @@ TEST_F(Controls, HeadingsCtrlKeysAndTheClipboard)
     ClearClipboard();
     os.SetClipboardText(form.hWnd(), text);
     EXPECT_EQ(ClipboardText(), text);
+    runtime.Unload(form);
+}
+
+// The keys that move through a list select the row they lead to, and take little time in
+// 100 000 rows, whose form counts its changes.
+TEST_F(Controls, KeysMoveThroughManyRowsQuickly)
+{
+    BackupsForm form(os, runtime, BackupsLayout());
+    form.onLoad = [&form] {
+        Control& list = form[L"List1"];
+        list.rowsVersion = 1;
+        for (int row = 0; row < 100000; ++row) {
+            list.rows.push_back(Row(row));
+        }
+    };
+    runtime.Show(form, 0);
+    HWND window = AsHwnd(form.hWnd());
+    HWND list = ListOf(window);
+    FocusFor(window, list);
+    form[L"List1"].selected = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+    runtime.SyncAll();
+    const int page = static_cast<int>(::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(page, 1);
+    struct Move {
+        WPARAM key;
+        std::size_t row;
+    };
+    const Move moves[] = {
+        {VK_DOWN, 1}, // from the first selected row, which has the focus
+        {VK_NEXT, static_cast<std::size_t>(page) - 1},
+        {VK_NEXT, 2 * static_cast<std::size_t>(page) - 2},
+        {VK_END, 99999},
+        {VK_UP, 99998},
+        {VK_PRIOR, 100000 - static_cast<std::size_t>(page)},
+        {VK_HOME, 0},
+    };
+    LARGE_INTEGER frequency{};
+    ::QueryPerformanceFrequency(&frequency);
+    for (const Move& move : moves) {
+        LARGE_INTEGER start{};
+        LARGE_INTEGER end{};
+        ::QueryPerformanceCounter(&start);
+        ::SendMessageW(list, WM_KEYDOWN, move.key, 1);
+        ::UpdateWindow(list);
+        ::QueryPerformanceCounter(&end);
+        const double took =
+            static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        EXPECT_LT(took, 50.0) << "key " << move.key;
+        EXPECT_EQ(form[L"List1"].selected, std::vector<std::size_t>{move.row}) << "key " << move.key;
+        EXPECT_EQ(WindowSelection(list), std::vector<std::size_t>{move.row}) << "key " << move.key;
+        EXPECT_EQ(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED),
+                  static_cast<LRESULT>(move.row));
+    }
     runtime.Unload(form);
 }
 
