@@ -75,7 +75,7 @@ platform::Layout frmBackups::Layout()
     table.visible = false;
     table.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
     table.multiSelect = true;
-    table.columns = {{L"Change", 1100}, {L"Key", 1700}, {L"Name", 2300}, {L"Before", 2000}, {L"After", 1900}};
+    table.columns = {{L"Change", 1300}, {L"Key", 1700}, {L"Name", 2100}, {L"Before", 2000}, {L"After", 1900}};
     table.rowsVersion = 1; // up to one row per value of the list
     table.contextMenu = L"mnuTable";
 
@@ -357,7 +357,11 @@ void frmBackups::cmdCompare_Click()
     ShowTable({}, {});
     comparison_ = std::make_shared<Comparison>();
     comparisonJob_ = os.StartJob([&system = os, comparison = comparison_, selected] {
+        // The lists and differences outlive the rows' hand-over: freeing a million small
+        // pieces of memory takes a second under Wine, which the window need not wait for.
         std::vector<backup::Difference> differences;
+        std::optional<platform::RegistryTree> older;
+        std::optional<platform::RegistryTree> newer;
         try {
             if (selected.size() == 1) {
                 comparison->heading = L"Since backup " + selected[0].label + L": ";
@@ -375,8 +379,8 @@ void frmBackups::cmdCompare_Click()
                 const backup::ListedBackup& olderRow = selected[firstOlder ? 0 : 1];
                 const backup::ListedBackup& newerRow = selected[firstOlder ? 1 : 0];
                 comparison->heading = L"From backup " + olderRow.label + L" to backup " + newerRow.label + L": ";
-                const auto older = ReadBackup(system, olderRow, comparison->problem);
-                const auto newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
+                older = ReadBackup(system, olderRow, comparison->problem);
+                newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
                 if (older && newer) {
                     differences = backup::CompareTrees(*older, *newer);
                 }
@@ -391,6 +395,7 @@ void frmBackups::cmdCompare_Click()
         for (const backup::Difference& difference : differences) {
             comparison->rows.push_back(backup::DifferenceCells(difference, backup::kAddOnKeyFullName));
         }
+        comparison->ready = true;
     });
     (*this)[L"tmrWork"].enabled = true;
     ShowComparison();
@@ -402,7 +407,7 @@ void frmBackups::ShowComparison()
         return;
     }
     try {
-        if (!comparisonJob_->Done()) {
+        if (!comparison_->ready && !comparisonJob_->Done()) {
             return;
         }
     } catch (const std::exception& error) {

@@ -108,6 +108,7 @@ private:
         std::wstring heading; // with the summary, once done
         std::wstring problem;
         std::vector<std::vector<std::wstring>> rows;
+        std::atomic<bool> ready{false}; // the rows are whole, while the job may still be freeing memory
     };
     std::shared_ptr<Comparison> comparison_;
 

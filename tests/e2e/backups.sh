@@ -53,6 +53,11 @@ click_at 30 262 # the heading "Change"
 equals "a click on a heading sorts by it" "added added changed removed" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
 click_at 30 262
 equals "a second click the other way" "removed changed added added" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+click_at 100 285 3 # a right-click on the table's first row: its own menu
+xdotool key c
+sleep 0.5
+equals "the table's menu copies the row" "Change Key Name Before After|removed \\CustomNames alice@example.org \"\"\"Alice\"\"\" (none)|" \
+    "$(wine "$MEASURE" clipboard 2>/dev/null | tr '\t' ' ' | tr -d '\r' | tr '\n' '|')"
 keep_screenshot backups-compare
 
 # Restore backup 5: afterwards the key is backup 5 exactly; the list before is a new backup.
