@@ -115,7 +115,18 @@ std::wstring TabSeparated(const platform::Control& list)
     std::vector<std::wstring> headings;
     std::transform(list.columns.begin(), list.columns.end(), std::back_inserter(headings),
                    [](const platform::ListColumn& column) { return column.caption; });
+    // Its length first: 100 000 rows make megabytes, which growing step by step would copy again.
+    std::size_t length = 0;
+    for (std::size_t row : list.selected) {
+        if (row < list.rows.size()) {
+            for (const std::wstring& cell : list.rows[row]) {
+                length += cell.size() + 1;
+            }
+            length += 2;
+        }
+    }
     std::wstring text;
+    text.reserve(length + length / 8 + 256); // quoting may add a little
     AppendLine(text, headings, columns);
     for (std::size_t row : list.selected) {
         if (row < list.rows.size()) {
