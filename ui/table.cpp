@@ -119,10 +119,8 @@ std::wstring TabSeparated(const platform::Control& list)
     std::size_t length = 0;
     for (std::size_t row : list.selected) {
         if (row < list.rows.size()) {
-            for (const std::wstring& cell : list.rows[row]) {
-                length += cell.size() + 1;
-            }
-            length += 2;
+            length = std::accumulate(list.rows[row].begin(), list.rows[row].end(), length + 2,
+                                     [](std::size_t sum, const std::wstring& cell) { return sum + cell.size() + 1; });
         }
     }
     std::wstring text;

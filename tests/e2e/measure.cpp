@@ -39,6 +39,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -353,9 +354,10 @@ int Compare(const wchar_t* before, const wchar_t* after)
         backup::CompareTrees(backup::ListOf(older), backup::ListOf(newer));
     std::vector<std::vector<std::wstring>> rows;
     rows.reserve(differences.size());
-    for (const backup::Difference& difference : differences) {
-        rows.push_back(backup::DifferenceCells(difference, backup::kAddOnKeyFullName));
-    }
+    std::transform(differences.begin(), differences.end(), std::back_inserter(rows),
+                   [](const backup::Difference& difference) {
+                       return backup::DifferenceCells(difference, backup::kAddOnKeyFullName);
+                   });
     std::printf("read_seconds=%.4f\nseconds=%.4f\nrows=%zu\n", read - start, Seconds() - start, rows.size());
     return 0;
 }
