@@ -344,10 +344,10 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
 // Only the rows whose state differs change; the first selected row takes the focus and is shown.
 void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before)
 {
-    // Every row, or none: one message for all, and the focus stays where it is. The list would
-    // draw each of 100 000 rows anew on its own; it draws once, afterwards.
+    // None, or every row of a long list: one message for all, and the focus stays where it is.
+    // The list would draw each of 100 000 rows anew on its own; it draws once, afterwards.
     const auto count = static_cast<std::size_t>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    if (now.empty() || (now.size() == count && now.back() == count - 1)) {
+    if (now.empty() || (count > 256 && now.size() == count && now.back() == count - 1)) {
         const NoRedraw once(list, ::IsWindowVisible(list) != FALSE);
         SetSelected(list, static_cast<std::size_t>(-1), now.empty() ? 0 : LVIS_SELECTED, LVIS_SELECTED);
         return;
