@@ -100,20 +100,30 @@ std::wstring DataText(const platform::RegistryValue& value)
     }
 }
 
-std::wstring DifferenceLine(const Difference& difference, std::wstring_view root)
+std::vector<std::wstring> DifferenceCells(const Difference& difference, std::wstring_view root)
 {
-    static constexpr const wchar_t* kChange[] = {L"added  ", L"removed", L"changed"};
-    std::wstring line =
-        std::wstring(kChange[static_cast<int>(difference.change)]) + L"  " + BelowRoot(difference.key, root) + L"  ";
+    static constexpr const wchar_t* kChange[] = {L"added", L"removed", L"changed"};
+    std::vector<std::wstring> cells{kChange[static_cast<int>(difference.change)], BelowRoot(difference.key, root)};
     if (difference.wholeKey()) {
-        return line + L"(key)";
+        cells.insert(cells.end(), {L"(key)", L"", L""});
+        return cells;
     }
     const platform::RegistryValue& value = difference.before ? *difference.before : *difference.after;
-    line += value.name.empty() ? L"(Default)" : value.name;
-    line += L"  ";
-    line += difference.before ? DataText(*difference.before) : L"(none)";
-    line += L" -> ";
-    line += difference.after ? DataText(*difference.after) : L"(none)";
+    cells.push_back(value.name.empty() ? L"(Default)" : value.name);
+    cells.push_back(difference.before ? DataText(*difference.before) : L"(none)");
+    cells.push_back(difference.after ? DataText(*difference.after) : L"(none)");
+    return cells;
+}
+
+std::wstring DifferenceLine(const Difference& difference, std::wstring_view root)
+{
+    const std::vector<std::wstring> cells = DifferenceCells(difference, root);
+    std::wstring line = cells[0];
+    line.resize(7, L' '); // the changes' words line up
+    line += L"  " + cells[1] + L"  " + cells[2];
+    if (!difference.wholeKey()) {
+        line += L"  " + cells[3] + L" -> " + cells[4];
+    }
     return line;
 }
 

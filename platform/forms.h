@@ -49,6 +49,9 @@ struct Control {
     bool wordWrap = false;
     bool autoSize = false; // labels: grow to the text, to the right
     std::wstring toolTip{};
+    // The hidden menu that a right-click, Shift+F10 and the context-menu key open on this control;
+    // empty for the form's.
+    std::wstring contextMenu{};
     bool crossCursor = false;
     // Check box: 0 unticked, 1 ticked, 2 greyed; option: 1 chosen; combo box: the item chosen;
     // progress bar: how much of `maximum` is done.
@@ -65,11 +68,17 @@ struct Control {
     bool readOnly = false;             // text box
     bool multiLine = true;             // text box: lines and scroll bars; else one line, as a time
     int anchor = 0;                    // kAnchor... bits
+    int sortColumn = -1;               // list: the column whose heading shows the sort arrow; -1 none
+    // A list of many rows: the form counts each change of its rows here, and the window compares
+    // the count instead of every row, and reads the rows from the form instead of copying them.
+    // 0: the window compares the rows themselves.
+    std::uint64_t rowsVersion = 0;
     // List view: report style, one text per column in each row; the selected rows ascending.
     std::vector<ListColumn> columns{};
     std::vector<std::vector<std::wstring>> rows{};
     std::vector<std::size_t> selected{};
     bool multiSelect = false;
+    bool sortDescending = false; // the arrow of sortColumn points down
     // Keyboard and assistive technology. A command label acts as a button: it takes the focus in
     // tab order, and Enter, Space or Alt with its access key click it.
     bool command = false;
@@ -116,6 +125,10 @@ constexpr int vbKeyReturn = 13;
 constexpr int vbKeyEscape = 27;
 constexpr int vbKeyF5 = 116;
 constexpr int vbKeyDelete = 46;
+// In a list, Ctrl with A or C goes to the list's own KeyDown.
+constexpr int vbKeyA = 65;
+constexpr int vbKeyC = 67;
+constexpr int vbCtrlMask = 2;
 
 // Why a form unloads: closed by the user or the program, or Windows ends the session.
 constexpr int vbFormControlMenu = 0;
@@ -128,7 +141,9 @@ struct EventArgs {
     int cancel = 0;
     int keyCode = 0;
     int unloadMode = vbFormControlMenu;
-    std::wstring path; // Form_DropFile: the file dropped on the form
+    std::wstring path;    // Form_DropFile: the file dropped on the form
+    int column = -1;      // a list's ColumnClick: the column whose heading was clicked
+    std::wstring control; // Form_KeyDown: the control that has the keyboard, empty for none
 };
 
 class Form;

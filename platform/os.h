@@ -239,6 +239,9 @@ public:
     // A message that reports a window's work: owned by that window, so that it stands above it;
     // while the program is not in front, the window's taskbar button flashes.
     virtual void Report(WindowHandle owner, const std::wstring& text, MessageKind kind) = 0;
+    // Puts the text on the clipboard for the window; throws when the clipboard stays taken by
+    // another program or the memory is not there.
+    virtual void SetClipboardText(WindowHandle owner, const std::wstring& text) = 0;
     // A question with Yes and No, No the default; true for Yes.
     virtual bool Ask(const std::wstring& text) = 0;
     // Stops the program at once with the exit code: no further event runs.

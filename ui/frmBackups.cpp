@@ -10,6 +10,7 @@
 #include "ui/clsOnTop.h"
 #include "ui/command_label.h"
 #include "ui/frmAutomatic.h"
+#include "ui/table.h"
 
 #include <algorithm>
 #include <limits>
@@ -61,10 +62,24 @@ platform::Layout frmBackups::Layout()
     list.columns = {{L"Backup", 1200}, {L"Created", 2100}, {L"Size", 1000}, {L"Values", 700},
                     {L"Keys", 600},    {L"State", 2400},   {L"Copy", 800}};
 
-    Control compare{.name = L"lblCompare", .left = 120, .top = 3495, .width = 6360, .height = 255};
-    compare.foreColor = kTextBlue;
-    compare.transparent = true;
-    compare.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+    // Above the comparison's table, what it compares and its count of differences.
+    Control summary{.name = L"lblCompare", .left = 120, .top = 3495, .width = 6360, .height = 255};
+    summary.foreColor = kTextBlue;
+    summary.transparent = true;
+    summary.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+
+    Control table{
+        .name = L"lstCompare", .kind = ControlKind::ListView, .left = 120, .top = 3795, .width = 9360, .height = 1350};
+    table.foreColor = kTextBlue;
+    table.backColor = 0xFFFFFF;
+    table.tabIndex = 1;
+    table.visible = false;
+    table.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
+    table.multiSelect = true;
+    table.columns = {{L"Change", 1300}, {L"Key", 1700}, {L"Name", 2100}, {L"Before", 2000}, {L"After", 1900}};
+    table.rowsVersion = 1; // up to one row per value of the list
+    table.contextMenu = L"mnuTable";
+
     // Long work: how far it got, here and on the taskbar button.
     Control progress{
         .name = L"prgWork", .kind = ControlKind::ProgressBar, .left = 6600, .top = 3495, .width = 2880, .height = 255};
@@ -72,17 +87,19 @@ platform::Layout frmBackups::Layout()
     progress.taskbar = true;
     progress.anchor = platform::kAnchorRight | platform::kAnchorBottom;
 
+    // The restore's steps and the window's messages, in the table's place.
     Control text{
         .name = L"txtCompare", .kind = ControlKind::TextBox, .left = 120, .top = 3795, .width = 9360, .height = 1350};
     text.foreColor = kTextBlue;
     text.backColor = 0xFFFFFF;
-    text.tabIndex = 1;
+    text.tabIndex = 2;
     text.readOnly = true;
     text.anchor = platform::kAnchorWidth | platform::kAnchorBottom;
 
     // When backups happen by themselves, under the comparison.
     Control automatic = CommandLabel(L"cmdAutomatic", L"Automatic...", 120, 1215, L'u', 5265);
     automatic.anchor = platform::kAnchorBottom;
+    automatic.tabIndex = 3; // Tab reaches it after the comparison above it
     Control state{.name = L"lblAutomatic", .caption = L"Automatic backups: off", .left = 1440, .top = 5265};
     state.width = 8040;
     state.height = 255;
@@ -104,8 +121,9 @@ platform::Layout frmBackups::Layout()
                        CommandLabel(L"cmdRestoreFromFile", L"Restore From File...", 6240, 1935, L'F'),
                        CommandLabel(L"cmdClose", L"Close", 8280, 1095, L'l'),
                        list,
-                       compare,
+                       summary,
                        progress,
+                       table,
                        text,
                        automatic,
                        state,
@@ -115,7 +133,10 @@ platform::Layout frmBackups::Layout()
                     {.name = L"mnuCompare", .caption = L"&Compare", .parent = L"mnuRows", .visible = true},
                     {.name = L"mnuRestore", .caption = L"&Restore", .parent = L"mnuRows", .visible = true},
                     {.name = L"mnuDelete", .caption = L"&Delete", .parent = L"mnuRows", .visible = true},
-                    {.name = L"mnuOpenFolder", .caption = L"&Open Folder", .parent = L"mnuRows", .visible = true}};
+                    {.name = L"mnuOpenFolder", .caption = L"&Open Folder", .parent = L"mnuRows", .visible = true},
+                    // The comparison's own.
+                    {.name = L"mnuTable", .caption = L"", .parent = L"", .visible = false},
+                    {.name = L"mnuCopy", .caption = L"&Copy", .parent = L"mnuTable", .visible = true}};
     layout.contextMenu = L"mnuRows";
     return layout;
 }
@@ -141,6 +162,11 @@ frmBackups::frmBackups(platform::Os& system, platform::Runtime& forms, backup::S
     On(L"mnuRestore_Click", [this](platform::EventArgs&) { cmdRestore_Click(); });
     On(L"mnuDelete_Click", [this](platform::EventArgs&) { cmdDelete_Click(); });
     On(L"mnuOpenFolder_Click", [this](platform::EventArgs&) { cmdOpenFolder_Click(); });
+    On(L"lstBackups_KeyDown", [this](const platform::EventArgs& args) { ListKeyDown(L"lstBackups", args); });
+    On(L"lstCompare_KeyDown", [this](const platform::EventArgs& args) { ListKeyDown(L"lstCompare", args); });
+    On(L"lstCompare_ColumnClick",
+       [this](const platform::EventArgs& args) { SortRows((*this)[L"lstCompare"], args.column); });
+    On(L"mnuCopy_Click", [this](platform::EventArgs&) { CopyRows(); });
     // A file dropped on the window is restored as one picked with "Restore From File...".
     On(L"Form_DropFile", [this](const platform::EventArgs& args) {
         if (MayStartRestore()) {
@@ -202,7 +228,10 @@ void frmBackups::Form_Resize()
 void frmBackups::Form_KeyDown(const platform::EventArgs& args)
 {
     if (args.keyCode == platform::vbKeyReturn) {
-        cmdCompare_Click();
+        // In the table, Enter has nothing to do: the comparison is what it shows.
+        if (args.control != L"lstCompare") {
+            cmdCompare_Click();
+        }
     } else if (args.keyCode == platform::vbKeyEscape) {
         cmdClose_Click();
     } else if (args.keyCode == platform::vbKeyF5) {
@@ -322,52 +351,61 @@ std::vector<backup::ListedBackup> frmBackups::SelectedRows() const
 }
 
 // One backup with the list now, or two with each other, older to newer; worked out off the
-// window's thread and shown a slice at a time.
+// window's thread, rows and all, and shown at once.
 void frmBackups::cmdCompare_Click()
 {
     const std::vector<backup::ListedBackup> selected = SelectedRows();
-    Control& text = (*this)[L"txtCompare"];
     if (comparisonJob_) {
         comparisonJob_->LetGo();
         comparisonJob_.reset();
     }
     comparison_.reset();
     if (selected.empty() || selected.size() > 2) {
-        text.caption = L"Select one backup to compare with the list now, or two to compare with each other.";
+        ShowText() = L"Select one backup to compare with the list now, or two to compare with each other.";
         return;
     }
-    text.caption.clear();
+    ShowTable({}, {});
     comparison_ = std::make_shared<Comparison>();
-    comparisonShown_ = 0;
     comparisonJob_ = os.StartJob([&system = os, comparison = comparison_, selected] {
+        // The lists and differences outlive the rows' hand-over: freeing a million small
+        // pieces of memory takes a second under Wine, which the window need not wait for.
+        std::vector<backup::Difference> differences;
+        std::optional<platform::RegistryTree> older;
+        std::optional<platform::RegistryTree> newer;
         try {
             if (selected.size() == 1) {
                 comparison->heading = L"Since backup " + selected[0].label + L": ";
-                const backup::CheckResult check = backup::CheckBackup(system, selected[0].file, backup::kAddOnKey);
+                backup::CheckResult check = backup::CheckBackup(system, selected[0].file, backup::kAddOnKey);
                 if (check.outcome == backup::CheckResult::Outcome::Unreadable) {
                     comparison->problem = L"Backup " + selected[0].label + L" cannot be read: " + check.problem;
                 } else if (check.outcome == backup::CheckResult::Outcome::NotABackup) {
                     comparison->problem =
                         L"Backup " + selected[0].label + L" is not a backup of the list: " + check.problem;
                 }
-                comparison->differences = check.differences;
-                return;
-            }
-            // Rows run newest first within each place; across computers the stamps' dates tell.
-            const bool firstOlder = backup::MadeBefore(system, selected[0], selected[1]).value_or(false);
-            const backup::ListedBackup& olderRow = selected[firstOlder ? 0 : 1];
-            const backup::ListedBackup& newerRow = selected[firstOlder ? 1 : 0];
-            comparison->heading = L"From backup " + olderRow.label + L" to backup " + newerRow.label + L": ";
-            const auto older = ReadBackup(system, olderRow, comparison->problem);
-            const auto newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
-            if (older && newer) {
-                comparison->differences = backup::CompareTrees(*older, *newer);
+                differences = std::move(check.differences);
+            } else {
+                // Rows run newest first within each place; across computers the stamps' dates tell.
+                const bool firstOlder = backup::MadeBefore(system, selected[0], selected[1]).value_or(false);
+                const backup::ListedBackup& olderRow = selected[firstOlder ? 0 : 1];
+                const backup::ListedBackup& newerRow = selected[firstOlder ? 1 : 0];
+                comparison->heading = L"From backup " + olderRow.label + L" to backup " + newerRow.label + L": ";
+                older = ReadBackup(system, olderRow, comparison->problem);
+                newer = older ? ReadBackup(system, newerRow, comparison->problem) : std::nullopt;
+                if (older && newer) {
+                    differences = backup::CompareTrees(*older, *newer);
+                }
             }
         } catch (const backup::RegFileError& error) {
             comparison->problem = L"A backup cannot be read: " + error.text();
         } catch (const platform::Failure& failure) {
             comparison->problem = failure.text();
         }
+        comparison->heading += backup::SummaryLine(differences);
+        comparison->rows.reserve(differences.size());
+        for (const backup::Difference& difference : differences) {
+            comparison->rows.push_back(backup::DifferenceCells(difference, backup::kAddOnKeyFullName));
+        }
+        comparison->ready = true;
     });
     (*this)[L"tmrWork"].enabled = true;
     ShowComparison();
@@ -378,33 +416,69 @@ void frmBackups::ShowComparison()
     if (!comparison_ || !comparisonJob_) {
         return;
     }
-    Control& text = (*this)[L"txtCompare"];
     try {
-        if (!comparisonJob_->Done()) {
+        if (!comparison_->ready && !comparisonJob_->Done()) {
             return;
         }
     } catch (const std::exception& error) {
-        text.caption = L"The comparison failed: " + platform::FailureText(error);
+        ShowText() = L"The comparison failed: " + platform::FailureText(error);
         comparison_.reset();
         return;
     }
-    if (!comparison_->problem.empty()) {
-        text.caption = comparison_->problem;
-        comparison_.reset();
+    const std::shared_ptr<Comparison> comparison = std::exchange(comparison_, nullptr);
+    if (!comparison->problem.empty()) {
+        ShowText() = comparison->problem;
         return;
     }
-    const std::vector<backup::Difference>& differences = comparison_->differences;
-    if (comparisonShown_ == 0) {
-        text.caption = comparison_->heading + backup::SummaryLine(differences);
+    ShowTable(comparison->heading, std::move(comparison->rows));
+}
+
+void frmBackups::ShowTable(std::wstring summary, std::vector<std::vector<std::wstring>> rows)
+{
+    (*this)[L"lblCompare"].caption = std::move(summary);
+    Control& table = (*this)[L"lstCompare"];
+    table.rows = std::move(rows);
+    table.selected.clear();
+    table.sortColumn = -1;
+    table.sortDescending = false;
+    ++table.rowsVersion;
+    table.visible = true;
+    (*this)[L"txtCompare"].visible = false;
+}
+
+std::wstring& frmBackups::ShowText()
+{
+    (*this)[L"lblCompare"].caption.clear();
+    (*this)[L"lstCompare"].visible = false;
+    Control& text = (*this)[L"txtCompare"];
+    text.visible = true;
+    return text.caption;
+}
+
+// Ctrl+A and Ctrl+C, as in other programs' tables.
+void frmBackups::ListKeyDown(const wchar_t* list, const platform::EventArgs& args)
+{
+    if (args.shift != platform::vbCtrlMask) {
+        return;
     }
-    const std::size_t end = std::min(differences.size(), comparisonShown_ + kLinesPerTick);
-    std::wstring slice;
-    for (; comparisonShown_ < end; ++comparisonShown_) {
-        slice += L"\r\n" + backup::DifferenceLine(differences[comparisonShown_], backup::kAddOnKeyFullName);
+    if (args.keyCode == platform::vbKeyA) {
+        SelectAll((*this)[list]);
+    } else if (args.keyCode == platform::vbKeyC && std::wstring_view(list) == L"lstCompare") {
+        CopyRows();
     }
-    text.caption += slice;
-    if (comparisonShown_ == differences.size()) {
-        comparison_.reset();
+}
+
+// A clipboard that another program keeps taken is told, and the window goes on.
+void frmBackups::CopyRows()
+{
+    const std::wstring text = TabSeparated((*this)[L"lstCompare"]);
+    if (text.empty()) {
+        return;
+    }
+    try {
+        os.SetClipboardText(hWnd(), text);
+    } catch (const platform::Failure& failure) {
+        os.MsgBox(failure.text(), platform::MessageKind::Error);
     }
 }
 

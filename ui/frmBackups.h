@@ -40,9 +40,6 @@ public:
     // Nothing may write to the key in this run: a restore cut off earlier could not be undone.
     void RefuseRestores(std::wstring why) { restoresRefused_ = std::move(why); }
 
-    // Lines of a comparison that reach the text box at each tick, so that a long one never
-    // holds the window up.
-    static constexpr std::size_t kLinesPerTick = 2000;
     // Rows whose reading shows its progress: more than the list shows at once.
     static constexpr std::size_t kManyRows = 50;
 
@@ -71,6 +68,12 @@ private:
     void StopWork();
     void ShowDetails();
     void ShowComparison();
+    // The comparison's summary and rows, in place of the text box.
+    void ShowTable(std::wstring summary, std::vector<std::vector<std::wstring>> rows);
+    // The text box, in place of the table: its text, for a message or the restore's steps.
+    std::wstring& ShowText();
+    void ListKeyDown(const wchar_t* list, const platform::EventArgs& args);
+    void CopyRows();
     void ShowCaughtUp();
     void ShowWork();
     std::vector<backup::ListedBackup> SelectedRows() const;
@@ -106,12 +109,12 @@ private:
     std::size_t detailsShown_ = 0;
 
     struct Comparison {
-        std::wstring heading;
+        std::wstring heading; // with the summary, once done
         std::wstring problem;
-        std::vector<backup::Difference> differences;
+        std::vector<std::vector<std::wstring>> rows;
+        std::atomic<bool> ready{false}; // the rows are whole, while the job may still be freeing memory
     };
     std::shared_ptr<Comparison> comparison_;
-    std::size_t comparisonShown_ = 0;
 
     std::unique_ptr<platform::Job> detailsJob_;
     // Makes the copies that are missing; let go when the window closes. When it made any, it

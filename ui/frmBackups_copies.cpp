@@ -58,7 +58,7 @@ void frmBackups::CatchUp()
 void frmBackups::ShowCopiesFolder()
 {
     const std::wstring folder = backup::CopiesFolder(os);
-    (*this)[L"txtCompare"].caption =
+    ShowText() =
         folder.empty() ? L"" : L"Copies of the backups go to " + backup::JoinPath(folder, os.ComputerName()) + L".";
 }
 

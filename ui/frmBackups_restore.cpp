@@ -108,7 +108,7 @@ void frmBackups::StepRestore()
         sessionBlocked_ = restore_->ChangingKey();
         os.BlockEndOfSession(hWnd(), sessionBlocked_ ? L"Restoring your custom names" : L"");
     }
-    (*this)[L"txtCompare"].caption = restore_->Steps();
+    ShowText() = restore_->Steps();
     if (state == backup::RestoreRun::State::Ended) {
         EndRestore();
     }
@@ -119,7 +119,7 @@ void frmBackups::StepRestore()
 void frmBackups::EndRestore()
 {
     const backup::RestoreOutcome outcome = restore_->outcome();
-    (*this)[L"txtCompare"].caption += L"\r\n" + restore_->lastStep();
+    ShowText() += L"\r\n" + restore_->lastStep();
     restore_.reset();
     std::function<void()> whenWhole = std::exchange(whenWhole_, nullptr);
     if (!whenWhole) {

@@ -3,9 +3,9 @@
 
 #include "platform/win32/accessible.h"
 #include "platform/win32/os_win32.h"
-#include "platform/win32/text_view.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace platform::win32 {
 
@@ -86,17 +86,6 @@ void SetSelected(HWND list, std::size_t row, UINT state, UINT mask)
     ::SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 
-// The selection as the list holds it, ascending.
-std::vector<std::size_t> ReadSelection(HWND list)
-{
-    std::vector<std::size_t> selected;
-    for (LRESULT item = -1;
-         (item = ::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(item), LVNI_SELECTED)) >= 0;) {
-        selected.push_back(static_cast<std::size_t>(item));
-    }
-    return selected;
-}
-
 void Mark(std::vector<std::size_t>& selected, std::size_t row, bool on)
 {
     const auto at = std::lower_bound(selected.begin(), selected.end(), row);
@@ -148,10 +137,9 @@ void FormWindow::CreateChildren(HINSTANCE instance)
             windowClass = L"STATIC";
             style = (style & ~WS_TABSTOP) | SS_OWNERDRAW | SS_NOTIFY;
         } else if (control.kind == ControlKind::TextBox && control.readOnly) {
-            // Takes long texts appended piece by piece without re-laying out what it holds.
-            RegisterTextView(instance);
-            windowClass = kTextViewClass;
-            style |= WS_HSCROLL | WS_VSCROLL;
+            // Steps and messages, wrapped at the box's width.
+            windowClass = L"EDIT";
+            style |= ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL;
             exStyle = WS_EX_CLIENTEDGE;
         } else if (control.kind == ControlKind::TextBox) {
             windowClass = L"EDIT";
@@ -190,7 +178,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                 ::SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
             }
             ::SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(control.value), 0);
-        } else if (control.kind == ControlKind::TextBox && !control.readOnly) {
+        } else if (control.kind == ControlKind::TextBox) {
             ::SendMessageW(child, EM_SETLIMITTEXT, 0, 0); // no limit: appended texts may be long
         } else if (control.kind == ControlKind::ListView) {
             const LPARAM exStyles = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
@@ -205,6 +193,7 @@ void FormWindow::CreateChildren(HINSTANCE instance)
                 ::SendMessageW(child, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&heading));
             }
             SetListColors(child, control);
+            SetSortArrow(child, control);
             // The window starts empty; shown_ says it shows the layout's rows.
             SyncList(child, shown_[i], Control{});
         } else if (control.kind == ControlKind::ProgressBar) {
@@ -267,6 +256,9 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
         if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
             SetListColors(child, now);
         }
+        if (now.sortColumn != before.sortColumn || now.sortDescending != before.sortDescending) {
+            SetSortArrow(child, now);
+        }
     } else if (captionChanged) {
         const Quiet quiet(syncing_);
         if (now.kind == ControlKind::TextBox) {
@@ -281,7 +273,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
             ::InvalidateRect(child, nullptr, FALSE);
         }
     }
-    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly && !IsTextView(child)) {
+    if (now.kind == ControlKind::TextBox && now.readOnly != before.readOnly) {
         ::SendMessageW(child, EM_SETREADONLY, now.readOnly ? TRUE : FALSE, 0);
     }
     if (now.value != before.value && now.kind == ControlKind::ComboBox) {
@@ -291,6 +283,7 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
     }
     if (now.visible != before.visible) {
         ::ShowWindow(child, now.visible ? SW_SHOWNA : SW_HIDE);
+        UpdateTabStops();
     }
     if (now.backColor != before.backColor || now.foreColor != before.foreColor) {
         ::InvalidateRect(child, nullptr, TRUE);
@@ -301,10 +294,6 @@ void FormWindow::SyncChild(HWND child, Control& now, const Control& before, bool
 // piece. The reader's place and selection stay.
 void FormWindow::SyncText(HWND edit, const std::wstring& now, const std::wstring& before)
 {
-    if (IsTextView(edit)) {
-        SyncTextView(edit, now, before);
-        return;
-    }
     const bool appended = now.size() > before.size() && now.compare(0, before.size(), before) == 0 &&
                           static_cast<std::size_t>(::GetWindowTextLengthW(edit)) == before.size();
     if (!appended) {
@@ -339,7 +328,12 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
     }
 
     const Quiet quiet(syncing_);
-    if (now.rows.size() != before.rows.size()) {
+    if (now.rowsVersion != 0) {
+        // The form counts its changes: a new count draws the rows in view anew.
+        if (now.rowsVersion != before.rowsVersion) {
+            ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOSCROLL);
+        }
+    } else if (now.rows.size() != before.rows.size()) {
         // Also draws every row anew; rows that went take their selection with them.
         ::SendMessageW(list, LVM_SETITEMCOUNT, now.rows.size(), LVSICF_NOSCROLL);
     } else if (now.rows != before.rows) {
@@ -361,6 +355,14 @@ void FormWindow::SyncList(HWND list, Control& now, const Control& before)
 // Only the rows whose state differs change; the first selected row takes the focus and is shown.
 void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, const std::vector<std::size_t>& before)
 {
+    // None, or every row of a long list: one message for all, and the focus stays where it is.
+    // The list would draw each of 100 000 rows anew on its own; it draws once, afterwards.
+    const auto count = static_cast<std::size_t>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (now.empty() || (count > 256 && now.size() == count && now.back() == count - 1)) {
+        const NoRedraw once(list, ::IsWindowVisible(list) != FALSE);
+        SetSelected(list, static_cast<std::size_t>(-1), now.empty() ? 0 : LVIS_SELECTED, LVIS_SELECTED);
+        return;
+    }
     std::vector<std::size_t> off;
     std::set_difference(before.begin(), before.end(), now.begin(), now.end(), std::back_inserter(off));
     for (std::size_t row : off) {
@@ -371,9 +373,29 @@ void FormWindow::SyncSelection(HWND list, const std::vector<std::size_t>& now, c
     for (std::size_t row : on) {
         SetSelected(list, row, LVIS_SELECTED, LVIS_SELECTED);
     }
-    if (!now.empty()) {
-        SetSelected(list, now.front(), LVIS_FOCUSED, LVIS_FOCUSED);
-        ::SendMessageW(list, LVM_ENSUREVISIBLE, now.front(), FALSE);
+    SetSelected(list, now.front(), LVIS_FOCUSED, LVIS_FOCUSED);
+    ::SendMessageW(list, LVM_ENSUREVISIBLE, now.front(), FALSE);
+}
+
+// The heading of the column the rows are sorted by shows which way.
+void FormWindow::SetSortArrow(HWND list, const Control& control)
+{
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns = header != nullptr ? Header_GetItemCount(header) : 0;
+    for (int column = 0; column < columns; ++column) {
+        HDITEMW item{};
+        item.mask = HDI_FORMAT;
+        if (!Header_GetItem(header, column, &item)) {
+            continue;
+        }
+        const int old = item.fmt;
+        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
+        if (column == control.sortColumn) {
+            item.fmt |= control.sortDescending ? HDF_SORTDOWN : HDF_SORTUP;
+        }
+        if (item.fmt != old) {
+            Header_SetItem(header, column, &item);
+        }
     }
 }
 
@@ -458,7 +480,8 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
         return std::nullopt;
     }
     const auto at = static_cast<std::size_t>(index);
-    const auto& rows = shown_[at].rows;
+    // A list whose form counts its changes is read from the form itself, without a copy.
+    const auto& rows = shown_[at].rowsVersion != 0 ? form.controls()[at].rows : shown_[at].rows;
     if (header.code == LVN_GETDISPINFOW) {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
         if ((item.mask & LVIF_TEXT) != 0 && item.pszText != nullptr && item.cchTextMax > 0) {
@@ -468,9 +491,15 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
             const std::wstring& text =
                 exists ? Cell(rows[static_cast<std::size_t>(item.iItem)], static_cast<std::size_t>(item.iSubItem))
                        : none;
-            const std::size_t length = std::min(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+            // A text longer than the list's buffer is cut, and says so with an ellipsis.
+            const auto room = static_cast<std::size_t>(item.cchTextMax) - 1;
+            const bool cut = text.size() > room && room > 0;
+            const std::size_t length = cut ? room - 1 : text.size();
             std::copy_n(text.data(), length, item.pszText);
-            item.pszText[length] = L'\0';
+            if (cut) {
+                item.pszText[length] = L'\u2026';
+            }
+            item.pszText[length + (cut ? 1 : 0)] = L'\0';
         }
     } else if (header.code == LVN_ODFINDITEMW) {
         const auto& find = reinterpret_cast<const NMLVFINDITEMW&>(header);
@@ -478,10 +507,22 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
     } else if (header.code == LVN_ITEMCHANGED && !syncing_) {
         const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
         if ((change.uChanged & LVIF_STATE) != 0 && ((change.uOldState ^ change.uNewState) & LVIS_SELECTED) != 0) {
-            OnSelectionChanged(at, change.iItem, (change.uNewState & LVIS_SELECTED) != 0);
+            const bool on = (change.uNewState & LVIS_SELECTED) != 0;
+            if (change.iItem < 0) { // every row at once
+                OnSelectionChanged(at, 0, on ? std::numeric_limits<int>::max() : -1, on);
+            } else {
+                OnSelectionChanged(at, change.iItem, change.iItem, on);
+            }
         }
     } else if (header.code == LVN_ODSTATECHANGED && !syncing_) {
-        OnSelectionChanged(at, -1, false); // a range at once
+        const auto& range = reinterpret_cast<const NMLVODSTATECHANGE&>(header);
+        if (((range.uOldState ^ range.uNewState) & LVIS_SELECTED) != 0) {
+            OnSelectionChanged(at, range.iFrom, range.iTo, (range.uNewState & LVIS_SELECTED) != 0);
+        }
+    } else if (header.code == LVN_COLUMNCLICK) {
+        EventArgs args;
+        args.column = reinterpret_cast<const NMLISTVIEW&>(header).iSubItem;
+        Dispatch(form.controls()[at].name, L"ColumnClick", args);
     } else if (header.code == NM_DBLCLK) {
         if (reinterpret_cast<const NMITEMACTIVATE&>(header).iItem >= 0) {
             Dispatch(form.controls()[at].name, L"DblClick");
@@ -490,17 +531,88 @@ std::optional<LRESULT> FormWindow::OnNotify(NMHDR& header)
     return 0;
 }
 
-void FormWindow::OnSelectionChanged(std::size_t index, int item, bool selected)
+// The rows from `first` to `last` (past the end: to the last row; before `first`: none, and
+// every other row off) are now selected or not.
+void FormWindow::OnSelectionChanged(std::size_t index, int first, int last, bool selected)
 {
     auto& data = form.controls()[index].selected;
-    auto& mirror = shown_[index].selected;
-    if (item < 0) { // every row at once
-        data = ReadSelection(children_[index]);
-        mirror = data;
-        return;
+    if (last < first) {
+        data.clear();
+    } else if (first == last) {
+        Mark(data, static_cast<std::size_t>(first), selected);
+    } else {
+        // A range: merged in one pass, as Shift+End over 100 000 rows would be slow row by row.
+        const auto count = static_cast<std::size_t>(::SendMessageW(children_[index], LVM_GETITEMCOUNT, 0, 0));
+        const std::size_t from = static_cast<std::size_t>(std::max(first, 0));
+        const std::size_t to = std::min(static_cast<std::size_t>(last) + 1, count);
+        std::vector<std::size_t> range;
+        for (std::size_t row = from; row < to; ++row) {
+            range.push_back(row);
+        }
+        std::vector<std::size_t> merged;
+        if (selected) {
+            std::set_union(data.begin(), data.end(), range.begin(), range.end(), std::back_inserter(merged));
+        } else {
+            std::set_difference(data.begin(), data.end(), range.begin(), range.end(), std::back_inserter(merged));
+        }
+        data = std::move(merged);
     }
-    Mark(data, static_cast<std::size_t>(item), selected);
-    Mark(mirror, static_cast<std::size_t>(item), selected);
+    shown_[index].selected = data;
+}
+
+// The arrows, Page Up and Down, Home and End without Shift or Ctrl select the row they lead to,
+// as the list would. Wine's list takes tens of milliseconds for each such key in 100 000 rows,
+// however little it does; these few messages take well under one.
+bool FormWindow::MoveInList(HWND list, WPARAM key)
+{
+    if ((key != VK_UP && key != VK_DOWN && key != VK_PRIOR && key != VK_NEXT && key != VK_HOME && key != VK_END) ||
+        ::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_CONTROL) < 0 || ::GetKeyState(VK_MENU) < 0) {
+        return false;
+    }
+    const auto count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (count == 0) {
+        return true;
+    }
+    const auto focused = static_cast<int>(::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    const auto top = static_cast<int>(::SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+    const int page = std::max(1, static_cast<int>(::SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0)));
+    const int last = top + page - 1; // the last row wholly in view
+    const auto target = [&]() -> int {
+        if (focused < 0) {
+            return key == VK_END ? count - 1 : 0;
+        }
+        switch (key) {
+        case VK_UP:
+            return focused - 1;
+        case VK_DOWN:
+            return focused + 1;
+        case VK_PRIOR:
+            return focused > top ? top : focused - page + 1;
+        case VK_NEXT:
+            return focused < last ? last : focused + page - 1;
+        default:
+            return key == VK_HOME ? 0 : count - 1;
+        }
+    };
+    const int to = std::clamp(target(), 0, count - 1);
+    // Every other row loses its selection: one by one when a few hundred are selected, else all at
+    // once, which Wine does row by row over the whole list (a tenth of a second in 100 000).
+    const auto selectedCount = static_cast<std::size_t>(::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    if (selectedCount > 256) {
+        const NoRedraw once(list, true);
+        SetSelected(list, static_cast<std::size_t>(-1), 0, LVIS_SELECTED);
+    } else {
+        for (LRESULT row = -1;
+             (row = ::SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED)) >= 0;) {
+            if (row != to) {
+                SetSelected(list, static_cast<std::size_t>(row), 0, LVIS_SELECTED);
+            }
+        }
+    }
+    SetSelected(list, static_cast<std::size_t>(to), LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ::SendMessageW(list, LVM_SETSELECTIONMARK, 0, to);
+    ::SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(to), FALSE);
+    return true;
 }
 
 LRESULT CALLBACK FormWindow::ChildProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam) noexcept
@@ -540,21 +652,29 @@ LRESULT FormWindow::HandleChild(HWND child, WNDPROC original, UINT message, WPAR
         } else if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN) {
             EventArgs args = MouseArgs(message, wParam, lParam);
             Dispatch(control.name, L"MouseDown", args);
-        } else if (message == WM_KEYDOWN && (wParam == VK_F5 || wParam == VK_DELETE) &&
-                   FireKey(static_cast<int>(wParam))) {
+        } else if (message == WM_KEYDOWN &&
+                   (((wParam == VK_F5 || wParam == VK_DELETE) && FireKey(static_cast<int>(wParam))) ||
+                    (control.kind == ControlKind::ListView && MoveInList(child, wParam)))) {
+            return 0;
+        } else if (message == WM_KEYDOWN && control.kind == ControlKind::ListView && (wParam == 'A' || wParam == 'C') &&
+                   ::GetKeyState(VK_CONTROL) < 0 && ::GetKeyState(VK_MENU) >= 0 && ::GetKeyState(VK_SHIFT) >= 0 &&
+                   form.HasHandler(control.name, L"KeyDown")) {
+            EventArgs args;
+            args.keyCode = static_cast<int>(wParam);
+            args.shift = vbCtrlMask;
+            Dispatch(control.name, L"KeyDown", args);
             return 0;
         } else if (message == WM_GETOBJECT) {
             if (const std::optional<LRESULT> answer =
                     runtime_.accessibility.Answer(child, RoleOf(control), wParam, lParam)) {
                 return *answer;
             }
-        } else if (message == WM_CONTEXTMENU && lParam == -1 && !form.layout().contextMenu.empty()) {
-            ContextMenuAtFocus(); // the form's menu, also where a control has its own
+        } else if (message == WM_CONTEXTMENU && lParam == -1 && !MenuOf(control).empty()) {
+            ContextMenuAtFocus(); // the focused control's menu, else the form's
             return 0;
-        } else if (message == WM_CONTEXTMENU && control.kind == ControlKind::ListView &&
-                   !form.layout().contextMenu.empty()) {
+        } else if (message == WM_CONTEXTMENU && control.kind == ControlKind::ListView && !MenuOf(control).empty()) {
             // A list selects the row under the pointer before it asks for its menu.
-            runtime_.PopupMenuAt(*this, form.layout().contextMenu,
+            runtime_.PopupMenuAt(*this, MenuOf(control),
                                  POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
             return 0;
         } else if (message == WM_SETCURSOR && control.crossCursor) {

@@ -168,11 +168,13 @@ HWND FormWindow::ChildOf(std::wstring_view control) const
 
 void FormWindow::ContextMenuAtFocus()
 {
-    const std::wstring& menu = form.layout().contextMenu;
+    HWND focus = ::GetFocus();
+    const int focused = ChildIndex(focus);
+    const std::wstring menu =
+        focused >= 0 ? MenuOf(form.controls()[static_cast<std::size_t>(focused)]) : form.layout().contextMenu;
     if (menu.empty()) {
         return;
     }
-    HWND focus = ::GetFocus();
     RECT rect{};
     if (focus != nullptr && ::IsChild(hwnd(), focus)) {
         ::GetWindowRect(focus, &rect);
@@ -191,6 +193,9 @@ bool FormWindow::FireKey(int keyCode)
     }
     EventArgs args;
     args.keyCode = keyCode;
+    if (const int focused = ChildIndex(::GetFocus()); focused >= 0) {
+        args.control = form.controls()[static_cast<std::size_t>(focused)].name;
+    }
     args.shift = (::GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (::GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
                  (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
     Dispatch(L"Form", L"KeyDown", args);

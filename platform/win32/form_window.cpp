@@ -34,7 +34,10 @@ void Remember(Control& shown, Control& now, bool captionChanged)
         shownCaption.assign(now.caption);
     }
     shown.caption = std::move(shownCaption);
-    shown.rows = shownRows != now.rows ? now.rows : std::move(shownRows);
+    // A list whose form counts its changes is read from the form: no copy to keep.
+    if (now.rowsVersion == 0) {
+        shown.rows = shownRows != now.rows ? now.rows : std::move(shownRows);
+    }
 }
 
 } // namespace

@@ -100,7 +100,8 @@ private:
     // A child control's WM_COMMAND and WM_NOTIFY; false when they are about no control of the form.
     bool OnChildCommand(HWND child, WORD code);
     std::optional<LRESULT> OnNotify(NMHDR& header);
-    void OnSelectionChanged(std::size_t index, int item, bool selected);
+    void OnSelectionChanged(std::size_t index, int first, int last, bool selected);
+    bool MoveInList(HWND list, WPARAM key);
     // Fires Form_KeyDown when the form handles it; false when it does not.
     bool FireKey(int keyCode);
 
@@ -133,6 +134,12 @@ private:
     void SetListColors(HWND list, const Control& control);
     // `fresh`: the bar was just made and shows nothing of `now` yet.
     void SyncProgress(HWND bar, const Control& now, const Control& before, bool fresh);
+    void SetSortArrow(HWND list, const Control& control);
+    // The hidden menu of a control: its own, else the form's.
+    const std::wstring& MenuOf(const Control& control) const
+    {
+        return control.contextMenu.empty() ? form.layout().contextMenu : control.contextMenu;
+    }
     void Paint(HDC dc);
     // A label in the given rectangle; a command label with its access key and focus rectangle.
     void PaintLabel(HDC dc, const Control& label, RECT rect, bool focused = false);

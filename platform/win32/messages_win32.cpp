@@ -1,10 +1,40 @@
 // What the program tells and asks the user: message boxes, and lines on the console it was
 // started from.
+#include "platform/win32/handles.h"
 #include "platform/win32/os_win32.h"
 
+#include <cwchar>
 #include <string>
 
 namespace platform::win32 {
+
+namespace {
+
+// The clipboard, open until the end of the scope. Another program may hold it for a moment
+// (a clipboard manager reading what changed): a few tries before giving up.
+class OpenClipboardScope {
+public:
+    explicit OpenClipboardScope(HWND owner)
+    {
+        for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
+            open_ = ::OpenClipboard(owner) != FALSE;
+            if (!open_) {
+                ::Sleep(10);
+            }
+        }
+        if (!open_) {
+            ThrowLastError(L"Opening", L"the clipboard");
+        }
+    }
+    ~OpenClipboardScope() { ::CloseClipboard(); }
+    OpenClipboardScope(const OpenClipboardScope&) = delete;
+    OpenClipboardScope& operator=(const OpenClipboardScope&) = delete;
+
+private:
+    bool open_ = false;
+};
+
+} // namespace
 
 void Win32Os::MsgBox(const std::wstring& text, MessageKind kind)
 {
@@ -24,6 +54,29 @@ void Win32Os::Report(WindowHandle owner, const std::wstring& text, MessageKind k
     }
     const UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
     ::MessageBoxW(window, text.c_str(), L"LarkSpool", MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// The memory is the clipboard's once SetClipboardData took it; until then it is freed on failure.
+void Win32Os::SetClipboardText(WindowHandle owner, const std::wstring& text)
+{
+    GlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
+    if (!memory) {
+        ThrowLastError(L"Taking memory for", L"the clipboard");
+    }
+    void* data = ::GlobalLock(memory.get());
+    if (data == nullptr) {
+        ThrowLastError(L"Taking memory for", L"the clipboard");
+    }
+    std::wmemcpy(static_cast<wchar_t*>(data), text.c_str(), text.size() + 1);
+    ::GlobalUnlock(memory.get());
+    const OpenClipboardScope clipboard(reinterpret_cast<HWND>(owner));
+    if (!::EmptyClipboard()) {
+        ThrowLastError(L"Emptying", L"the clipboard");
+    }
+    if (::SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) {
+        ThrowLastError(L"Putting the text on", L"the clipboard");
+    }
+    memory.release();
 }
 
 // A program of the window kind has no console of its own: the lines go to the console it was

@@ -92,6 +92,7 @@ public:
     std::optional<std::wstring> ChooseFolder(WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, MessageKind kind) override;
     void Report(WindowHandle owner, const std::wstring& text, MessageKind kind) override;
+    void SetClipboardText(WindowHandle owner, const std::wstring& text) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
 

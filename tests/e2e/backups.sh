@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Backups window with the real mouse and keyboard: opened from the main window's background,
-# its rows, a comparison, a restore that replaces the key exactly and keeps the list from
-# before, and a planted backup that would write elsewhere, refused.
+# its rows, a comparison in its table, sorted by a click on a heading, a restore that replaces
+# the key exactly and keeps the list from before, and a planted backup that would write
+# elsewhere, refused.
 source "$(dirname "$0")/lib.sh"
 MEASURE="$5"
 TITLE="LarkSpool Backups"
@@ -42,11 +43,21 @@ wine reg delete "$ADDON_KEY\\CustomNames" /v alice@example.org /f >/dev/null
 select_row 3
 click_at 44 16 # Compare
 sleep 1
-equals "compare names what changed since backup 5" "Since backup 5: 2 added, 1 removed, 1 changed
-removed  \\CustomNames  alice@example.org  \"Alice\" -> (none)
-changed  \\CustomNames  bob@example.org  \"Bob\" -> \"Bobby\"
-added    \\CustomNames  carol@example.org  (none) -> \"Carol\"
-added    \\CustomNames  dave@example.org  (none) -> \"Dave\"" "$(measure text "$TITLE")"
+TAB=$'\t'
+equals "the table names what changed since backup 5" "removed${TAB}\\CustomNames${TAB}alice@example.org${TAB}\"Alice\"${TAB}(none)
+changed${TAB}\\CustomNames${TAB}bob@example.org${TAB}\"Bob\"${TAB}\"Bobby\"
+added${TAB}\\CustomNames${TAB}carol@example.org${TAB}(none)${TAB}\"Carol\"
+added${TAB}\\CustomNames${TAB}dave@example.org${TAB}(none)${TAB}\"Dave\"" "$(measure rows "$TITLE" 2)"
+reads "the summary above it" "Since backup 5: 2 added, 1 removed, 1 changed" "$(text_at 8 233 424 17)"
+click_at 30 262 # the heading "Change"
+equals "a click on a heading sorts by it" "added added changed removed" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+click_at 30 262
+equals "a second click the other way" "removed changed added added" "$(measure rows "$TITLE" 2 | cut -f1 | tr '\n' ' ' | sed 's/ $//')"
+click_at 100 285 3 # a right-click on the table's first row: its own menu
+xdotool key c
+sleep 0.5
+equals "the table's menu copies the row" "Change Key Name Before After|removed \\CustomNames alice@example.org \"\"\"Alice\"\"\" (none)|" \
+    "$(wine "$MEASURE" clipboard 2>/dev/null | tr '\t' ' ' | tr -d '\r' | tr '\n' '|')"
 keep_screenshot backups-compare
 
 # Restore backup 5: afterwards the key is backup 5 exactly; the list before is a new backup.
@@ -98,7 +109,7 @@ SCHEDULE_KEY='HKCU\Software\VB and VBA Program Settings\lsBundle\Automatic'
 schedule_chosen() { helper reg query "$SCHEDULE_KEY" /v Schedule | grep REG_SZ | sed 's/.*REG_SZ *//'; }
 backups_line() { probe says "$TITLE" | grep -F 'Automatic backups:'; }
 window "$TITLE"
-click_at 300 250 # the message closed above leaves the keyboard with the window manager
+click_at 300 290 # the message closed above leaves the keyboard with the window manager
 click_at 40 $((client_height - 17)) # Automatic...
 check "Automatic... opens its window" probe wait "$AUTOMATIC" 10
 window "$AUTOMATIC"
@@ -111,7 +122,7 @@ check "the task is registered" test -f "$DRIVE_C/windows/system32/tasks/LarkSpoo
 check "the line tells it: $(backups_line)" eval "backups_line | grep -q 'Automatic backups: every Sunday at 12:00'"
 window "$TITLE"
 keep_screenshot backups-automatic
-click_at 300 250 # as after a message: Openbox keeps the keyboard when the owned window closes
+click_at 300 290 # as after a message: Openbox keeps the keyboard when the owned window closes
 xdotool key alt+u
 check "Alt+U opens the window" probe wait "$AUTOMATIC" 10
 sleep 0.5
@@ -124,7 +135,7 @@ larkspool /schedule off
 window "$TITLE"
 # Openbox passes over an owned tool window when the message it owns closes: the click gives the
 # keyboard back, as in keyboard.sh.
-click_at 300 280 # the text box
+click_at 300 290
 xdotool key Escape
 sleep 0.5
 check "Esc closes the window" eval "! probe window '$TITLE' | grep -q found=1"

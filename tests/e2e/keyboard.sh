@@ -51,13 +51,14 @@ equals "Esc closes About" "found=0" "$(probe window "About LarkSpool" | head -n 
 
 # The keyboard is back with the main window without a click. The system menu (Alt+Space, which
 # the window manager keeps here) opens the Backups window, where the list's menu (the menu key)
-# compares the newest backup, its first row, with the key.
+# compares the newest backup, its first row, with the key, to which a name was added.
 check "the main window is in front again" eventually in_front "LarkSpool."
 xdotool key alt+a
 check "Alt+A right after Esc, without a click, opens About again" probe wait "About LarkSpool" 10
 sleep 0.5
 xdotool key Escape
 sleep 0.5
+wine reg add "$ADDON_KEY\\CustomNames" /v dave@example.org /d "$(printf 'Dave\tDancer')" /f >/dev/null 2>&1
 probe sysmenu "LarkSpool."
 sleep 0.5
 xdotool key b
@@ -69,8 +70,19 @@ xdotool key Menu
 sleep 0.5
 xdotool key c
 sleep 1
-compared=$(measure text "$TITLE")
-check "the list's menu compares the selected backup with the list now ($compared)" eval "[[ '$compared' == 'Since backup '*': No differences' ]]"
+TAB=$'\t'
+equals "the list's menu compares the selected backup with the list now" \
+    "added${TAB}\\CustomNames${TAB}dave@example.org${TAB}(none)${TAB}\"Dave${TAB}Dancer\"" "$(measure rows "$TITLE" 2)"
+# Tab to the table, where Enter compares nothing again; Ctrl+A and Ctrl+C copy its rows.
+xdotool key Tab Return
+sleep 0.5
+xdotool key ctrl+a ctrl+c
+sleep 0.5
+equals "Ctrl+A, Ctrl+C in the table copy its rows with their headings, a tab quoted" \
+    "$(printf 'Change\tKey\tName\tBefore\tAfter\r\nadded\t\\CustomNames\tdave@example.org\t(none)\t"""Dave\tDancer"""\r\n' | od -c)" \
+    "$(wine "$MEASURE" clipboard 2>/dev/null | od -c)"
+check "no message came up" eval "! probe window LarkSpool | grep -q '^title=LarkSpool$'"
+wine reg delete "$ADDON_KEY\\CustomNames" /v dave@example.org /f >/dev/null 2>&1
 # Alt+R restores it, Y answers the question and Enter the result: the list before is backed up
 # first (backup 7) and the key is the backup.
 BEFORE=$(dump_key)
@@ -91,7 +103,7 @@ answer Return
 check "Alt+R restores: the list before is backup 7" test -s "$DRIVE_C/Larkspool7/Larkspool7.reg"
 equals "Alt+R restores: the key is the backup" "$BEFORE" "$(dump_key)"
 window "$TITLE"
-click_at 300 280 # the text box: the window has the keyboard again after the message
+click_at 300 290 # the text box: the window has the keyboard again after the message
 xdotool key Escape
 sleep 0.5
 check "Esc closes the Backups window" eval "! probe window '$TITLE' | grep -q found=1"

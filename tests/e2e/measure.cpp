@@ -11,24 +11,35 @@
 //                               minimised: a console window of its own, minimised and not active;
 //                               prints the seconds until it has ended
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
-//   measure rows TITLE          the cells of its list view, a line per row, tab between cells
+//   measure rows TITLE [N]      the cells of its list view (the Nth, from 1), a line per row, tab
+//                               between cells
+//   measure table TITLE ROWS    waits until its second list view shows with ROWS rows, and prints
+//                               the time of day then
+//   measure sort TITLE COLUMN   clicks the heading of its second list view's column (from 0) and
+//                               prints the seconds until the rows show sorted
+//   measure compare FILE FILE   seconds to read two backups and make the rows of their comparison
+//   measure clipboard           the text on the clipboard
 //   measure text TITLE          the text of its text box
 //   measure copied TITLE        seconds from its label saying "checked" until one says "copy kept"
 // Output is one "key=value" per line, for the shell.
 #include "backup/backup_paths.h"
 #include "backup/check.h"
+#include "backup/compare_text.h"
+#include "backup/list_file.h"
 #include "backup/reg_file.h"
 #include "find_window.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/os_win32.h"
-#include "platform/win32/text_view.h"
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -247,15 +258,29 @@ int Run(const wchar_t* commandLine)
     return 0;
 }
 
+// The window's nth list view, from 1, in the order the window made them.
+HWND ListView(const wchar_t* title, int nth)
+{
+    HWND window = e2e::FindWindowWithTitle(title);
+    HWND list = nullptr;
+    for (int i = 0; i < nth && window != nullptr; ++i) {
+        list = ::FindWindowExW(window, list, WC_LISTVIEWW, nullptr);
+        if (list == nullptr) {
+            break;
+        }
+    }
+    return list;
+}
+
 HWND Child(const wchar_t* title, const wchar_t* windowClass)
 {
     HWND window = e2e::FindWindowWithTitle(title);
     return window != nullptr ? ::FindWindowExW(window, nullptr, windowClass, nullptr) : nullptr;
 }
 
-int Rows(const wchar_t* title)
+int Rows(const wchar_t* title, int nth)
 {
-    HWND list = Child(title, WC_LISTVIEWW);
+    HWND list = ListView(title, nth);
     if (list == nullptr) {
         return 1;
     }
@@ -272,24 +297,92 @@ int Rows(const wchar_t* title)
     return 0;
 }
 
-// The first text box: an edit control, or the runtime's own read-only text box.
-HWND TextBox(const wchar_t* title)
+int Table(const wchar_t* title, int rows)
 {
-    HWND window = e2e::FindWindowWithTitle(title);
-    for (HWND child = window != nullptr ? ::FindWindowExW(window, nullptr, nullptr, nullptr) : nullptr;
-         child != nullptr; child = ::FindWindowExW(window, child, nullptr, nullptr)) {
-        wchar_t name[64] = L"";
-        ::GetClassNameW(child, name, 64);
-        if (::lstrcmpiW(name, L"Edit") == 0 || ::lstrcmpiW(name, platform::win32::kTextViewClass) == 0) {
-            return child;
+    const double start = Seconds();
+    for (;;) {
+        HWND list = ListView(title, 2);
+        if (list != nullptr && ::IsWindowVisible(list) && ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == rows) {
+            break;
+        }
+        if (Seconds() - start > 120) {
+            return 1;
+        }
+        ::Sleep(2);
+    }
+    std::printf("time=%.4f\n", SecondsSince1970());
+    return 0;
+}
+
+// The heading is clicked where the widths of the columns before it put it. Sorted, the second
+// row's cell of that column is another one: the list answers only once the sorting has ended.
+int Sort(const wchar_t* title, int column)
+{
+    HWND list = ListView(title, 2);
+    if (list == nullptr) {
+        return 1;
+    }
+    HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    int x = 0;
+    for (int before = 0; before < column; ++before) {
+        x += static_cast<int>(::SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(before), 0));
+    }
+    x += 10;
+    RemoteList remote(list);
+    const std::wstring was = remote.Cell(1, column);
+    const double start = Seconds();
+    ::PostMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 5));
+    ::PostMessageW(header, WM_LBUTTONUP, 0, MAKELPARAM(x, 5));
+    while (remote.Cell(1, column) == was) {
+        if (Seconds() - start > 30) {
+            return 1;
+        }
+        ::Sleep(1);
+    }
+    std::printf("seconds=%.4f\n", Seconds() - start);
+    return 0;
+}
+
+int Compare(const wchar_t* before, const wchar_t* after)
+{
+    platform::win32::Win32Os os;
+    const double start = Seconds();
+    const backup::RegFile older = backup::ReadRegFile(os.ReadFileBytes(before));
+    const backup::RegFile newer = backup::ReadRegFile(os.ReadFileBytes(after));
+    const double read = Seconds();
+    const std::vector<backup::Difference> differences =
+        backup::CompareTrees(backup::ListOf(older), backup::ListOf(newer));
+    std::vector<std::vector<std::wstring>> rows;
+    rows.reserve(differences.size());
+    std::transform(differences.begin(), differences.end(), std::back_inserter(rows),
+                   [](const backup::Difference& difference) {
+                       return backup::DifferenceCells(difference, backup::kAddOnKeyFullName);
+                   });
+    std::printf("read_seconds=%.4f\nseconds=%.4f\nrows=%zu\n", read - start, Seconds() - start, rows.size());
+    return 0;
+}
+
+int Clipboard()
+{
+    if (!::OpenClipboard(nullptr)) {
+        return 1;
+    }
+    std::wstring text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT); data != nullptr) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data)); chars != nullptr) {
+            text = chars;
+            ::GlobalUnlock(data);
         }
     }
-    return nullptr;
+    ::CloseClipboard();
+    _setmode(_fileno(stdout), _O_BINARY); // its line ends as they are
+    std::printf("%ls", text.c_str());
+    return 0;
 }
 
 int Text(const wchar_t* title)
 {
-    HWND edit = TextBox(title);
+    HWND edit = Child(title, L"Edit");
     if (edit == nullptr) {
         return 1;
     }
@@ -363,7 +456,19 @@ int wmain(int argc, wchar_t** argv)
         return Ended(argv[2]);
     }
     if (command == L"rows" && argc >= 3) {
-        return Rows(argv[2]);
+        return Rows(argv[2], argc >= 4 ? static_cast<int>(std::wcstol(argv[3], nullptr, 10)) : 1);
+    }
+    if (command == L"table" && argc >= 4) {
+        return Table(argv[2], static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+    }
+    if (command == L"sort" && argc >= 4) {
+        return Sort(argv[2], static_cast<int>(std::wcstol(argv[3], nullptr, 10)));
+    }
+    if (command == L"compare" && argc >= 4) {
+        return Compare(argv[2], argv[3]);
+    }
+    if (command == L"clipboard") {
+        return Clipboard();
     }
     if (command == L"text" && argc >= 3) {
         return Text(argv[2]);
@@ -372,7 +477,9 @@ int wmain(int argc, wchar_t** argv)
         return Copied(argv[2]);
     }
     std::fprintf(
-        stderr, "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | closed FILE BYTES | "
-                "ended PROGRAM | run LINE | rows TITLE | text TITLE | copied TITLE\n");
+        stderr,
+        "usage: measure check FILE | pauses TITLE SECONDS | appears TITLE | filled TITLE | closed FILE BYTES | "
+        "ended PROGRAM | run LINE | rows TITLE [N] | table TITLE ROWS | sort TITLE COLUMN | compare FILE FILE | "
+        "clipboard | text TITLE | copied TITLE\n");
     return 2;
 }

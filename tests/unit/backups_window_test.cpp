@@ -54,14 +54,38 @@ struct BackupsWindow : ::testing::Test {
         return *window;
     }
     platform::Control& List() { return (*window)[L"lstBackups"]; }
+    platform::Control& Table() { return (*window)[L"lstCompare"]; }
     const std::wstring& Text() { return (*window)[L"txtCompare"].caption; }
+    // The comparison's summary and rows (cells between bars) while the table shows, else the text box.
+    std::wstring Shown()
+    {
+        if (!Table().visible) {
+            EXPECT_TRUE((*window)[L"txtCompare"].visible);
+            EXPECT_EQ((*window)[L"lblCompare"].caption, L"");
+            return Text();
+        }
+        EXPECT_FALSE((*window)[L"txtCompare"].visible);
+        std::wstring shown = (*window)[L"lblCompare"].caption;
+        for (const auto& row : Table().rows) {
+            shown += L"\r\n" + row[0] + L"|" + row[1] + L"|" + row[2] + L"|" + row[3] + L"|" + row[4];
+        }
+        return shown;
+    }
     void Tick() { window->Fire(L"tmrWork", L"Timer"); }
     void Select(std::vector<std::size_t> rows) { List().selected = std::move(rows); }
-    void Key(int code)
+    void Key(int code, const wchar_t* focus = L"lstBackups")
     {
         platform::EventArgs args;
         args.keyCode = code;
+        args.control = focus;
         window->Fire(L"Form", L"KeyDown", args);
+    }
+    void CtrlKey(const wchar_t* list, int code)
+    {
+        platform::EventArgs args;
+        args.keyCode = code;
+        args.shift = platform::vbCtrlMask;
+        window->Fire(list, L"KeyDown", args);
     }
 };
 
@@ -173,20 +197,20 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
         const char* what;
         std::vector<std::size_t> rows;
         const wchar_t* command;
-        std::wstring told; // the text box, the message or the command line's end
+        std::wstring told; // the comparison, the message or the command line's end
     };
     const Case cases[] = {
         {"compare a copy",
          {4},
          L"cmdCompare",
          L"0 added, 1 removed, 0 changed\r\n"
-         L"removed  \\CustomNames  erin@example.org  \"Erin\" -> (none)"},
+         L"removed|\\CustomNames|erin@example.org|\"Erin\"|(none)"},
         // Older to newer by the stamps' dates: another computer's copy may be the newer.
         {"compare with another computer's newer copy",
          {1, 5},
          L"cmdCompare",
          L"1 added, 0 removed, 0 changed\r\n"
-         L"added    \\CustomNames  erin@example.org  (none) -> \"Erin\""},
+         L"added|\\CustomNames|erin@example.org|(none)|\"Erin\""},
         {"open a copy's folder", {6}, L"cmdOpenFolder", L" E:\\Copies\\oldpc\\Larkspool12"},
         {"delete a copy",
          {4},
@@ -202,7 +226,7 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
         Tick();
         const std::wstring told = !os.messages.empty()                          ? os.messages.back()
                                   : std::wstring(c.command) == L"cmdOpenFolder" ? os.CallsNamed(L"Shell").back()
-                                                                                : Text();
+                                                                                : Shown();
         EXPECT_EQ(told.substr(told.size() - std::min(told.size(), c.told.size())), c.told);
     }
     EXPECT_EQ(os.folders.count(L"e:\\copies\\homepc\\larkspool3"), 1u);
@@ -226,33 +250,43 @@ TEST_F(BackupsWindow, CopiesAreRowsToo)
 TEST_F(BackupsWindow, CompareOneWithNowOrTwoWithEachOther)
 {
     Open();
+    EXPECT_FALSE(Table().visible) << "the text box shows until a comparison";
     struct Case {
         std::vector<std::size_t> rows;
-        std::wstring text;
+        std::wstring shown;
     };
+    const std::wstring select = L"Select one backup to compare with the list now, or two to compare with each other.";
     const Case cases[] = {
         {{1}, L"Since backup 7: No differences"},
         {{0},
          L"Since backup 010: 1 added, 0 removed, 1 changed\r\n"
-         L"changed  \\CustomNames  alice@example.org  \"Alice (old)\" -> \"Alice\"\r\n"
-         L"added    \\CustomNames  bob@example.org  (none) -> \"Bobby\""},
+         L"changed|\\CustomNames|alice@example.org|\"Alice (old)\"|\"Alice\"\r\n"
+         L"added|\\CustomNames|bob@example.org|(none)|\"Bobby\""},
         // From the older backup, 7, to the newer, 010, whatever the lists in them.
         {{0, 1},
          L"From backup 7 to backup 010: 0 added, 1 removed, 1 changed\r\n"
-         L"changed  \\CustomNames  alice@example.org  \"Alice\" -> \"Alice (old)\"\r\n"
-         L"removed  \\CustomNames  bob@example.org  \"Bobby\" -> (none)"},
+         L"changed|\\CustomNames|alice@example.org|\"Alice\"|\"Alice (old)\"\r\n"
+         L"removed|\\CustomNames|bob@example.org|\"Bobby\"|(none)"},
         {{2}, L"Backup 5 cannot be read: The system cannot find the file specified."},
         {{3}, L"Backup 4 is " + std::wstring(kNotABackup)},
         {{1, 3}, L"Backup 4 is " + std::wstring(kNotABackup)},
-        {{}, L"Select one backup to compare with the list now, or two to compare with each other."},
-        {{0, 1, 2}, L"Select one backup to compare with the list now, or two to compare with each other."},
+        {{}, select},
+        {{0, 1, 2}, select},
     };
     for (const Case& c : cases) {
         Select(c.rows);
         Key(platform::vbKeyReturn); // Enter compares
         Tick();
-        EXPECT_EQ(Text(), c.text) << c.rows.size();
+        EXPECT_EQ(Shown(), c.shown) << c.rows.size();
     }
+    // Enter in the table compares nothing again.
+    Select({0});
+    Key(platform::vbKeyReturn);
+    Tick();
+    Select({});
+    Key(platform::vbKeyReturn, L"lstCompare");
+    EXPECT_TRUE(Table().visible);
+    EXPECT_EQ(Table().rows.size(), 2u);
 }
 
 // A comparison that fails in an unforeseen way (out of memory) is told in the window, which goes on.
@@ -264,7 +298,7 @@ TEST_F(BackupsWindow, FailedComparisonIsTold)
     Select({1});
     window->Fire(L"cmdCompare", L"Click");
     Tick();
-    EXPECT_EQ(Text(), L"The comparison failed: std::bad_alloc");
+    EXPECT_EQ(Shown(), L"The comparison failed: std::bad_alloc");
     EXPECT_TRUE(os.CallsNamed(L"End").empty());
 }
 
@@ -329,22 +363,80 @@ TEST_F(BackupsWindow, DeleteRemovesTheSelectedFolders)
     }
 }
 
-TEST_F(BackupsWindow, LongComparisonShowsASliceAtEachTick)
+// The table sorts by the heading clicked, the other way at the second click, its selection going
+// with the rows; Ctrl+A selects every row and Ctrl+C or "Copy" puts the selected ones on the
+// clipboard, as a spreadsheet takes them.
+TEST_F(BackupsWindow, TheTableSortsSelectsAndCopies)
 {
-    for (int i = 0; i < 5000; ++i) {
-        os.addOnTree[1].values.push_back(Sz(L"friend" + std::to_wstring(i), L"F"));
-    }
+    auto& values = os.addOnTree;
+    values[0].values[0] = Sz(L"Version", L"2.1");
+    values[1].values = {Sz(L"alice@example.org", L"Alice\tA."), Sz(L"carol@example.org", L"Carol\r\nChoir"),
+                        Sz(L"dave@example.org", L"He said \"hi\"")};
     Open();
-    Select({1});
-    window->Fire(L"mnuCompare", L"Click");
-    const auto lines = [this] { return std::count(Text().begin(), Text().end(), L'\n') + 1; };
-    EXPECT_EQ(lines(), static_cast<long>(1 + ui::frmBackups::kLinesPerTick));
-    Tick();
-    EXPECT_EQ(lines(), static_cast<long>(1 + 2 * ui::frmBackups::kLinesPerTick));
-    Tick();
-    Tick();
-    EXPECT_EQ(lines(), 5001);
-    EXPECT_EQ(Text().rfind(L"Since backup 7: 5000 added, 0 removed, 0 changed", 0), 0u);
+    const auto compare = [this] {
+        Select({1});
+        window->Fire(L"cmdCompare", L"Click");
+        Tick();
+    };
+    // The rows by their value's first letter.
+    const auto order = [this] {
+        std::wstring letters;
+        for (const auto& row : Table().rows) {
+            letters += row[2][0];
+        }
+        return letters;
+    };
+    compare();
+    ASSERT_EQ(order(), L"Vabcd");
+    struct Case {
+        int column;
+        std::wstring ascending, descending;
+    };
+    const Case cases[] = {
+        {0, L"cdVab", L"bVacd"}, // added, changed, removed; alike rows keep their order
+        {1, L"Vabcd", L"abcdV"}, // "\" before "\CustomNames"
+        {2, L"abcdV", L"Vdcba"}, // in any letter case
+        {3, L"Vabcd", L"cdbaV"}, // quoted texts before "(none)"
+        {4, L"Vacdb", L"bdcaV"},
+    };
+    for (const Case& c : cases) {
+        compare();
+        Table().selected = {2}; // bob's
+        for (const bool descending : {false, true}) {
+            platform::EventArgs args;
+            args.column = c.column;
+            window->Fire(L"lstCompare", L"ColumnClick", args);
+            EXPECT_EQ(order(), descending ? c.descending : c.ascending) << c.column;
+            EXPECT_EQ(Table().sortColumn, c.column);
+            EXPECT_EQ(Table().sortDescending, descending);
+            ASSERT_EQ(Table().selected.size(), 1u);
+            EXPECT_EQ(Table().rows[Table().selected[0]][2], L"bob@example.org");
+        }
+    }
+    compare();
+    EXPECT_EQ(Table().sortColumn, -1) << "a new comparison comes unsorted";
+
+    // Cells with a tab, a line break or quotes are quoted.
+    Table().selected = {1, 3};
+    window->Fire(L"mnuCopy", L"Click");
+    EXPECT_EQ(os.clipboard, L"Change\tKey\tName\tBefore\tAfter\r\n"
+                            L"changed\t\\CustomNames\talice@example.org\t\"\"\"Alice\"\"\"\t\"\"\"Alice\tA.\"\"\"\r\n"
+                            L"added\t\\CustomNames\tcarol@example.org\t(none)\t\"\"\"Carol\r\nChoir\"\"\"\r\n");
+    os.clipboard.clear();
+    CtrlKey(L"lstCompare", platform::vbKeyA);
+    EXPECT_EQ(Table().selected, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    CtrlKey(L"lstCompare", platform::vbKeyC);
+    EXPECT_EQ(std::count(os.clipboard.begin(), os.clipboard.end(), L'\n'), 7) << "a line each, and carol's";
+    const std::wstring dave = L"added\t\\CustomNames\tdave@example.org\t(none)\t\"\"\"He said \"\"hi\"\"\"\"\"\r\n";
+    EXPECT_EQ(os.clipboard.substr(os.clipboard.size() - std::min(dave.size(), os.clipboard.size())), dave);
+    CtrlKey(L"lstBackups", platform::vbKeyA);
+    EXPECT_EQ(List().selected, (std::vector<std::size_t>{0, 1, 2, 3}));
+
+    // A clipboard that another program keeps is told; the window goes on.
+    os.failing = L"SetClipboardText";
+    CtrlKey(L"lstCompare", platform::vbKeyC);
+    EXPECT_EQ(os.messages.size(), 1u);
+    EXPECT_TRUE(os.CallsNamed(L"End").empty());
 }
 
 TEST_F(BackupsWindow, RestoreGoesThroughTheExportOfTheMainWindow)

@@ -715,6 +715,12 @@ void Os::Report(platform::WindowHandle owner, const std::wstring& text, platform
     messages.push_back(text);
 }
 
+void Os::SetClipboardText(platform::WindowHandle /*owner*/, const std::wstring& text)
+{
+    Call(L"SetClipboardText", L"");
+    clipboard = text;
+}
+
 void Os::End(int exitCode)
 {
     calls.push_back(L"End " + std::to_wstring(exitCode));

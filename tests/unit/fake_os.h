@@ -73,6 +73,7 @@ public:
     std::vector<std::wstring> printed; // every line, standard output and error in their order
     std::vector<std::wstring> errors;  // those of them that went to standard error
     std::vector<std::wstring> questions;
+    std::wstring clipboard;
     bool answer = true;                       // Yes
     std::optional<std::wstring> chosenFile;   // what the file picker gives; nothing: Cancel
     std::optional<std::wstring> chosenFolder; // what the folder picker gives; nothing: Cancel
@@ -161,6 +162,7 @@ public:
     std::optional<std::wstring> ChooseFolder(platform::WindowHandle owner, const std::wstring& title) override;
     void MsgBox(const std::wstring& text, platform::MessageKind kind) override;
     void Report(platform::WindowHandle owner, const std::wstring& text, platform::MessageKind kind) override;
+    void SetClipboardText(platform::WindowHandle owner, const std::wstring& text) override;
     bool Ask(const std::wstring& text) override;
     [[noreturn]] void End(int exitCode) override;
 
