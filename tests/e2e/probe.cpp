@@ -181,7 +181,6 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
     std::fprintf(stderr, "usage: probe window TEXT | foreground | screen | wait TEXT SECONDS | checkbox TEXT | menu | "
-                         "run LINE | quit TEXT CODE | endsession TEXT | says TEXT | progress TEXT SECONDS
-");
+                         "run LINE | quit TEXT CODE | endsession TEXT | says TEXT | progress TEXT SECONDS\n");
     return 2;
 }
