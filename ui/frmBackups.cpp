@@ -5,11 +5,8 @@
 
 #include "backup/backup_paths.h"
 #include "backup/check.h"
-#include "backup/compare_text.h"
 #include "backup/copies.h"
 #include "backup/export.h"
-#include "backup/list_file.h"
-#include "backup/reg_file.h"
 #include "ui/clsOnTop.h"
 #include "ui/command_label.h"
 #include "ui/frmAutomatic.h"

@@ -2,8 +2,10 @@
 // out off the window's thread and shown as a table that sorts and copies; messages in its place.
 #include "ui/frmBackups.h"
 
+#include "backup/backup_paths.h"
 #include "backup/check.h"
 #include "backup/compare_text.h"
+#include "backup/list_file.h"
 #include "backup/reg_file.h"
 #include "ui/table.h"
 
@@ -12,6 +14,8 @@
 namespace ui {
 
 namespace {
+
+using platform::Control;
 
 // A backup's list, read for a comparison; nothing, with why in `problem`, for a file that is no
 // backup of the list.
