@@ -160,21 +160,23 @@ void RecordUnchanged(platform::Os& os, const std::wstring& runNumber, std::uint6
 
 std::optional<std::size_t> UnchangedSinceRecorded(platform::Os& os, const std::wstring& runNumber)
 {
+    // "run number|file length|since"
     const std::wstring record = os.GetSetting(kAppName, kRunSection, L"Unchanged");
     const std::size_t first = record.find(L'|');
-    const std::size_t second = record.find(L'|', first == std::wstring::npos ? first : first + 1);
+    const std::size_t second = first == std::wstring::npos ? first : record.find(L'|', first + 1);
     if (second == std::wstring::npos || record.substr(0, first) != runNumber) {
         return std::nullopt;
     }
-    const std::optional<long> length = ParseRunNumber(record.substr(first + 1, second - first - 1));
+    std::uint64_t length = 0;
     std::uint64_t since = 0;
     try {
+        length = std::stoull(record.substr(first + 1, second - first - 1));
         since = std::stoull(record.substr(second + 1));
     } catch (const std::exception&) {
         return std::nullopt; // a record garbled from outside: compare in full
     }
     const std::wstring file = BackupFile(runNumber);
-    if (!length || static_cast<std::uint64_t>(*length) != os.FileLen(file) || os.SystemTime() < since) {
+    if (length != os.FileLen(file) || os.SystemTime() < since) {
         return std::nullopt;
     }
     const std::optional<std::vector<platform::KeyStamp>> stamps = os.ReadRegistryStamps(kAddOnKey);
