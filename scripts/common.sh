@@ -49,12 +49,20 @@ build_windows() {
 
 # Makes a Wine prefix ready for LarkSpool. Debian keeps Wine's own fonts apart from the prefix;
 # without them dialog text falls back to a much wider font and the labels clip.
-prepare_prefix() {
-    local prefix="$1"
-    if [ ! -f "$prefix/system.reg" ]; then
+prepare_prefix() { # a prefix in this project's build folder
+    local prefix="$1" attempt
+    # A creation that was cut off leaves the registry without the system folder, which every
+    # later start would fail on: such a prefix is made anew, and a second try follows a failed one.
+    for attempt in 1 2; do
+        [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] && break
+        rm -rf "$prefix"
         echo "Creating the Wine prefix $prefix"
         WINEPREFIX="$prefix" wineboot -i >/dev/null 2>&1
         WINEPREFIX="$prefix" wineserver -w
+    done
+    if [ ! -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; then
+        echo "The Wine prefix $prefix could not be created (wineboot -i failed twice)" >&2
+        return 1
     fi
     mkdir -p "$prefix/drive_c/windows/Fonts"
     for font in /usr/share/wine/fonts/*; do
