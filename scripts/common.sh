@@ -8,7 +8,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" # no Mono or Geck
 
 # Debian packages the build and the tests need.
 PACKAGES=(cmake g++ make googletest g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine fonts-dejavu-core clang
-          xvfb openbox xdotool imagemagick x11-utils tesseract-ocr tesseract-ocr-eng bc python3 locales)
+          xvfb openbox xdotool libxtst6 imagemagick x11-utils tesseract-ocr tesseract-ocr-eng bc python3 locales)
 # Locales that tests run Wine in: Wine takes the ANSI code page from the locale (1251, 932).
 LOCALES=(ru_RU.UTF-8 ja_JP.UTF-8)
 

@@ -6,10 +6,10 @@
 //   measure closed FILE BYTES   waits until the file holds BYTES and its writer has closed it, and
 //                               prints the time of day then (seconds since 1970)
 //   measure ended PROGRAM       waits for a process of that file name (reg.exe) to start, then for
-//                               it to end, and prints the time of day then
+//                               it to end, and prints the time of day then and when it started
 //   measure run LINE            starts a console program as a user does with a shortcut set to run
 //                               minimised: a console window of its own, minimised and not active;
-//                               prints the seconds until it has ended
+//                               prints the seconds until it has ended, and until the system made it
 //   measure filled TITLE        seconds until the last cell of every row of its list view is filled
 //   measure rows TITLE [N]      the cells of its list view (the Nth, from 1), a line per row, tab
 //                               between cells
@@ -53,12 +53,27 @@ double Seconds()
 }
 
 // The time of day as the shell's date +%s.%N gives it, to time from a step the shell takes.
+double SecondsSince1970(const FILETIME& time)
+{
+    const unsigned long long ticks = (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+}
+
 double SecondsSince1970()
 {
     FILETIME now{};
     ::GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+    return SecondsSince1970(now);
+}
+
+// When the system made the process: how much of a start went before the program's first step.
+double Started(HANDLE process)
+{
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    return ::GetProcessTimes(process, &created, &exited, &kernel, &user) ? SecondsSince1970(created) : 0;
 }
 
 // The text of a list view's cell in another process: the item and its buffer must live there.
@@ -226,7 +241,8 @@ int Ended(const wchar_t* program)
         for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more && !process;
              more = ::Process32NextW(snapshot.get(), &entry)) {
             if (::lstrcmpiW(entry.szExeFile, program) == 0) {
-                process.reset(::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+                process.reset(
+                    ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
             }
         }
         if (!process) {
@@ -234,7 +250,8 @@ int Ended(const wchar_t* program)
         }
     }
     ::WaitForSingleObject(process.get(), INFINITE);
-    std::printf("time=%.4f\n", SecondsSince1970());
+    const double ended = SecondsSince1970();
+    std::printf("started=%.4f\ntime=%.4f\n", Started(process.get()), ended);
     return 0;
 }
 
@@ -247,6 +264,7 @@ int Run(const wchar_t* commandLine)
     startup.wShowWindow = SW_SHOWMINNOACTIVE;
     PROCESS_INFORMATION started{};
     const double start = Seconds();
+    const double startTime = SecondsSince1970();
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
                           &started)) {
         return 1;
@@ -254,7 +272,7 @@ int Run(const wchar_t* commandLine)
     const platform::win32::Handle thread(started.hThread);
     const platform::win32::Handle process(started.hProcess);
     ::WaitForSingleObject(process.get(), INFINITE);
-    std::printf("seconds=%.4f\n", Seconds() - start);
+    std::printf("seconds=%.4f\nstarted_after=%.4f\n", Seconds() - start, Started(process.get()) - startTime);
     return 0;
 }
 
