@@ -539,7 +539,7 @@ std::wstring UsageText()
            L"                         failed, 5 unreadable, 7 refused (writes outside the\n"
            L"                         key or deletes), 8 not restored, the list as before,\n"
            L"                         9 not restored nor put back, 10 another LarkSpool\n"
-           L"                         is restoring (nothing changed)\n"
+           L"                         is busy with the list (nothing changed)\n"
            L"LarkSpool /copies FOLDER keeps a checked copy of each backup in FOLDER;\n"
            L"                         /copies off stops, /copies shows where copies go\n"
            L"LarkSpool /list          lists the backups, newest first\n"

@@ -268,11 +268,11 @@ RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why)
             .kind = platform::MessageKind::Error};
 }
 
-RestoreOutcome Busy()
+RestoreOutcome Busy(const std::wstring& why)
 {
     return {.result = RestoreOutcome::Result::Busy,
             .restored = false,
-            .message = std::wstring(kAnotherIsRestoring) + L"\n\nNothing was changed.",
+            .message = why + L"\n\nNothing was changed.",
             .kind = platform::MessageKind::Information};
 }
 
@@ -380,7 +380,7 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
         lock = os.LockList(kStartLockWait);
     }
     if (!lock) {
-        return Busy();
+        return Busy(AnotherAtWork(os));
     }
     const std::wstring appeared = L"a list was stored while the restore ran. Restore again to back it up first.";
     std::optional<std::wstring> failed;
@@ -481,9 +481,19 @@ Journal ReadJournal(platform::Os& os)
 
 } // namespace
 
+bool RestoreLeft(platform::Os& os)
+{
+    return ReadJournal(os).Left();
+}
+
+std::wstring AnotherAtWork(platform::Os& os)
+{
+    return RestoreLeft(os) ? kAnotherIsRestoring : kAnotherIsBackingUp;
+}
+
 std::optional<Recovery> RecoverInterruptedRestore(platform::Os& os, int lockWait)
 {
-    if (!ReadJournal(os).Left()) {
+    if (!RestoreLeft(os)) {
         return std::nullopt;
     }
     // A journal is also what a live restore keeps: only its owner's end frees the lock.

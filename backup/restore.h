@@ -33,6 +33,14 @@ constexpr wchar_t kBeforeKey[] = L"HKCU\\Software\\Zephrix\\Wrenlet2.LarkSpool-b
 
 // What a LarkSpool that finds another changing the list says; nothing was changed.
 constexpr wchar_t kAnotherIsRestoring[] = L"Another LarkSpool is restoring the list; try again when it has finished.";
+constexpr wchar_t kAnotherIsBackingUp[] =
+    L"Another LarkSpool is backing up the list or deleting backups; try again when it has finished.";
+
+// Whether a restore's journal, or a key beside the add-on's key, is there: a restore runs, or was
+// cut off.
+bool RestoreLeft(platform::Os& os);
+// Which of the two another LarkSpool that holds the list's lock is doing, by the journal.
+std::wstring AnotherAtWork(platform::Os& os);
 
 // How long a start waits for another LarkSpool's restore, or its recovery, to end, and a restore
 // or a backup for another's backup: longer than the restore of a large list takes.
@@ -129,8 +137,8 @@ RestoreOutcome ReplaceList(platform::Os& os, const RestorePlan& plan, const std:
 
 // The refusal of a restore whose plan or safety backup stopped it.
 RestoreOutcome NotRestored(const RestorePlan& plan, const std::wstring& why);
-// The refusal of a restore while another LarkSpool holds the list's lock.
-RestoreOutcome Busy();
+// The refusal of a restore while another LarkSpool holds the list's lock, saying what it does.
+RestoreOutcome Busy(const std::wstring& why);
 
 // Starts a backup of the key as it is now, the way a click on "Export Custom Names" does, and
 // gives the run; null when none could be started (the user has been told why). A platform

@@ -140,9 +140,10 @@ RestoreRun::State RestoreRun::Poll()
             }
             return state_;
         }
-        // Told at once, before the question, when another LarkSpool is restoring.
-        if (!os_.LockList(0)) {
-            return End(Busy());
+        // Told at once, before the question, when another LarkSpool is restoring; one that backs the
+        // list up is waited for once the key is to change.
+        if (!os_.LockList(0) && RestoreLeft(os_)) {
+            return End(Busy(kAnotherIsRestoring));
         }
         planStarted_ = true;
         job_ = os_.StartJob([&system = os_, plan = plan_, makePlan = makePlan_] { *plan = makePlan(system); });

@@ -411,7 +411,7 @@ void frmBackups::cmdDelete_Click()
     // Another LarkSpool's restore may need its safety backup to put the list back.
     const std::unique_ptr<platform::ListLock> lock = os.LockList(0);
     if (!lock) {
-        os.MsgBox(backup::kAnotherIsRestoring, platform::MessageKind::Information);
+        os.MsgBox(backup::AnotherAtWork(os), platform::MessageKind::Information);
         return;
     }
     const std::vector<backup::ListedBackup> selected = SelectedRows();

@@ -731,13 +731,16 @@ TEST_F(BackupsWindow, RestoreThatCannotGoOnChangesNothing)
     const platform::RegistryTree before = os.addOnTree;
     Open();
     os.lockHeldElsewhere = true;
+    os.settings[L"lsBundle\\Restore\\Step"] = L"writing";
     Select({0});
     for (const wchar_t* command : {L"cmdRestore", L"cmdDelete"}) {
         window->Fire(command, L"Click");
     }
+    os.settings.erase(L"lsBundle\\Restore\\Step"); // a backup holds the lock
+    window->Fire(L"cmdDelete", L"Click");
     EXPECT_EQ(os.messages,
               (std::vector<std::wstring>{std::wstring(backup::kAnotherIsRestoring) + L"\n\nNothing was changed.",
-                                         backup::kAnotherIsRestoring}));
+                                         backup::kAnotherIsRestoring, backup::kAnotherIsBackingUp}));
     EXPECT_TRUE(os.questions.empty());
     EXPECT_EQ(List().rows.size(), 4u);
     EXPECT_TRUE(os.CallsNamed(L"Shell").empty()) << "no safety backup either";

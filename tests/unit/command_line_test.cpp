@@ -306,7 +306,8 @@ TEST(CommandLine, AutomaticBackups)
     EXPECT_EQ(os.printed.back(), L"unchanged since backup 7 of 12-07-2026");
     EXPECT_TRUE(os.CallsNamed(L"ReadRegistryTree").empty());
 
-    // Most of the list gone (a key with fewer values, though no time says it was written): backed up all the same, nothing deleted, and a warning recorded.
+    // Most of the list gone (a key with fewer values, though no time says it was written): backed up all the same,
+    // nothing deleted, and a warning recorded.
     os.addOnTree[1].values.clear();
     machine.written = samples::Regedit4(os.addOnTree);
     EXPECT_EQ(machine.Run({L"/backup", L"/auto"}), app::kExitOk);
@@ -520,8 +521,8 @@ TEST(CommandLine, RestoreOfAFile)
              m.os.failingOnce = true;
          },
          app::kExitNotRestored, false, L"E:\\b.reg was not restored: "},
-        {"another LarkSpool restores", withBob, [](Machine& m) { m.os.lockHeldElsewhere = true; }, app::kExitBusy,
-         false, backup::kAnotherIsRestoring},
+        {"another LarkSpool backs up for longer than is waited", withBob,
+         [](Machine& m) { m.os.lockHeldElsewhere = true; }, app::kExitBusy, false, backup::kAnotherIsBackingUp},
         {"another LarkSpool restores, and its journal waits for it", withBob,
          [](Machine& m) {
              m.os.lockHeldElsewhere = true;

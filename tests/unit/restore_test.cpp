@@ -344,8 +344,21 @@ TEST_F(Restoring, OthersAtWork)
         std::wstring message; // its start
     };
     const Case cases[] = {
-        {"another LarkSpool holds the lock", [](Restoring& r) { r.os.lockHeldElsewhere = true; },
+        {"another LarkSpool restores",
+         [](Restoring& r) {
+             r.os.lockHeldElsewhere = true;
+             r.os.settings[L"lsBundle\\Restore\\Step"] = L"writing";
+         },
          backup::RestoreOutcome::Result::Busy, backup::kAnotherIsRestoring},
+        // A backup only reads: the restore waits for it where it would change the key.
+        {"another LarkSpool backs up, for longer than is waited", [](Restoring& r) { r.os.lockHeldElsewhere = true; },
+         backup::RestoreOutcome::Result::Busy, backup::kAnotherIsBackingUp},
+        {"another LarkSpool backs up, and ends",
+         [](Restoring& r) {
+             r.os.lockHeldElsewhere = true;
+             r.os.onLockWait = [&r] { r.os.lockHeldElsewhere = false; };
+         },
+         backup::RestoreOutcome::Result::Restored, L"Backup 5 restored: 3 values in 2 keys, checked."},
         {"the messenger stores a list where there was none",
          [](Restoring& r) {
              r.os.registryKeys.clear();
@@ -380,7 +393,7 @@ TEST_F(Restoring, OthersAtWork)
         EXPECT_TRUE(c.result == backup::RestoreOutcome::Result::Restored ? KeyIs(old) : KeyIs(os.addOnTree));
         EXPECT_TRUE(os.otherKeys.empty());
         if (c.result == backup::RestoreOutcome::Result::Busy) {
-            EXPECT_TRUE(os.questions.empty());
+            EXPECT_EQ(os.questions.empty(), c.message == backup::kAnotherIsRestoring) << "told at once";
             EXPECT_TRUE(KeyIs(before));
         }
         EXPECT_EQ(os.locksHeld, 0);
