@@ -222,7 +222,7 @@ int Backup(platform::Os& os, int keep, bool automatic)
     };
     const std::unique_ptr<platform::ListLock> lock = os.LockList(backup::kStartLockWait);
     if (!lock && keep > 0) {
-        tell(L"Old backups are all kept: another LarkSpool is restoring the list.");
+        tell(L"Old backups are all kept: another LarkSpool has held the list for a minute.");
         keep = 0;
     }
     std::optional<Newest> newest;
