@@ -52,13 +52,14 @@ double Seconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The time of day as the shell's date +%s.%N gives it, to time from a step the shell takes.
+// A system time as seconds since 1970, as the shell's date +%s.%N counts.
 double SecondsSince1970(const FILETIME& time)
 {
     const unsigned long long ticks = (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
+// The time of day as the shell's date +%s.%N gives it, to time from a step the shell takes.
 double SecondsSince1970()
 {
     FILETIME now{};
